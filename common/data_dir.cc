@@ -1,0 +1,52 @@
+#include "data_dir.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace tesq {
+
+std::string Join_Path(const std::string &dir, const std::string &name) {
+  if (dir.empty()) return name;
+  const char last = dir.back();
+  if (last == '/' || last == '\\') return dir + name;
+  return dir + "/" + name;
+}
+
+std::string Data_Directory(const void *self) {
+  const char *env = std::getenv("TESQ_DATA_DIR");
+  if (env != nullptr && env[0] != '\0') return env;
+#if defined(_WIN32)
+  // Windows: the data lives in "data" beside the DLL.
+  HMODULE module = nullptr;
+  char path[MAX_PATH];
+  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         static_cast<LPCSTR>(self), &module) &&
+      GetModuleFileNameA(module, path, sizeof path) > 0) {
+    std::string dir(path);
+    const size_t slash = dir.find_last_of("\\/");
+    dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
+    return Join_Path(dir, "data");
+  }
+  return "data";
+#else
+  Dl_info info;
+  if (dladdr(self, &info) != 0 && info.dli_fname != nullptr) {
+    char *real = realpath(info.dli_fname, nullptr);
+    if (real != nullptr) {
+      const std::string path(real);
+      std::free(real);
+      const std::string build_root = TESQ_BUILD_ROOT;
+      if (path.compare(0, build_root.size() + 1, build_root + "/") == 0) return TESQ_BUILD_DATADIR;
+    }
+  }
+  return TESQ_INSTALL_DATADIR;
+#endif
+}
+
+}  // namespace tesq

@@ -1,0 +1,63 @@
+// GB2312 text helpers shared by libtesqsrch, libvornel, libkarvel and the
+// tools: character boundaries, character comparison against fixed lists, and
+// conversion to and from UTF-8 at the edges of the system.
+//
+// Text inside the system is GB2312 in its usual byte form (EUC-CN): a byte
+// of 0x80 or below is one ASCII character; a lead byte A1..FE followed by a
+// trail byte A1..FE is one two-byte character. Any other byte above 0x80 is
+// malformed and is treated as a one-byte character of its own, so a walk over
+// any byte string always advances and never reads past its end.
+#ifndef TESQ_COMMON_GB2312_H
+#define TESQ_COMMON_GB2312_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace gb {
+
+inline bool Is_Gb_Byte(unsigned char c) { return c >= 0xA1 && c <= 0xFE; }
+
+// Length in bytes (1 or 2) of the character at p, where at most `available`
+// bytes may be read (available >= 1).
+inline size_t Char_Length(const char *p, size_t available) {
+  const unsigned char lead = static_cast<unsigned char>(p[0]);
+  if (available >= 2 && Is_Gb_Byte(lead) && Is_Gb_Byte(static_cast<unsigned char>(p[1]))) return 2;
+  return 1;
+}
+
+// True when the two bytes at p are the character `ch` (given as its two bytes
+// in storage order, e.g. "\xB5\xC4" for 的). p must hold two readable bytes.
+inline bool Char_Equals(const char *p, const char *ch) { return p[0] == ch[0] && p[1] == ch[1]; }
+
+// True when the two bytes at p equal one of the `count` two-byte characters of
+// `list`.
+bool Char_In_List(const char *p, const char *const *list, size_t count);
+
+template <size_t N>
+bool Char_In_List(const char *p, const char *const (&list)[N]) {
+  return Char_In_List(p, list, N);
+}
+
+// The Unicode code point of the two-byte character (lead, trail), or 0 when
+// the position is not an assigned GB2312 character.
+uint32_t To_Unicode(unsigned char lead, unsigned char trail);
+
+// The two GB2312 bytes of code point `cp` written to out[0..1]; false when
+// the character has no GB2312 form. ASCII is not handled here.
+bool From_Unicode(uint32_t cp, unsigned char out[2]);
+
+// Converts UTF-8 to GB2312. On failure returns false and, when `error` is
+// given, describes the first offending character and its byte offset
+// (e.g. "character U+00E9 'é' at byte 3 has no GB2312 form").
+bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error = nullptr);
+
+// Converts GB2312 to UTF-8. Malformed or unassigned bytes make it fail (with
+// a description in `error`) unless `lenient`, when each becomes U+FFFD.
+bool Gb_To_Utf8(std::string_view gbtext, std::string *out, std::string *error = nullptr,
+                bool lenient = false);
+
+}  // namespace gb
+
+#endif

@@ -1,0 +1,58 @@
+// Tesquin_Init / Tesquin_UnInit and the state they own: the initialised flag
+// and the table of valid CN region codes.
+#include <mutex>
+
+#include "api/exports.h"
+#include "classify/classify.h"
+#include "services/services.h"
+
+int32_t Region_Table[66];
+
+namespace {
+
+// Set as the last step of a successful Tesquin_Init; cleared by
+// Tesquin_UnInit, so that the library can be initialised again afterwards.
+int32_t g_initialised = 0;
+// Init and shut-down are serialised against each other; searches never take
+// this lock.
+std::mutex g_lifecycle_mutex;
+
+// Load order and the Tesquin_Init code of each dictionary's failure.
+struct Dictionary_Entry {
+  const char *name;
+  int32_t failure_code;
+};
+const Dictionary_Entry kDictionaries[] = {
+    {"foreign_dic", -2}, {"name_dic", -3}, {"org_dic", -4}, {"fund_dic", -5}, {"place", -6},
+};
+// Unload order.
+const char *const kUnloadOrder[] = {"fund_dic", "org_dic", "name_dic", "foreign_dic", "place"};
+
+}  // namespace
+
+void Region_Table_Fill() {
+  static const int32_t kValidRegions[] = {11, 12, 13, 14, 15, 21, 22, 23, 31, 32, 33, 34, 35, 36, 37, 41,
+                                          42, 43, 44, 45, 46, 50, 51, 52, 53, 54, 61, 62, 63, 64, 65};
+  for (int32_t &entry : Region_Table) entry = 0;
+  for (int32_t code : kValidRegions) Region_Table[code] = 1;
+}
+
+int32_t Lifecycle_Init(int32_t setting) {
+  std::lock_guard<std::mutex> lock(g_lifecycle_mutex);
+  if (g_initialised) return 0;
+  if (!services::Dictionary_Service_Start(setting)) return -1;
+  for (const Dictionary_Entry &dictionary : kDictionaries)
+    if (services::Dictionary_Load(dictionary.name) < 0) return dictionary.failure_code;
+  Region_Table_Fill();
+  g_initialised = 1;
+  return 0;
+}
+
+int32_t Lifecycle_UnInit() {
+  std::lock_guard<std::mutex> lock(g_lifecycle_mutex);
+  if (!g_initialised) return 0;
+  for (const char *name : kUnloadOrder) services::Dictionary_Unload(name);
+  services::Dictionary_Service_Free();
+  g_initialised = 0;
+  return 0;
+}

@@ -1,0 +1,58 @@
+// Named-entity recognisers: decide whether a segmented GB2312 text begins
+// with a fund, organisation, person (Chinese or transliterated) or place name,
+// and where that name ends. Their statistics come from the dictionaries
+// "fund_dic", "org_dic", "name_dic", "foreign_dic" and "place".
+#ifndef TESQ_NER_NER_H
+#define TESQ_NER_NER_H
+
+#include <cstddef>
+#include <cstdint>
+
+// A segmented text seen from one of its words on, without copying.
+//
+// `ends` and `tags` point at the caller's entries for the first word of the
+// view; the ends are counted in the caller's numbering, where the first word
+// of the view starts at `base`. End(n) gives entry n recounted from the
+// view's start, as if the array had been copied and rebased; it reads 0 for
+// the terminating entry, for anything past it and for any entry at or beyond
+// `entries`, so a recogniser walking a view can never read past the caller's
+// array.
+struct Word_View {
+  const char *text;      // the first word's first byte; NUL-terminated
+  size_t text_length;    // bytes from `text` to its NUL, measured once
+  const int32_t *ends;   // word-end entries from the first word on
+  const int16_t *tags;   // tags from the first word on
+  int32_t base;          // start of the first word in the caller's numbering
+  int32_t entries;       // entries readable at ends/tags
+
+  int32_t End(int32_t n) const {
+    if (n < 0 || n >= entries) return 0;
+    const int32_t e = ends[n];
+    return e > base ? e - base : 0;
+  }
+  int16_t Tag(int32_t n) const { return n >= 0 && n < entries ? tags[n] : int16_t{-1}; }
+};
+
+// --- dictionary features ------------------------------------------------------
+// Each reads the number stored under the key of `type` in the word's
+// information string. Returns 1 with *value set when the key was found;
+// 0 otherwise, with *value = 0.0.
+//   fund_dic / org_dic: 1 "b:", 2 "i:", 3 "e:"
+//   name_dic:           1 "x", 2 "dm", 3 "ss", 4 "sw", 5 "fx"
+int32_t Fund_Get_Prob(const char *word, int32_t type, double *value);
+int32_t Org_Get_Prob(const char *word, int32_t type, double *value);
+int32_t Name_Get_Prob(const char *word, int32_t type, double *value);
+
+// --- recognisers -----------------------------------------------------------------
+// Each returns true when the view's text begins with a name, and then sets
+// *end to the byte offset, from the view's start, just past the name.
+bool Fund_Recognize(const Word_View &view, int32_t *end);
+bool Org_Recognize(const Word_View &view, int32_t *end);
+bool Person_Recognize(const Word_View &view, int32_t *end);
+bool Foreign_Recognize(const Word_View &view, int32_t *end);
+
+// Longest prefix of 4 to 40 bytes of `text` held by the "place" dictionary;
+// true with its length in *length.
+bool Place_Recognize(const char *text, int32_t *length);
+
+#endif
