@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Fresh machine to working library: installs the Debian packages the project
+# needs, builds the three libraries and the tesq tool, builds the dictionaries
+# from the Debian jieba lexicon and the term database from data/terms.tsv,
+# and runs a sample query.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+# Installs only what is missing, so a prepared machine does not need the network.
+missing=()
+while read -r pkg; do
+  [ -n "$pkg" ] || continue
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done < scripts/packages.txt
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+BUILD_DIR="${BUILD_DIR:-build}"
+cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESQ_WERROR=ON
+cmake --build "$BUILD_DIR" -j2
+
+echo
+echo "Sample query: 计算机科学 9787111123453 1234-5679 11-1234/G"
+"$BUILD_DIR/tools/tesq/tesq" search 计算机科学 9787111123453 1234-5679 11-1234/G

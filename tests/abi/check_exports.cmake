@@ -1,0 +1,21 @@
+# Fails unless the library's dynamic symbol table defines exactly the
+# expected names. Run with -DNM=... -DLIBRARY=... -DEXPECTED="a;b;c".
+execute_process(COMMAND ${NM} -D --defined-only ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+set(found "")
+foreach(line IN LISTS lines)
+  # Skip the version definition nodes nm lists as absolute symbols.
+  if(NOT line MATCHES " A " AND line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.+)$")
+    list(APPEND found "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+list(SORT found)
+set(expected ${EXPECTED})
+list(SORT expected)
+if(NOT found STREQUAL expected)
+  message(FATAL_ERROR "exports of ${LIBRARY}:\n  found:    ${found}\n  expected: ${expected}")
+endif()
+message(STATUS "exports of ${LIBRARY}: ${found}")

@@ -1,0 +1,35 @@
+// Shared fixture of the unit tests: fresh fake services for every test, and a
+// scratch current directory so that "as.txt" is written where the test can
+// read it and nowhere else.
+#ifndef TESQ_TESTS_UNIT_TEST_SUPPORT_H
+#define TESQ_TESTS_UNIT_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fake_services.h"
+
+// GB2312 bytes of a UTF-8 literal, so tests can be written in plain Chinese.
+std::string G(const std::string &utf8);
+
+// Reads a whole file ("" when it does not exist).
+std::string Read_File(const std::string &path);
+
+// The lines of "as.txt" in the scratch directory.
+std::vector<std::string> Trace_Lines();
+
+class Unit_Test : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Marks the five dictionaries loaded and runs Tesquin_Init.
+  void Init_Library();
+
+ private:
+  std::string previous_dir_;
+  std::string scratch_dir_;
+};
+
+#endif
