@@ -7,6 +7,7 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
+#include <sys/stat.h>
 #endif
 
 namespace tesq {
@@ -43,6 +44,14 @@ std::string Data_Directory(const void *self) {
       std::free(real);
       const std::string build_root = TESQ_BUILD_ROOT;
       if (path.compare(0, build_root.size() + 1, build_root + "/") == 0) return TESQ_BUILD_DATADIR;
+      // An installed library finds the data relative to itself, so that an
+      // installation can be moved or made with another prefix.
+      const size_t slash = path.rfind('/');
+      if (slash != std::string::npos) {
+        const std::string relative = Join_Path(path.substr(0, slash), TESQ_LIBDIR_TO_DATADIR);
+        struct stat info_buf;
+        if (stat(relative.c_str(), &info_buf) == 0 && S_ISDIR(info_buf.st_mode)) return relative;
+      }
     }
   }
   return TESQ_INSTALL_DATADIR;
