@@ -39,15 +39,16 @@ constexpr int kBusyTimeoutMs = 20;
 // --- diagnostics -------------------------------------------------------------
 
 // Prints `message` about `path` unless this process has printed it before.
-void Report(const std::string &path, const std::string &message) {
+// `unusable`: the failure keeps lookups from answering.
+void Report(const std::string &path, const std::string &message, bool unusable = true) {
   static std::mutex *const mutex = new std::mutex;
   static std::set<std::string> *const reported = new std::set<std::string>;
   constexpr size_t kMaxReports = 64;
   const std::string key = path + '\n' + message;
   std::lock_guard<std::mutex> lock(*mutex);
   if (reported->size() >= kMaxReports || !reported->insert(key).second) return;
-  std::fprintf(stderr, "karvel: term database '%s': %s; known terms are not looked up\n", path.c_str(),
-               message.c_str());
+  std::fprintf(stderr, "karvel: term database '%s': %s%s\n", path.c_str(), message.c_str(),
+               unusable ? "; known terms are not looked up" : "");
   std::fflush(stderr);
 }
 
@@ -125,7 +126,7 @@ class Connection {
       return nullptr;
     }
     if (!Plan_Uses_Index(stmt))
-      Report(path_, "the table 420_DIC has no index on its word column, every lookup scans the table");
+      Report(path_, "the table 420_DIC has no index on its word column, every lookup scans the table", false);
     return stmt;
   }
 

@@ -384,6 +384,25 @@ TEST_F(Karvel_Test, DatabaseWithoutTheTableIsReportedOnce) {
   EXPECT_NE(err.find("420_DIC"), std::string::npos) << err;
 }
 
+TEST_F(Karvel_Test, TableWithoutAnIndexStillAnswersAndIsReportedOnce) {
+  // Made by hand without a key: every lookup would scan the table.
+  const std::string path = dir_.Path("noindex.db");
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE \"420_DIC\" (\"词\" TEXT, \"附加信息\" TEXT);"
+                         "INSERT INTO \"420_DIC\" VALUES ('人工智能', '主题词')",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Set_Env("TESQ_DB", path);
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Lookup("人工智能"), "主题词");
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Count_Lines(err, "karvel: "), 1) << err;
+  EXPECT_NE(err.find("no index"), std::string::npos) << err;
+}
+
 TEST_F(Karvel_Test, EmptyFileAndDirectoryAreNoValue) {
   const std::string empty = dir_.Path("zero.db");
   Write_File(empty, "");
