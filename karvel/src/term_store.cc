@@ -198,11 +198,6 @@ bool Same_Name(const std::string &a, const char *b) {
 
 }  // namespace
 
-std::string Term_Database_Path() {
-  std::string scratch;
-  return Current_Path(&scratch);
-}
-
 bool Term_Find(const Lookup_Statement &statement, std::string *value, const char **column) {
   if (!Same_Name(statement.table, kTableName) || statement.key_column != kWordColumnGb) return false;
   Selected selected;

@@ -42,9 +42,6 @@ extern const char kLabelColumnGb[];  // 附加信息
 // another table or column, a word that cannot be in the table, no database).
 bool Term_Find(const Lookup_Statement &statement, std::string *value, const char **column);
 
-// The database file a lookup uses now (see above).
-std::string Term_Database_Path();
-
 }  // namespace karvel
 
 #endif
