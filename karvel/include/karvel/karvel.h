@@ -3,6 +3,34 @@
  * about the term table 420_DIC.
  *
  * Statements and values are GB2312, NUL-terminated.
+ *
+ * The table lives in an SQLite database file: table "420_DIC", columns "词"
+ * (the word, the table's key) and "附加信息" (the label), stored as UTF-8 so
+ * that any SQLite tool can read and edit it; `tesq terms import` and
+ * `tesq terms export` maintain it. The file is the one named by TESQ_DB;
+ * when that is unset or empty, "terms.db" in TESQ_DATA_DIR; when that is
+ * unset too, "terms.db" in the library's data directory. Both variables are
+ * read at every statement, and a file replaced under the same name is
+ * reopened. The database is opened read-only and never created.
+ *
+ * Statements: one form only, a lookup of one word,
+ *
+ *   select 附加信息 from 420_DIC where 词= ' WORD'
+ *
+ * (keywords in any ASCII case, blanks between the parts, identifiers bare or
+ * quoted with "", [] or ``, an apostrophe inside WORD doubled, an optional
+ * final ";"; the column selected may also be 词). One blank at the start of
+ * the quoted value is not part of the word. The word is bound to a prepared
+ * statement of Karvel's own; nothing of the statement is run as SQL. Any
+ * other statement, and a word that is not GB2312 text, finds no row.
+ *
+ * Failures: a missing, unreadable, corrupt or locked database (or one
+ * without the table) finds no row for every word; each distinct failure is
+ * reported once per process on stderr, in a line beginning "karvel: ".
+ *
+ * Threads: the three calls may be made from any number of threads at once;
+ * each thread has its own read-only connection, closed when the thread ends.
+ * A query may be read and closed on another thread than the one that ran it.
  */
 #ifndef KARVEL_KARVEL_H
 #define KARVEL_KARVEL_H
@@ -29,22 +57,37 @@
 extern "C" {
 #endif
 
-/* An executed statement; opaque, passed by value, valid until closed. */
+/*
+ * An executed statement; opaque, passed by value, valid until closed. A
+ * statement that found no row gives the empty query (all zero), which needs
+ * no closing. Closed, stale and forged queries are recognised and ignored.
+ * At most 65536 queries are open at once; past that a statement gives the
+ * empty query.
+ */
 typedef struct {
   int32_t w[3];
 } Karvel_Query;
 
-/* Runs a statement. A statement that cannot run gives a query with no rows. */
+/* Runs a statement. A statement that cannot run gives a query with no rows.
+ * A NULL statement is one that cannot run. */
 KARVEL_API Karvel_Query KARVEL_CALL Karvel_ExecSql(const char *sql);
 /*
  * Copies the named column of the query's first row, NUL-terminated, into
  * `buf` and returns its length (>= 0). Returns a negative value, copying
  * nothing useful, when there is no row, no such column, or the value does not
  * fit `buf_size` bytes. `flags` is reserved (0).
+ *
+ * Negative results: -1 no row (also for a closed, stale or forged query);
+ * -2 the query has no column of that name (GB2312, exact); -3 `buf` is NULL
+ * or the value and its terminator do not fit `buf_size` bytes. A value is
+ * never truncated; on a negative result `buf`, when it has room, holds the
+ * empty string. A stored value that is NULL, holds a NUL byte or has no
+ * GB2312 form is no row. The query may be read any number of times.
  */
 KARVEL_API int32_t KARVEL_CALL Karvel_GetColDataByName(Karvel_Query query, const char *column, int32_t flags,
                                                        char *buf, int32_t buf_size);
-/* Releases the query. A stale or already closed query is ignored. */
+/* Releases the query: 0. A stale or already closed query (and the empty
+ * one) is ignored: -1. */
 KARVEL_API int32_t KARVEL_CALL Karvel_CloseQuery(Karvel_Query query);
 
 #ifdef __cplusplus

@@ -1,0 +1,56 @@
+// The C surface of libkarvel: three calls over the statement parser, the term
+// store and the query table. No exception leaves these functions; a failure
+// of any kind is an empty query or a negative result.
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "karvel/karvel.h"
+#include "query_table.h"
+#include "statement.h"
+#include "term_store.h"
+
+namespace {
+
+// Statements longer than this are refused without being read further.
+constexpr size_t kMaxStatementLength = 1u << 20;
+
+}  // namespace
+
+extern "C" {
+
+KARVEL_API Karvel_Query KARVEL_CALL Karvel_ExecSql(const char *sql) {
+  if (sql == nullptr) return karvel::Query_Empty();
+  try {
+    const size_t length = strnlen(sql, kMaxStatementLength + 1);
+    if (length > kMaxStatementLength) return karvel::Query_Empty();
+    thread_local karvel::Lookup_Statement statement;
+    if (!karvel::Statement_Parse(std::string_view(sql, length), &statement)) return karvel::Query_Empty();
+    thread_local std::string value;
+    const char *column = nullptr;
+    if (!karvel::Term_Find(statement, &value, &column)) return karvel::Query_Empty();
+    return karvel::Query_Open(column, value);
+  } catch (...) {
+    return karvel::Query_Empty();
+  }
+}
+
+KARVEL_API int32_t KARVEL_CALL Karvel_GetColDataByName(Karvel_Query query, const char *column, int32_t flags,
+                                                       char *buf, int32_t buf_size) {
+  (void)flags;  // reserved
+  try {
+    return karvel::Query_Read(query, column, buf, buf_size);
+  } catch (...) {
+    return karvel::kNoRow;
+  }
+}
+
+KARVEL_API int32_t KARVEL_CALL Karvel_CloseQuery(Karvel_Query query) {
+  try {
+    return karvel::Query_Close(query);
+  } catch (...) {
+    return -1;
+  }
+}
+
+}  // extern "C"

@@ -1,0 +1,244 @@
+#include "term_store.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string_view>
+
+#include "data_dir.h"
+#include "gb2312.h"
+
+namespace karvel {
+
+const char kWordColumnGb[] = "\xB4\xCA";                           // 词
+const char kLabelColumnGb[] = "\xB8\xBD\xBC\xD3\xD0\xC5\xCF\xA2";  // 附加信息
+
+namespace {
+
+constexpr char kTableName[] = "420_DIC";
+
+// The prepared lookups, one per column that may be selected. The word is
+// the table's key, so each is one index search.
+enum Selected { kSelectLabel = 0, kSelectWord = 1, kSelectCount = 2 };
+const char *const kLookupSql[kSelectCount] = {
+    "SELECT \"\xE9\x99\x84\xE5\x8A\xA0\xE4\xBF\xA1\xE6\x81\xAF\" FROM \"420_DIC\" WHERE \"\xE8\xAF\x8D\" = ?1 LIMIT 1",
+    "SELECT \"\xE8\xAF\x8D\" FROM \"420_DIC\" WHERE \"\xE8\xAF\x8D\" = ?1 LIMIT 1",
+};
+
+// A locked database is waited for this long per lookup (a writer's commit
+// holds its lock for moments only); a database locked for longer answers
+// "no row" and is tried again at the next word.
+constexpr int kBusyTimeoutMs = 20;
+
+// --- diagnostics -------------------------------------------------------------
+
+// Prints `message` about `path` unless this process has printed it before.
+// `unusable`: the failure keeps lookups from answering.
+void Report(const std::string &path, const std::string &message, bool unusable = true) {
+  static std::mutex *const mutex = new std::mutex;
+  static std::set<std::string> *const reported = new std::set<std::string>;
+  constexpr size_t kMaxReports = 64;
+  const std::string key = path + '\n' + message;
+  std::lock_guard<std::mutex> lock(*mutex);
+  if (reported->size() >= kMaxReports || !reported->insert(key).second) return;
+  std::fprintf(stderr, "karvel: term database '%s': %s%s\n", path.c_str(), message.c_str(),
+               unusable ? "; known terms are not looked up" : "");
+  std::fflush(stderr);
+}
+
+// --- where the database is --------------------------------------------------
+
+const char *Default_Path() {
+  static const int anchor = 0;
+  static const std::string *const path =
+      new std::string(tesq::Join_Path(tesq::Data_Directory(&anchor), "terms.db"));
+  return path->c_str();
+}
+
+// The current database path, without allocating when it comes from TESQ_DB
+// or the default; `scratch` holds a path built from TESQ_DATA_DIR.
+const char *Current_Path(std::string *scratch) {
+  const char *db = std::getenv("TESQ_DB");
+  if (db != nullptr && db[0] != '\0') return db;
+  const char *dir = std::getenv("TESQ_DATA_DIR");
+  if (dir != nullptr && dir[0] != '\0') {
+    *scratch = tesq::Join_Path(dir, "terms.db");
+    return scratch->c_str();
+  }
+  return Default_Path();
+}
+
+// --- the calling thread's connection ------------------------------------------
+
+class Connection {
+ public:
+  ~Connection() { Close(); }
+
+  // Makes sure the connection is open on the file at `path`; false (after
+  // a report) when the file is missing or cannot be opened.
+  bool Attach(const char *path) {
+    struct stat info;
+    if (::stat(path, &info) != 0) {
+      const int error = errno;
+      Close();
+      Report(path, error == ENOENT ? "no such file" : std::strerror(error));
+      return false;
+    }
+    if (S_ISDIR(info.st_mode)) {
+      Close();
+      Report(path, "is a directory");
+      return false;
+    }
+    if (db_ != nullptr && (path_ != path || device_ != info.st_dev || inode_ != info.st_ino)) Close();
+    if (db_ != nullptr) return true;
+    // Read-only, never created; the connection belongs to this thread alone,
+    // so SQLite's per-connection mutex is not needed.
+    const int rc = sqlite3_open_v2(path, &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+      Report(path, db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
+      Close();
+      return false;
+    }
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db_, 1);
+    path_ = path;
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
+    return true;
+  }
+
+  // The prepared lookup for `selected`, or null (after a report) when the
+  // database cannot run it now.
+  sqlite3_stmt *Lookup(Selected selected) {
+    sqlite3_stmt *&stmt = lookups_[selected];
+    if (stmt != nullptr) return stmt;
+    const int rc = sqlite3_prepare_v3(db_, kLookupSql[selected], -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+      Report(path_, Describe(rc));
+      sqlite3_finalize(stmt);
+      stmt = nullptr;
+      return nullptr;
+    }
+    if (!Plan_Uses_Index(stmt))
+      Report(path_, "the table 420_DIC has no index on its word column, every lookup scans the table", false);
+    return stmt;
+  }
+
+  // Reports a failed step of a lookup.
+  void Report_Step(int rc) { Report(path_, Describe(rc)); }
+
+ private:
+  std::string Describe(int rc) const {
+    const int primary = rc & 0xFF;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return "the database is locked by another connection";
+    std::string text = sqlite3_errmsg(db_);
+    if (text.empty()) text = sqlite3_errstr(rc);
+    return text;
+  }
+
+  // True when SQLite plans the lookup as an index search. The plan is read
+  // once per prepared statement; a table without an index on the word still
+  // answers, but the maintainer is told.
+  bool Plan_Uses_Index(sqlite3_stmt *stmt) {
+    const std::string sql = std::string("EXPLAIN QUERY PLAN ") + sqlite3_sql(stmt);
+    sqlite3_stmt *plan = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &plan, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(plan);
+      return true;  // cannot tell; the lookup itself will report what is wrong
+    }
+    bool scan = false;
+    while (sqlite3_step(plan) == SQLITE_ROW) {
+      const unsigned char *detail = sqlite3_column_text(plan, 3);
+      if (detail != nullptr && std::strncmp(reinterpret_cast<const char *>(detail), "SCAN", 4) == 0) scan = true;
+    }
+    sqlite3_finalize(plan);
+    return !scan;
+  }
+
+  void Close() {
+    for (sqlite3_stmt *&stmt : lookups_) {
+      sqlite3_finalize(stmt);
+      stmt = nullptr;
+    }
+    if (db_ != nullptr) sqlite3_close(db_);
+    db_ = nullptr;
+    path_.clear();
+  }
+
+  sqlite3 *db_ = nullptr;
+  sqlite3_stmt *lookups_[kSelectCount] = {};
+  std::string path_;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+};
+
+Connection &This_Thread_Connection() {
+  thread_local Connection connection;
+  return connection;
+}
+
+bool Same_Name(const std::string &a, const char *b) {
+  // SQL identifiers compare without regard to ASCII case.
+  const size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Term_Find(const Lookup_Statement &statement, std::string *value, const char **column) {
+  if (!Same_Name(statement.table, kTableName) || statement.key_column != kWordColumnGb) return false;
+  Selected selected;
+  if (statement.column == kLabelColumnGb) {
+    selected = kSelectLabel;
+    *column = kLabelColumnGb;
+  } else if (statement.column == kWordColumnGb) {
+    selected = kSelectWord;
+    *column = kWordColumnGb;
+  } else {
+    return false;
+  }
+
+  // A word that is not GB2312 text cannot be in the table.
+  std::string word;
+  if (!gb::Gb_To_Utf8(Statement_Word(statement.value), &word)) return false;
+
+  thread_local std::string scratch;
+  Connection &connection = This_Thread_Connection();
+  if (!connection.Attach(Current_Path(&scratch))) return false;
+  sqlite3_stmt *stmt = connection.Lookup(selected);
+  if (stmt == nullptr) return false;
+
+  bool found = false;
+  sqlite3_bind_text(stmt, 1, word.data(), static_cast<int>(word.size()), SQLITE_STATIC);
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) {
+    if (sqlite3_column_type(stmt, 0) != SQLITE_NULL) {
+      const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+      const int length = sqlite3_column_bytes(stmt, 0);
+      // A value with a NUL byte, or one GB2312 cannot represent, is no value:
+      // the caller would get a truncated or garbled label.
+      if (text != nullptr && std::memchr(text, '\0', static_cast<size_t>(length)) == nullptr)
+        found = gb::Utf8_To_Gb(std::string_view(text, static_cast<size_t>(length)), value);
+    }
+  } else if (rc != SQLITE_DONE) {
+    connection.Report_Step(rc);
+  }
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  return found;
+}
+
+}  // namespace karvel

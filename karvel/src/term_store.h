@@ -1,0 +1,47 @@
+// The term table 420_DIC in an SQLite database file.
+//
+// Storage: the table "420_DIC" with the text columns "词" (the word, unique,
+// the table's key) and "附加信息" (the label), both UTF-8, so that any SQLite
+// tool can read and edit the file. Karvel converts words to UTF-8 on the way
+// in and values back to GB2312 on the way out.
+//
+// Where: the file named by TESQ_DB; when that is unset or empty, "terms.db"
+// in TESQ_DATA_DIR; when that is unset too, "terms.db" in the data directory
+// that belongs to this library (the build tree's or the installed one).
+// Both variables are read on every lookup, so a changed setting takes effect
+// at the next word; a file replaced under the same name (a new device or
+// inode) is reopened as well.
+//
+// Connections: one read-only connection per thread, opened on the thread's
+// first lookup and closed when the thread ends, holding the prepared lookup
+// statements for reuse. Opening never creates a file. Each lookup is one
+// search of the word's index; nothing of the caller's statement is ever
+// executed as SQL, the word is bound as a parameter.
+//
+// Failures: a missing, unreadable, corrupt or locked database, or one without
+// the table or its columns, answers "no row" for every word. Each distinct
+// failure (database file and reason) is reported once per process on stderr,
+// as one line beginning "karvel: ".
+#ifndef KARVEL_SRC_TERM_STORE_H
+#define KARVEL_SRC_TERM_STORE_H
+
+#include <string>
+
+#include "statement.h"
+
+namespace karvel {
+
+// The column names Karvel knows, GB2312.
+extern const char kWordColumnGb[];   // 词
+extern const char kLabelColumnGb[];  // 附加信息
+
+// Runs a parsed lookup on the calling thread's connection. Returns true and
+// sets *value (GB2312) and *column (the selected column's GB2312 name) when
+// the word has a row whose selected value is not NULL and is representable in
+// GB2312 without a NUL byte; false otherwise (no such row, a statement about
+// another table or column, a word that cannot be in the table, no database).
+bool Term_Find(const Lookup_Statement &statement, std::string *value, const char **column);
+
+}  // namespace karvel
+
+#endif

@@ -1,0 +1,439 @@
+// The three Karvel calls against real database files: values, statements,
+// handles, and databases that are missing, corrupt or locked.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "karvel/karvel.h"
+#include "test_support.h"
+
+namespace karvel_test {
+namespace {
+
+const char kLabelColumn[] = "\xB8\xBD\xBC\xD3\xD0\xC5\xCF\xA2";  // 附加信息
+
+std::string Repeat(const std::string &s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+// 63 Chinese characters and one letter: 127 bytes in GB2312; 64 characters:
+// 128 bytes, one more than the classifier's buffer holds with its terminator.
+const std::string kLabel127 = Repeat("题", 63) + "a";
+const std::string kLabel128 = Repeat("题", 64);
+
+std::vector<Row> Sample_Rows() {
+  return {
+      {"人工智能", "主题词"},
+      {"abc", "ABC label"},
+      {"空标签", ""},
+      {"长标签", kLabel127},
+      {"太长", kLabel128},
+      {"外文", "한국어"},               // no GB2312 form
+      {"O'Reilly", "出版单位"},
+      {"1234", "数字"},
+      {"x", "字母"},
+      {"无值", std::nullopt},          // NULL label
+      {"带零", std::string("a\0b", 3)},  // a NUL byte inside
+      {" 前空", "前有空格"},
+  };
+}
+
+class Karvel_Test : public testing::Test {
+ protected:
+  void SetUp() override {
+    db_ = dir_.Path("terms.db");
+    Write_Database(db_, Sample_Rows());
+    Set_Env("TESQ_DB", db_);
+  }
+  void TearDown() override { Set_Env("TESQ_DB", ""); }
+
+  Temp_Dir dir_;
+  std::string db_;
+};
+
+struct Word_Case {
+  const char *name;
+  std::string word;  // UTF-8
+  std::optional<std::string> label;
+};
+
+void PrintTo(const Word_Case &c, std::ostream *os) { *os << c.name; }
+
+class Karvel_Words : public Karvel_Test, public testing::WithParamInterface<Word_Case> {};
+
+TEST_P(Karvel_Words, LooksUpTheWord) {
+  const Word_Case &c = GetParam();
+  EXPECT_EQ(Lookup(c.word), c.label);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, Karvel_Words,
+    testing::Values(Word_Case{"found", "人工智能", "主题词"}, Word_Case{"found_ascii", "abc", "ABC label"},
+                    Word_Case{"digits", "1234", "数字"}, Word_Case{"not_found", "人工", std::nullopt},
+                    Word_Case{"case_matters", "ABC", std::nullopt}, Word_Case{"prefix_only", "ab", std::nullopt},
+                    Word_Case{"empty_label", "空标签", ""}, Word_Case{"label_of_127_bytes", "长标签", kLabel127},
+                    Word_Case{"label_of_128_bytes", "太长", std::nullopt},
+                    Word_Case{"label_outside_gb2312", "外文", std::nullopt},
+                    Word_Case{"null_label", "无值", std::nullopt}, Word_Case{"label_with_nul", "带零", std::nullopt},
+                    Word_Case{"apostrophe", "O'Reilly", "出版单位"},
+                    Word_Case{"injection", "x' or '1'='1", std::nullopt},
+                    Word_Case{"injection_comment", "x' --", std::nullopt},
+                    Word_Case{"injection_union", "x' union select 'y", std::nullopt},
+                    Word_Case{"empty_word", "", std::nullopt},
+                    Word_Case{"stored_with_leading_blank", " 前空", "前有空格"}),
+    [](const testing::TestParamInfo<Word_Case> &info) { return std::string(info.param.name); });
+
+TEST_F(Karvel_Test, ResultIsTheLabelLength) {
+  std::string value;
+  EXPECT_EQ(Lookup_Statement(Classifier_Statement(Gb("空标签")), &value), 0);
+  EXPECT_EQ(value, "");
+  EXPECT_EQ(Lookup_Statement(Classifier_Statement(Gb("长标签")), &value), 127);
+  EXPECT_EQ(value.size(), 127u);
+  EXPECT_EQ(Lookup_Statement(Classifier_Statement(Gb("人工智能")), &value), 6);
+}
+
+TEST_F(Karvel_Test, InjectionLeavesTheTableAlone) {
+  std::string value;
+  EXPECT_LT(Lookup_Statement(Classifier_Statement("x'; drop table \"420_DIC\"; --"), &value), 0);
+  EXPECT_LT(Lookup_Statement(Classifier_Statement("x' or '1'='1"), &value), 0);
+  EXPECT_EQ(Lookup("人工智能"), "主题词");
+}
+
+TEST_F(Karvel_Test, WordWithBytesThatAreNotGb2312FindsNothing) {
+  std::string value;
+  EXPECT_LT(Lookup_Statement(Classifier_Statement("\x80\x81"), &value), 0);
+  EXPECT_LT(Lookup_Statement(Classifier_Statement("\xC8"), &value), 0);  // lead byte at the end
+}
+
+struct Statement_Case {
+  const char *name;
+  std::string sql;  // GB2312
+  int expected;     // the result of Karvel_GetColDataByName, or -1 for any negative
+};
+
+void PrintTo(const Statement_Case &c, std::ostream *os) { *os << c.name; }
+
+class Karvel_Statements : public Karvel_Test, public testing::WithParamInterface<Statement_Case> {};
+
+TEST_P(Karvel_Statements, RunsOnlyTermLookups) {
+  std::string value;
+  const int result = Lookup_Statement(GetParam().sql, &value);
+  if (GetParam().expected < 0)
+    EXPECT_LT(result, 0);
+  else
+    EXPECT_EQ(result, GetParam().expected);
+}
+
+const std::string kW = "\xB4\xCA";  // 词
+const std::string kL = kLabelColumn;
+
+INSTANTIATE_TEST_SUITE_P(
+    Statements, Karvel_Statements,
+    testing::Values(
+        Statement_Case{"classifier", "select " + kL + " from 420_DIC where " + kW + "= ' abc'", 9},
+        Statement_Case{"value_without_blank", "select " + kL + " from 420_DIC where " + kW + "= 'abc'", 9},
+        Statement_Case{"value_with_two_blanks", "select " + kL + " from 420_DIC where " + kW + "= '  abc'", -1},
+        Statement_Case{"keywords_upper_case", "SELECT " + kL + " FROM 420_dic WHERE " + kW + " = ' abc' ;", 9},
+        Statement_Case{"quoted_table", "select \"" + kL + "\" from \"420_DIC\" where [" + kW + "]=' abc'", 9},
+        Statement_Case{"other_table", "select " + kL + " from sqlite_schema where " + kW + "= ' abc'", -1},
+        Statement_Case{"key_is_the_label", "select " + kL + " from 420_DIC where " + kL + "= ' ABC label'", -1},
+        Statement_Case{"unknown_column", "select name from 420_DIC where " + kW + "= ' abc'", -1},
+        Statement_Case{"star", "select * from 420_DIC where " + kW + "= ' abc'", -1},
+        Statement_Case{"selects_the_word_not_asked_for", "select " + kW + " from 420_DIC where " + kW + "= ' abc'",
+                       -1},
+        Statement_Case{"second_statement", "select " + kL + " from 420_DIC where " + kW + "= ' abc'; delete from x",
+                       -1},
+        Statement_Case{"unterminated", "select " + kL + " from 420_DIC where " + kW + "= ' abc", -1},
+        Statement_Case{"empty", "", -1}, Statement_Case{"garbage", "\xFF\xFF\xFF", -1},
+        Statement_Case{"table_name_not_gb2312", "select " + kL + " from \x80\x80 where " + kW + "= ' abc'", -1}),
+    [](const testing::TestParamInfo<Statement_Case> &info) { return std::string(info.param.name); });
+
+TEST_F(Karvel_Test, SelectingTheWordColumnGivesTheWord) {
+  const Karvel_Query q = Karvel_ExecSql(("select " + kW + " from 420_DIC where " + kW + "= ' abc'").c_str());
+  char buf[16];
+  EXPECT_EQ(Karvel_GetColDataByName(q, kW.c_str(), 0, buf, sizeof buf), 3);
+  EXPECT_STREQ(buf, "abc");
+  EXPECT_LT(Karvel_GetColDataByName(q, kLabelColumn, 0, buf, sizeof buf), 0);
+  EXPECT_EQ(Karvel_CloseQuery(q), 0);
+}
+
+TEST_F(Karvel_Test, NullStatementGivesNoRow) {
+  const Karvel_Query q = Karvel_ExecSql(nullptr);
+  char buf[8] = "x";
+  EXPECT_LT(Karvel_GetColDataByName(q, kLabelColumn, 0, buf, sizeof buf), 0);
+  Karvel_CloseQuery(q);
+}
+
+TEST_F(Karvel_Test, VeryLongWordFindsNothingAndDoesNotCrash) {
+  std::string value;
+  EXPECT_LT(Lookup_Statement(Classifier_Statement(std::string(100000, 'a')), &value), 0);
+  EXPECT_LT(Lookup_Statement(Classifier_Statement(std::string(3u << 20, 'a')), &value), 0);
+}
+
+// --- the buffer --------------------------------------------------------------
+
+TEST_F(Karvel_Test, ValueMustFitTheBufferWithItsTerminator) {
+  const std::string sql = Classifier_Statement(Gb("人工智能"));  // label: 6 bytes
+  struct Buffer_Case {
+    int32_t size;
+    int32_t expected;
+  };
+  for (const Buffer_Case &c : {Buffer_Case{7, 6}, Buffer_Case{6, -1}, Buffer_Case{1, -1}, Buffer_Case{0, -1},
+                               Buffer_Case{-5, -1}, Buffer_Case{128, 6}}) {
+    SCOPED_TRACE(c.size);
+    char buf[128];
+    std::memset(buf, 'z', sizeof buf);
+    const Karvel_Query q = Karvel_ExecSql(sql.c_str());
+    const int32_t result = Karvel_GetColDataByName(q, kLabelColumn, 0, buf, c.size);
+    Karvel_CloseQuery(q);
+    if (c.expected >= 0) {
+      EXPECT_EQ(result, c.expected);
+      EXPECT_EQ(std::string(buf), Gb("主题词"));
+    } else {
+      EXPECT_LT(result, 0);
+      if (c.size > 0) {
+        EXPECT_EQ(buf[0], '\0');  // never a truncated label
+      }
+      for (int i = std::max(c.size, 1); i < 128; ++i) ASSERT_EQ(buf[i], 'z') << "written past the size at " << i;
+    }
+  }
+}
+
+TEST_F(Karvel_Test, NullBufferOrColumnIsNoValue) {
+  const Karvel_Query q = Karvel_ExecSql(Classifier_Statement(Gb("人工智能")).c_str());
+  char buf[16];
+  EXPECT_LT(Karvel_GetColDataByName(q, kLabelColumn, 0, nullptr, 16), 0);
+  EXPECT_LT(Karvel_GetColDataByName(q, nullptr, 0, buf, sizeof buf), 0);
+  EXPECT_LT(Karvel_GetColDataByName(q, "", 0, buf, sizeof buf), 0);
+  // The query is still readable afterwards, as often as asked.
+  EXPECT_EQ(Karvel_GetColDataByName(q, kLabelColumn, 0, buf, sizeof buf), 6);
+  EXPECT_EQ(Karvel_GetColDataByName(q, kLabelColumn, 0, buf, sizeof buf), 6);
+  EXPECT_EQ(Karvel_CloseQuery(q), 0);
+}
+
+// --- handles -----------------------------------------------------------------
+
+TEST_F(Karvel_Test, ClosedHandleIsStaleEvenAfterItsSlotIsReused) {
+  const Karvel_Query first = Karvel_ExecSql(Classifier_Statement(Gb("人工智能")).c_str());
+  EXPECT_EQ(Karvel_CloseQuery(first), 0);
+  EXPECT_LT(Karvel_CloseQuery(first), 0);  // twice closed: ignored
+  const Karvel_Query second = Karvel_ExecSql(Classifier_Statement("abc").c_str());
+  char buf[32];
+  EXPECT_LT(Karvel_GetColDataByName(first, kLabelColumn, 0, buf, sizeof buf), 0);
+  EXPECT_LT(Karvel_CloseQuery(first), 0);  // must not close `second`
+  EXPECT_EQ(Karvel_GetColDataByName(second, kLabelColumn, 0, buf, sizeof buf), 9);
+  EXPECT_STREQ(buf, "ABC label");
+  EXPECT_EQ(Karvel_CloseQuery(second), 0);
+}
+
+TEST_F(Karvel_Test, ForgedHandlesAreHarmless) {
+  const Karvel_Query real = Karvel_ExecSql(Classifier_Statement(Gb("人工智能")).c_str());
+  const Karvel_Query forged[] = {
+      {{0, 0, 0}},
+      {{1, 0, 0}},
+      {{real.w[0], real.w[1], real.w[2] ^ 1}},
+      {{real.w[0], real.w[1] + 1, real.w[2]}},
+      {{real.w[0] + 1, real.w[1], real.w[2]}},
+      {{-1, -1, -1}},
+      {{INT32_MAX, 0, 0}},
+      {{INT32_MIN, INT32_MIN, INT32_MIN}},
+      {{65537, 7, 7}},
+  };
+  char buf[32];
+  for (const Karvel_Query &q : forged) {
+    SCOPED_TRACE(testing::Message() << q.w[0] << "," << q.w[1] << "," << q.w[2]);
+    EXPECT_LT(Karvel_GetColDataByName(q, kLabelColumn, 0, buf, sizeof buf), 0);
+    EXPECT_LT(Karvel_CloseQuery(q), 0);
+  }
+  EXPECT_EQ(Karvel_GetColDataByName(real, kLabelColumn, 0, buf, sizeof buf), 6);
+  EXPECT_EQ(Karvel_CloseQuery(real), 0);
+}
+
+TEST_F(Karvel_Test, QueryReadOnAnotherThread) {
+  const Karvel_Query q = Karvel_ExecSql(Classifier_Statement(Gb("人工智能")).c_str());
+  int32_t result = -100;
+  std::thread reader([&] {
+    char buf[32];
+    result = Karvel_GetColDataByName(q, kLabelColumn, 0, buf, sizeof buf);
+    Karvel_CloseQuery(q);
+  });
+  reader.join();
+  EXPECT_EQ(result, 6);
+  char buf[32];
+  EXPECT_LT(Karvel_GetColDataByName(q, kLabelColumn, 0, buf, sizeof buf), 0);
+}
+
+TEST_F(Karvel_Test, ManyOpenQueriesEachKeepTheirValue) {
+  std::vector<Karvel_Query> queries;
+  for (int i = 0; i < 500; ++i)
+    queries.push_back(Karvel_ExecSql(Classifier_Statement(i % 2 ? "abc" : "1234").c_str()));
+  for (int i = 0; i < 500; ++i) {
+    char buf[32];
+    ASSERT_GE(Karvel_GetColDataByName(queries[i], kLabelColumn, 0, buf, sizeof buf), 0) << i;
+    EXPECT_EQ(std::string(buf), i % 2 ? "ABC label" : Gb("数字"));
+  }
+  for (const Karvel_Query &q : queries) EXPECT_EQ(Karvel_CloseQuery(q), 0);
+}
+
+TEST_F(Karvel_Test, QueryKeepsItsValueWhenTheDatabaseChanges) {
+  const Karvel_Query q = Karvel_ExecSql(Classifier_Statement(Gb("人工智能")).c_str());
+  Set_Env("TESQ_DB", dir_.Path("none.db"));
+  char buf[32];
+  EXPECT_EQ(Karvel_GetColDataByName(q, kLabelColumn, 0, buf, sizeof buf), 6);
+  Karvel_CloseQuery(q);
+}
+
+// --- where the database is -----------------------------------------------------
+
+TEST_F(Karvel_Test, FollowsAChangedPath) {
+  const std::string other = dir_.Path("other.db");
+  Write_Database(other, {{"人工智能", "刊名"}});
+  EXPECT_EQ(Lookup("人工智能"), "主题词");
+  Set_Env("TESQ_DB", other);
+  EXPECT_EQ(Lookup("人工智能"), "刊名");
+  EXPECT_EQ(Lookup("abc"), std::nullopt);
+  Set_Env("TESQ_DB", db_);
+  EXPECT_EQ(Lookup("人工智能"), "主题词");
+}
+
+TEST_F(Karvel_Test, SeesAFileReplacedUnderTheSameName) {
+  EXPECT_EQ(Lookup("人工智能"), "主题词");
+  const std::string fresh = dir_.Path("fresh.db");
+  Write_Database(fresh, {{"人工智能", "作者单位"}});
+  ASSERT_EQ(std::rename(fresh.c_str(), db_.c_str()), 0);
+  EXPECT_EQ(Lookup("人工智能"), "作者单位");
+}
+
+TEST_F(Karvel_Test, SeesRowsWrittenByAnotherConnection) {
+  EXPECT_EQ(Lookup("新词"), std::nullopt);
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(db_.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "INSERT INTO \"420_DIC\" VALUES ('新词', '主题词')", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(Lookup("新词"), "主题词");
+}
+
+TEST_F(Karvel_Test, DataDirectoryWhenTesqDbIsUnset) {
+  Temp_Dir data;
+  Write_Database(data.Path("terms.db"), {{"人工智能", "基金"}});
+  Set_Env("TESQ_DB", "");
+  Set_Env("TESQ_DATA_DIR", data.dir());
+  EXPECT_EQ(Lookup("人工智能"), "基金");
+  Set_Env("TESQ_DATA_DIR", "");
+}
+
+// --- databases Karvel cannot use --------------------------------------------------
+
+// Runs `lookups` lookups of a stored word against `path` and returns what
+// they printed on stderr; every one must find nothing.
+std::string Failing_Lookups(const std::string &path, int lookups) {
+  Set_Env("TESQ_DB", path);
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < lookups; ++i) EXPECT_EQ(Lookup("人工智能"), std::nullopt) << i;
+  return testing::internal::GetCapturedStderr();
+}
+
+TEST_F(Karvel_Test, MissingDatabaseIsReportedOnceAndNotCreated) {
+  const std::string path = dir_.Path("missing.db");
+  const std::string err = Failing_Lookups(path, 5);
+  EXPECT_EQ(Count_Lines(err, "karvel: "), 1) << err;
+  EXPECT_NE(err.find(path), std::string::npos) << err;
+  EXPECT_FALSE(File_Exists(path));
+  // Once it exists it is used.
+  Write_Database(path, {{"人工智能", "主题词"}});
+  EXPECT_EQ(Lookup("人工智能"), "主题词");
+}
+
+TEST_F(Karvel_Test, CorruptDatabaseIsReportedOnce) {
+  const std::string path = dir_.Path("corrupt.db");
+  Write_File(path, std::string(4096, '\x5A'));
+  const std::string err = Failing_Lookups(path, 5);
+  EXPECT_EQ(Count_Lines(err, "karvel: "), 1) << err;
+  EXPECT_NE(err.find(path), std::string::npos) << err;
+}
+
+TEST_F(Karvel_Test, DatabaseWithADamagedPageIsNoValue) {
+  // A real database whose table page is overwritten with garbage.
+  std::string bytes = Read_File(db_);
+  ASSERT_GE(bytes.size(), 8192u);
+  for (size_t i = 4096; i < 8192; ++i) bytes[i] = static_cast<char>(0xA5);
+  const std::string path = dir_.Path("damaged.db");
+  Write_File(path, bytes);
+  const std::string err = Failing_Lookups(path, 3);
+  EXPECT_EQ(Count_Lines(err, "karvel: "), 1) << err;
+}
+
+TEST_F(Karvel_Test, DatabaseWithoutTheTableIsReportedOnce) {
+  const std::string path = dir_.Path("empty.db");
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE other (a)", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  const std::string err = Failing_Lookups(path, 5);
+  EXPECT_EQ(Count_Lines(err, "karvel: "), 1) << err;
+  EXPECT_NE(err.find("420_DIC"), std::string::npos) << err;
+}
+
+TEST_F(Karvel_Test, TableWithoutAnIndexStillAnswersAndIsReportedOnce) {
+  // Made by hand without a key: every lookup would scan the table.
+  const std::string path = dir_.Path("noindex.db");
+  sqlite3 *db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE \"420_DIC\" (\"词\" TEXT, \"附加信息\" TEXT);"
+                         "INSERT INTO \"420_DIC\" VALUES ('人工智能', '主题词')",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  Set_Env("TESQ_DB", path);
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Lookup("人工智能"), "主题词");
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Count_Lines(err, "karvel: "), 1) << err;
+  EXPECT_NE(err.find("no index"), std::string::npos) << err;
+}
+
+TEST_F(Karvel_Test, EmptyFileAndDirectoryAreNoValue) {
+  const std::string empty = dir_.Path("zero.db");
+  Write_File(empty, "");
+  EXPECT_EQ(Count_Lines(Failing_Lookups(empty, 3), "karvel: "), 1);
+  EXPECT_EQ(Count_Lines(Failing_Lookups(dir_.dir(), 3), "karvel: "), 1);
+}
+
+TEST_F(Karvel_Test, LockedDatabaseIsReportedOnceAndUsedAgainWhenFree) {
+  const std::string path = dir_.Path("locked.db");
+  Write_Database(path, {{"人工智能", "主题词"}});
+  Set_Env("TESQ_DB", path);
+  EXPECT_EQ(Lookup("人工智能"), "主题词");  // the statement is prepared before the lock
+
+  sqlite3 *holder = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE; INSERT INTO \"420_DIC\" VALUES ('x1', 'y')", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  const std::string err = Failing_Lookups(path, 4);
+  EXPECT_EQ(Count_Lines(err, "karvel: "), 1) << err;
+  EXPECT_NE(err.find("locked"), std::string::npos) << err;
+
+  // A fresh thread (a fresh connection) is refused too.
+  std::optional<std::string> on_thread = "unset";
+  std::thread([&] { on_thread = Lookup("人工智能"); }).join();
+  EXPECT_EQ(on_thread, std::nullopt);
+
+  ASSERT_EQ(sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(holder);
+  EXPECT_EQ(Lookup("人工智能"), "主题词");
+}
+
+}  // namespace
+}  // namespace karvel_test
