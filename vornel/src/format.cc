@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,33 +38,73 @@ uint64_t Checksum(const uint8_t *data, size_t size) {
   return h;
 }
 
-Blob::Blob(size_t size) : words_(new uint64_t[(size + 7) / 8 + 1]()), size_(size) {}
+Blob::Blob(size_t size)
+    : words_(new uint64_t[(size + 7) / 8 + 1]()), data_(reinterpret_cast<uint8_t *>(words_.get())), size_(size) {}
+
+Blob::~Blob() { Release(); }
+
+Blob::Blob(Blob &&other) noexcept
+    : words_(std::move(other.words_)), data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+  other.mapped_ = false;
+}
+
+Blob &Blob::operator=(Blob &&other) noexcept {
+  if (this != &other) {
+    Release();
+    words_ = std::move(other.words_);
+    data_ = other.data_;
+    size_ = other.size_;
+    mapped_ = other.mapped_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.mapped_ = false;
+  }
+  return *this;
+}
+
+void Blob::Release() {
+  if (mapped_ && data_ != nullptr) munmap(data_, size_);
+  words_.reset();
+  data_ = nullptr;
+  size_ = 0;
+  mapped_ = false;
+}
 
 bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string *error) {
-  FILE *f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
   struct stat st;
-  if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-    std::fclose(f);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
     *error = path + " is not a regular file";
     return false;
   }
   const size_t size = static_cast<size_t>(st.st_size);
   if (size > max_size) {
-    std::fclose(f);
+    close(fd);
     *error = path + " is too large";
     return false;
   }
-  Blob blob(size);
-  const size_t got = size == 0 ? 0 : std::fread(blob.Data(), 1, size, f);
-  std::fclose(f);
-  if (got != size) {
-    *error = "cannot read " + path;
-    return false;
+  Blob blob;
+  if (size == 0) {
+    blob = Blob(0);
+  } else {
+    void *map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (map == MAP_FAILED) {
+      close(fd);
+      *error = "cannot map " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    blob.data_ = static_cast<uint8_t *>(map);
+    blob.size_ = size;
+    blob.mapped_ = true;
   }
+  close(fd);
   *out = std::move(blob);
   return true;
 }

@@ -51,22 +51,34 @@ static_assert(sizeof(File_Header) == kHeader_Size, "the file header is 64 bytes"
 // lexicon of several megabytes in about a millisecond.
 uint64_t Checksum(const uint8_t *data, size_t size);
 
-// An 8-byte aligned, immutable block of bytes: a whole compiled file.
+// An 8-byte aligned block of bytes: a whole compiled file, either built in
+// memory (writable) or mapped read-only from a file.
 class Blob {
  public:
   Blob() = default;
-  explicit Blob(size_t size);
-  uint8_t *Data() { return reinterpret_cast<uint8_t *>(words_.get()); }
-  const uint8_t *Data() const { return reinterpret_cast<const uint8_t *>(words_.get()); }
+  explicit Blob(size_t size);  // zero-filled, writable
+  ~Blob();
+  Blob(Blob &&other) noexcept;
+  Blob &operator=(Blob &&other) noexcept;
+  Blob(const Blob &) = delete;
+  Blob &operator=(const Blob &) = delete;
+
+  uint8_t *Data() { return data_; }  // only for a block built in memory
+  const uint8_t *Data() const { return data_; }
   size_t Size() const { return size_; }
 
  private:
+  friend bool Read_File(const std::string &, size_t, Blob *, std::string *);
+  void Release();
   std::unique_ptr<uint64_t[]> words_;
+  uint8_t *data_ = nullptr;
   size_t size_ = 0;
+  bool mapped_ = false;
 };
 
-// Reads a whole file with one read. False with a message in `error` when the
-// file cannot be opened or read, or is larger than `max_size`.
+// Maps a whole file read-only (its pages read ahead in one go). False with a
+// message in `error` when the file cannot be opened or mapped, is not a
+// regular file, or is larger than `max_size`.
 bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string *error);
 
 // Writes `size` bytes to `path` through a temporary file in the same
