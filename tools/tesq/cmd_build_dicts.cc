@@ -53,8 +53,7 @@ void Usage(FILE *out) {
                "estimated from the lexicon's tags; with --sources they are read from DIR.\n");
 }
 
-bool Compile_Lexicon_File(const tesq_tools::Lexicon_Source &src, const std::string &path,
-                          vornel::Blob *blob, std::string *error) {
+bool Compile_Lexicon_Source(const tesq_tools::Lexicon_Source &src, vornel::Blob *blob, std::string *error) {
   std::vector<vornel::Lexicon_Word> words;
   words.reserve(src.entries.size());
   for (const tesq_tools::Lexicon_Entry &e : src.entries) {
@@ -66,13 +65,10 @@ bool Compile_Lexicon_File(const tesq_tools::Lexicon_Source &src, const std::stri
     w.tag = vornel::Tag_Number(e.tag);
     words.push_back(std::move(w));
   }
-  if (!vornel::Compile_Lexicon(words, src.total, blob, error)) return false;
-  return vornel::Write_File_Atomic(path, blob->Data(), blob->Size(), error);
+  return vornel::Compile_Lexicon(words, src.total, blob, error);
 }
 
-bool Compile_Dict_File(const Dict_Entries &entries, const std::string &path, std::string *error) {
-  vornel::Blob blob;
-  if (!vornel::Compile_Dictionary(entries, &blob, error)) return false;
+bool Write_Blob(const vornel::Blob &blob, const std::string &path, std::string *error) {
   return vornel::Write_File_Atomic(path, blob.Data(), blob.Size(), error);
 }
 
@@ -116,14 +112,15 @@ int Command_Build_Dicts(int argc, char **argv) {
       !tesq_tools::Write_Lexicon_Text(tesq::Join_Path(out_dir, "segmenter.txt"), src, &error))
     return Fail(error);
   vornel::Blob lex_blob;
-  if (!Compile_Lexicon_File(src, tesq::Join_Path(out_dir, "segmenter.vlex"), &lex_blob, &error))
-    return Fail(error);
+  if (!Compile_Lexicon_Source(src, &lex_blob, &error)) return Fail(error);
   std::printf("segmenter.vlex: %zu words (%zu dropped: not GB2312 Han), total frequency %llu\n",
               src.entries.size(), src.dropped, static_cast<unsigned long long>(src.total));
 
   std::vector<Dict_Entries> dicts(5);
   if (estimate) {
-    std::unique_ptr<vornel::Lexicon> lexicon = vornel::Lexicon::From_Blob(std::move(lex_blob), &error);
+    vornel::Blob copy(lex_blob.Size());
+    std::memcpy(copy.Data(), lex_blob.Data(), lex_blob.Size());
+    std::unique_ptr<vornel::Lexicon> lexicon = vornel::Lexicon::From_Blob(std::move(copy), &error);
     if (lexicon == nullptr) return Fail("compiled lexicon does not load: " + error);
     const vornel::Lexicon &lex = *lexicon;
     const tesq_tools::Word_Splitter split = [&lex](const std::string &word) {
@@ -148,9 +145,16 @@ int Command_Build_Dicts(int argc, char **argv) {
     } else if (!tesq_tools::Read_Dict_Text(text_path, spec.max_info, &dicts[k], &error)) {
       return Fail(error);
     }
-    if (!Compile_Dict_File(dicts[k], tesq::Join_Path(out_dir, std::string(spec.name) + ".vdic"), &error))
-      return Fail(spec.name + std::string(": ") + error);
-    std::printf("%s.vdic: %zu entries\n", spec.name, dicts[k].size());
+  }
+  // Every source is read and compiled before any compiled file is replaced.
+  std::vector<vornel::Blob> blobs(5);
+  for (size_t k = 0; k < 5; ++k)
+    if (!vornel::Compile_Dictionary(dicts[k], &blobs[k], &error)) return Fail(kDicts[k].name + std::string(": ") + error);
+  if (!Write_Blob(lex_blob, tesq::Join_Path(out_dir, "segmenter.vlex"), &error)) return Fail(error);
+  for (size_t k = 0; k < 5; ++k) {
+    if (!Write_Blob(blobs[k], tesq::Join_Path(out_dir, std::string(kDicts[k].name) + ".vdic"), &error))
+      return Fail(error);
+    std::printf("%s.vdic: %zu entries\n", kDicts[k].name, dicts[k].size());
   }
   return 0;
 }
