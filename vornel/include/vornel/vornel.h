@@ -9,6 +9,18 @@
  *
  * Handles are signed 32-bit values; a stale, forged or twice-released handle
  * is harmless: lookups through it find nothing, releasing it does nothing.
+ * Taking a handle allocates nothing and takes no lock, so taking one per
+ * lookup is cheap.
+ *
+ * Files (in the data directory): "segmenter.vlex", the segmenter lexicon,
+ * read by Dict_Init_New; "NAME.vdic", the dictionary NAME, read by
+ * Dict_Load_New. Both are compiled by `tesq build-dicts` from plain-text
+ * sources (data/README.md). A missing, truncated, damaged or stale (other
+ * format version) file is a load failure; nothing is half-loaded.
+ *
+ * Threads: lookups and segmentation may run on any number of threads at
+ * once while no thread starts, stops, loads or unloads; the loaded data is
+ * never written after loading.
  */
 #ifndef VORNEL_VORNEL_H
 #define VORNEL_VORNEL_H
@@ -35,31 +47,77 @@
 extern "C" {
 #endif
 
-/* Starts the service. Returns nonzero on success. */
+/*
+ * Starts the service: loads the segmenter lexicon. Returns nonzero on
+ * success (also when the service is already started), 0 when the lexicon is
+ * missing or damaged. The five arguments are the host's setting and sizing
+ * hints kept for compatibility; the service sizes itself and ignores them.
+ */
 VORNEL_API int32_t VORNEL_CALL Dict_Init_New(int32_t setting, int32_t p1, int32_t p2, int32_t p3, int32_t p4);
-/* Loads the named dictionary. Returns a handle >= 0, negative on failure. */
+/*
+ * Loads the named dictionary ("NAME.vdic"; NAME is 1 to 64 characters of
+ * a-z, 0-9 and _). Returns a handle >= 0, or a handle on the copy already
+ * loaded; negative on failure: -2 bad name, -3 missing or damaged file, -4
+ * no free slot (16 dictionaries at once), -5 service not started.
+ */
 VORNEL_API int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *path);
 /* A fresh handle on a loaded dictionary; -1 when it is not loaded. */
 VORNEL_API int32_t VORNEL_CALL Dict_Get_Handle(const char *name, const char *path);
-/* Releases a handle (not the dictionary). */
+/* Releases a handle (not the dictionary). 0 for a valid handle, -1 otherwise;
+ * either way nothing changes. */
 VORNEL_API int32_t VORNEL_CALL Dict_Delete_Handle(int32_t handle);
-/* Unloads the dictionary the handle refers to. */
+/* Unloads the dictionary the handle refers to; every handle on it becomes
+ * stale. 0 on success, -1 for a stale or invalid handle. */
 VORNEL_API int32_t VORNEL_CALL Dict_Unload_New(int32_t handle);
-/* Releases all of the service's memory; Dict_Init_New may be called again. */
+/* Unloads every dictionary and the lexicon; every handle becomes stale.
+ * Dict_Init_New may be called again afterwards. */
 VORNEL_API void VORNEL_CALL Free_All_Space(void);
-/* Nonzero when `word` (GB2312, NUL-terminated) is in the dictionary. */
+/* 1 when `word` (GB2312, NUL-terminated) is in the dictionary, 0 when it is
+ * not or the handle is -1, stale or invalid. A word whose length or first two
+ * bytes no entry has is answered without hashing. */
 VORNEL_API int32_t VORNEL_CALL Dict_Search_Word(const char *word, int32_t handle);
 /*
  * Writes the word's information string, NUL-terminated, into `info` and
- * returns 1. Returns another value, writing nothing useful, when the word is
- * absent or the string does not fit `info_size` bytes.
+ * returns 1. Otherwise writes at most an empty string (when `info_size` > 0)
+ * and returns 0 when the word is absent, the handle is not valid or an
+ * argument is null or `info_size` <= 0, and 2 when the word is present but
+ * its string and NUL do not fit `info_size` bytes: a string is never cut.
+ *
+ * An information string is a run of "key:number;" entries; "fund_dic" and
+ * "org_dic" hold keys b, i, e (at most 299 bytes), "name_dic" x, dm, ss, sw,
+ * fx (at most 99 bytes).
  */
 VORNEL_API int32_t VORNEL_CALL Dict_Search_Get_Info(const char *word, int32_t handle, char *info, int32_t info_size);
 /*
- * Segments `text` (GB2312, NUL-terminated) into words. On success returns
- * nonzero with word_ends[n] the byte offset just past word n, followed by a 0
- * entry, and tags[n] the part-of-speech tag of word n. `length` is the text's
- * length in bytes and the number of entries each array holds.
+ * Segments `text` (GB2312) into words. On success returns 1 with
+ * word_ends[n] the byte offset just past word n, followed by a 0 entry (tag
+ * 0), and tags[n] the part-of-speech tag of word n.
+ *
+ * `length` is the text's length in bytes and the number of entries each
+ * array holds. At most `length` bytes of the text are read, fewer when a NUL
+ * comes first; at most `length` entries, the terminating 0 included, are
+ * written to each array. When the words do not fit, or the service is not
+ * started, or an argument is null or `length` <= 0, the result is 0 (with a
+ * lone terminator in the arrays when they exist).
+ *
+ * Words: Han characters by maximum probability over the lexicon (unknown
+ * characters are one-character words); a run of ASCII letters, digits and
+ * + # & . _ % - is one word; a run of ASCII white space is one word; every
+ * other character, punctuation included, is a word of its own, and so is
+ * every byte that does not begin a well-formed GB2312 character.
+ *
+ * Tags (the full table is in data/README.md): 1 adjective, 8 adverb,
+ * 18 numeral, 21 person name, 22 place name, 23 organisation name,
+ * 27 preposition, 29 pronoun, 37 conjunction, 38 auxiliary, 39 modal
+ * particle, 40 interjection or onomatopoeia, 41 punctuation and white space,
+ * 42 letters (ASCII words and other alphabets), 43 unknown characters and
+ * malformed bytes; the other lexicon tags have numbers of their own.
+ *
+ * `a` and `b` select a segmentation mode in the host's interface (the word
+ * classifier passes -1 and 1, the essay front end its caller's values), and
+ * p7..p10 (2048, 0, 0, 0) are a buffer-size hint and reserved values. The
+ * segmenter has one mode: every value of these six arguments gives the same
+ * result.
  */
 VORNEL_API int32_t VORNEL_CALL KV_Word_Sect(const char *text, int32_t *word_ends, int32_t length, int32_t a,
                                             int32_t b, int16_t *tags, int32_t p7, int32_t p8, int32_t p9,

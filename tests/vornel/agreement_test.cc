@@ -1,0 +1,102 @@
+// The segmenter with the lexicon built from the Debian jieba lexicon: the
+// agreement with jieba's cut(HMM=False) on a fixed sample of sentences from
+// the zh_CN manual pages (tools/vornel_corpus.py generates the sample), the
+// tags of known words, and the five dictionaries loading.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "gb2312.h"
+#include "test_support.h"
+#include "vornel/vornel.h"
+
+namespace {
+
+class Built_Data : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!VORNEL_HAVE_BUILT_DATA) GTEST_SKIP() << "configured with TESQ_BUILD_DATA=OFF";
+    unsetenv("TESQ_DATA_DIR");  // the build tree's data, found without configuration
+    ASSERT_NE(Dict_Init_New(0, 100, 200, 0x80000, 4), 0) << "no lexicon in " VORNEL_BUILT_DATA_DIR;
+  }
+  void TearDown() override { Free_All_Space(); }
+};
+
+std::vector<std::string> Split(const std::string &s, char sep) {
+  std::vector<std::string> out;
+  std::string item;
+  std::istringstream in(s);
+  while (std::getline(in, item, sep)) out.push_back(item);
+  return out;
+}
+
+TEST_F(Built_Data, AgreesWithJiebaOnTheSample) {
+  std::ifstream in(VORNEL_SAMPLE_FILE);
+  ASSERT_TRUE(in) << VORNEL_SAMPLE_FILE;
+  std::string line;
+  int sentences = 0, equal = 0;
+  std::string first_difference;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    ++sentences;
+    bool same = true;
+    for (const std::string &run : Split(line, '\t')) {
+      const std::vector<std::string> want = Split(run, ' ');
+      std::string text;
+      for (const std::string &w : want) text += w;
+      const vornel_test::Cut cut = vornel_test::Segment_C(vornel_test::Gb(text));
+      ASSERT_EQ(cut.ok, 1) << text;
+      std::vector<std::string> got;
+      for (const std::string &w : cut.words) {
+        std::string utf8;
+        gb::Gb_To_Utf8(w, &utf8);
+        got.push_back(utf8);
+      }
+      if (got != want) {
+        same = false;
+        if (first_difference.empty()) first_difference = run;
+      }
+    }
+    equal += same;
+  }
+  ASSERT_GE(sentences, 300);
+  RecordProperty("sentences", sentences);
+  RecordProperty("equal", equal);
+  EXPECT_GE(equal * 1000, sentences * 995) << equal << " of " << sentences << " sentences equal; first difference: "
+                                           << first_difference;
+}
+
+TEST_F(Built_Data, TagsOfKnownWords) {
+  // Tags as the Debian lexicon gives them (美丽 is tagged ns there).
+  const struct {
+    const char *text;
+    std::vector<int16_t> tags;
+  } cases[] = {
+      {"北京", {22}},         {"清华大学", {23}}, {"毛泽东", {21}}, {"和", {37}}, {"的", {38}},
+      {"非常", {8}},          {"我", {29}},       {"在", {27}},     {"吗", {39}}, {"哈哈", {40}},
+      {"三", {18}},           {"，", {41}},       {"了", {38}},     {"美丽", {22}},
+      {"我在北京", {29, 27, 22}},
+  };
+  for (const auto &c : cases) {
+    const vornel_test::Cut cut = vornel_test::Segment_C(vornel_test::Gb(c.text));
+    EXPECT_EQ(cut.tags, c.tags) << c.text;
+  }
+}
+
+TEST_F(Built_Data, FiveDictionariesLoadAndAnswer) {
+  for (const char *name : {"foreign_dic", "name_dic", "org_dic", "fund_dic", "place"})
+    EXPECT_GE(Dict_Load_New(name, ""), 0) << name;
+  EXPECT_EQ(Dict_Search_Word(vornel_test::Gb("北京").c_str(), Dict_Get_Handle("place", "")), 1);
+  char info[100];
+  ASSERT_EQ(Dict_Search_Get_Info(vornel_test::Gb("王").c_str(), Dict_Get_Handle("name_dic", ""), info, 100), 1);
+  EXPECT_NE(std::string(info).find("x:"), std::string::npos) << info;
+  char org[300];
+  ASSERT_EQ(Dict_Search_Get_Info(vornel_test::Gb("大学").c_str(), Dict_Get_Handle("org_dic", ""), org, 300), 1);
+  EXPECT_NE(std::string(org).find("e:"), std::string::npos) << org;
+  ASSERT_EQ(Dict_Search_Get_Info(vornel_test::Gb("基金").c_str(), Dict_Get_Handle("fund_dic", ""), org, 300), 1);
+  EXPECT_EQ(Dict_Search_Word(vornel_test::Gb("·").c_str(), Dict_Get_Handle("foreign_dic", "")), 1);
+}
+
+}  // namespace

@@ -1,0 +1,156 @@
+// The compiled dictionary format: lookups, the length and first-bytes
+// filters, and rejection of damaged files.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "dictionary.h"
+#include "test_support.h"
+
+namespace {
+
+using vornel::Blob;
+using vornel::Dictionary;
+using vornel_test::Gb;
+
+const std::vector<std::pair<std::string, std::string>> kEntries = {
+    {"北京", "f:34488;"}, {"北京市", "f:100;"}, {"上海", "f:20000;"}, {"a", "x:1;"}, {"南京路", ""},
+};
+
+std::string Info(const Dictionary &d, const std::string &gbword) {
+  size_t size = 0;
+  const char *info = d.Find(gbword.data(), gbword.size(), &size);
+  return info == nullptr ? "<absent>" : std::string(info, size);
+}
+
+TEST(Dictionary, FindsEveryWordAndNothingElse) {
+  std::string error;
+  auto d = Dictionary::From_Blob(vornel_test::Make_Dictionary(kEntries), &error);
+  ASSERT_NE(d, nullptr) << error;
+  EXPECT_EQ(d->Entry_Count(), kEntries.size());
+  for (const auto &e : kEntries) EXPECT_EQ(Info(*d, Gb(e.first)), e.second) << e.first;
+  const char *absent[] = {"北", "北京市区", "京", "上海市", "b", "南京", "东京"};
+  for (const char *w : absent) EXPECT_EQ(Info(*d, Gb(w)), "<absent>") << w;
+  // A prefix of a stored word, with the stored word's bytes after it.
+  const std::string bj = Gb("北京市");
+  size_t size;
+  EXPECT_EQ(d->Find(bj.data(), 4, &size), d->Find(Gb("北京").data(), 4, &size));
+  EXPECT_EQ(d->Find(bj.data(), 0, &size), nullptr);
+}
+
+TEST(Dictionary, EmptyDictionaryFindsNothing) {
+  std::string error;
+  auto d = Dictionary::From_Blob(vornel_test::Make_Dictionary({}), &error);
+  ASSERT_NE(d, nullptr) << error;
+  size_t size;
+  EXPECT_EQ(d->Find("ab", 2, &size), nullptr);
+}
+
+TEST(Dictionary, CompileRejectsBadEntries) {
+  const std::vector<std::vector<std::pair<std::string, std::string>>> bad = {
+      {{"", "x:1;"}},
+      {{"ab", "x:1;"}, {"ab", "y:2;"}},
+      {{std::string("a\0b", 3), "x:1;"}},
+      {{std::string(vornel::kMax_Word_Bytes + 1, 'a'), ""}},
+  };
+  for (const auto &entries : bad) {
+    Blob blob;
+    std::string error;
+    EXPECT_FALSE(vornel::Compile_Dictionary(entries, &blob, &error));
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+// A damaged copy of a good dictionary image.
+struct Damage {
+  const char *what;
+  void (*apply)(std::string &bytes);
+};
+
+void Refresh_Checksum(std::string &bytes) {
+  vornel::File_Header h;
+  std::memcpy(&h, bytes.data(), sizeof h);
+  h.checksum = vornel::Checksum(reinterpret_cast<const uint8_t *>(bytes.data()) + vornel::kHeader_Size,
+                                bytes.size() - vornel::kHeader_Size);
+  std::memcpy(&bytes[0], &h, sizeof h);
+}
+
+const Damage kDamages[] = {
+    {"empty file", [](std::string &b) { b.clear(); }},
+    {"header only, cut", [](std::string &b) { b.resize(40); }},
+    {"truncated payload", [](std::string &b) { b.resize(b.size() - 3); }},
+    {"extended payload", [](std::string &b) { b += "xyz"; }},
+    {"bad magic", [](std::string &b) { b[0] = 'X'; }},
+    {"lexicon magic", [](std::string &b) { std::memcpy(&b[0], "VRNLLEXI", 8); }},
+    {"stale version", [](std::string &b) { b[8] = 0; }},
+    {"future version", [](std::string &b) { b[8] = 2; }},
+    {"flipped payload byte", [](std::string &b) { b[b.size() - 2] ^= 0x10; }},
+    {"flipped checksum", [](std::string &b) { b[33] ^= 1; }},
+    {"bucket count not a power of two, checksum refreshed",
+     [](std::string &b) {
+       b[16] = 3;
+       b[17] = b[18] = b[19] = 0;
+       Refresh_Checksum(b);
+     }},
+    {"bucket pointing past the entries, checksum refreshed",
+     [](std::string &b) {
+       uint32_t big = 1000;
+       // First non-empty bucket.
+       for (size_t off = 64;; off += 4) {
+         uint32_t v;
+         std::memcpy(&v, &b[off], 4);
+         if (v != 0) {
+           std::memcpy(&b[off], &big, 4);
+           break;
+         }
+       }
+       Refresh_Checksum(b);
+     }},
+    {"entry offset outside the pool, checksum refreshed",
+     [](std::string &b) {
+       vornel::File_Header h;
+       std::memcpy(&h, b.data(), sizeof h);
+       const size_t entry0 = 64 + size_t{h.aux1} * 4;
+       const uint32_t far = 1u << 30;
+       std::memcpy(&b[entry0 + 4], &far, 4);
+       Refresh_Checksum(b);
+     }},
+    {"entry hash wrong, checksum refreshed",
+     [](std::string &b) {
+       vornel::File_Header h;
+       std::memcpy(&h, b.data(), sizeof h);
+       b[64 + size_t{h.aux1} * 4] ^= 1;
+       Refresh_Checksum(b);
+     }},
+    {"NUL after a word overwritten, checksum refreshed",
+     [](std::string &b) {
+       vornel::File_Header h;
+       std::memcpy(&h, b.data(), sizeof h);
+       const size_t pool = b.size() - h.aux2;
+       b[pool + 4] = 'z';  // after the first word, 北京
+       Refresh_Checksum(b);
+     }},
+};
+
+TEST(Dictionary, RejectsDamagedFiles) {
+  const Blob good = vornel_test::Make_Dictionary(kEntries);
+  const std::string bytes(reinterpret_cast<const char *>(good.Data()), good.Size());
+  for (const Damage &damage : kDamages) {
+    std::string b = bytes;
+    damage.apply(b);
+    Blob blob(b.size());
+    if (!b.empty()) std::memcpy(blob.Data(), b.data(), b.size());
+    std::string error;
+    EXPECT_EQ(Dictionary::From_Blob(std::move(blob), &error), nullptr) << damage.what;
+    EXPECT_FALSE(error.empty()) << damage.what;
+  }
+}
+
+TEST(Dictionary, LoadReportsMissingFile) {
+  std::string error;
+  EXPECT_EQ(Dictionary::Load("/nonexistent/dir/place.vdic", &error), nullptr);
+  EXPECT_NE(error.find("/nonexistent/dir/place.vdic"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+// The C surface: service start and shut-down, dictionary handles, lookups,
+// the information-string fit rule, damaged files, and the bounds of
+// KV_Word_Sect. Each test writes its own data directory.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "test_support.h"
+#include "vornel/vornel.h"
+
+namespace {
+
+using vornel_test::Gb;
+
+const char *const kNames[] = {"foreign_dic", "name_dic", "org_dic", "fund_dic", "place"};
+
+class Service : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = vornel_test::Temp_Dir("service");
+    vornel_test::Write_Blob(dir_ + "/segmenter.vlex",
+                            vornel_test::Make_Lexicon({{"北京", 3000, "ns"}, {"大学", 2000, "n"}, {"的", 9000, "uj"}},
+                                                      100000));
+    for (const char *name : kNames)
+      vornel_test::Write_Blob(dir_ + "/" + name + ".vdic",
+                              vornel_test::Make_Dictionary({{"北京", "f:1;"}, {"王", "x:0.6;fx:0.3;"}}));
+    setenv("TESQ_DATA_DIR", dir_.c_str(), 1);
+    ASSERT_NE(Dict_Init_New(0, 100, 200, 0x80000, 4), 0);
+  }
+  void TearDown() override {
+    Free_All_Space();
+    unsetenv("TESQ_DATA_DIR");
+  }
+  std::string dir_;
+};
+
+TEST_F(Service, HandlesOfLoadedAndUnloadedDictionaries) {
+  EXPECT_EQ(Dict_Get_Handle("place", ""), -1);
+  const int32_t loaded = Dict_Load_New("place", "");
+  ASSERT_GE(loaded, 0);
+  const int32_t h = Dict_Get_Handle("place", "");
+  EXPECT_EQ(h, loaded);
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), h), 1);
+  EXPECT_EQ(Dict_Search_Word(Gb("上海").c_str(), h), 0);
+  EXPECT_EQ(Dict_Delete_Handle(h), 0);
+  EXPECT_EQ(Dict_Delete_Handle(h), 0);  // releasing twice is harmless
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), Dict_Get_Handle("place", "")), 1);
+  // Loading again gives the same dictionary.
+  EXPECT_EQ(Dict_Load_New("place", ""), loaded);
+  EXPECT_EQ(Dict_Get_Handle("name_dic", ""), -1);
+  EXPECT_EQ(Dict_Get_Handle(nullptr, ""), -1);
+  EXPECT_EQ(Dict_Get_Handle("", ""), -1);
+}
+
+TEST_F(Service, StaleAndForgedHandlesFindNothing) {
+  const int32_t old = Dict_Load_New("org_dic", "");
+  ASSERT_GE(old, 0);
+  EXPECT_EQ(Dict_Unload_New(old), 0);
+  EXPECT_EQ(Dict_Get_Handle("org_dic", ""), -1);
+  EXPECT_EQ(Dict_Unload_New(old), -1);  // unloading twice
+  char info[64] = "unchanged";
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), old), 0);
+  EXPECT_NE(Dict_Search_Get_Info(Gb("北京").c_str(), old, info, sizeof info), 1);
+  // Reloaded into the same slot: the old handle stays stale.
+  const int32_t fresh = Dict_Load_New("org_dic", "");
+  ASSERT_GE(fresh, 0);
+  EXPECT_NE(fresh, old);
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), old), 0);
+  EXPECT_EQ(Dict_Unload_New(old), -1);
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), fresh), 1);
+  const int32_t forged[] = {-1, -2, INT32_MIN, INT32_MAX, fresh + 1, fresh + 16, fresh - 16, 0, 15};
+  for (int32_t h : forged) {
+    if (h == fresh) continue;
+    EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), h), 0) << h;
+    EXPECT_NE(Dict_Search_Get_Info(Gb("北京").c_str(), h, info, sizeof info), 1) << h;
+    EXPECT_EQ(Dict_Delete_Handle(h), -1) << h;
+    EXPECT_EQ(Dict_Unload_New(h), -1) << h;
+  }
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), Dict_Get_Handle("org_dic", "")), 1);
+}
+
+TEST_F(Service, InformationStringFitsOrIsRefused) {
+  const int32_t h = Dict_Load_New("name_dic", "");
+  ASSERT_GE(h, 0);
+  const std::string wang = Gb("王");
+  const std::string want = "x:0.6;fx:0.3;";  // 13 bytes + NUL
+  const struct {
+    int32_t size;
+    int32_t result;
+  } cases[] = {{100, 1}, {14, 1}, {13, 2}, {1, 2}, {0, 0}, {-5, 0}};
+  for (const auto &c : cases) {
+    char buf[128];
+    std::memset(buf, '#', sizeof buf);
+    EXPECT_EQ(Dict_Search_Get_Info(wang.c_str(), h, buf, c.size), c.result) << c.size;
+    if (c.result == 1) {
+      EXPECT_STREQ(buf, want.c_str());
+    }
+    for (int k = c.size > 0 ? c.size : 0; k < 128; ++k) ASSERT_EQ(buf[k], '#') << "written past the buffer";
+    if (c.result == 2) {
+      EXPECT_EQ(buf[0], 0);  // nothing cut in the middle
+    }
+  }
+  char buf[32];
+  EXPECT_EQ(Dict_Search_Get_Info(Gb("上海").c_str(), h, buf, sizeof buf), 0);
+  EXPECT_EQ(Dict_Search_Get_Info(nullptr, h, buf, sizeof buf), 0);
+  EXPECT_EQ(Dict_Search_Get_Info(wang.c_str(), h, nullptr, 32), 0);
+  EXPECT_EQ(Dict_Search_Word(nullptr, h), 0);
+}
+
+TEST_F(Service, FreeAllSpaceAndInitialiseAgain) {
+  for (const char *name : kNames) ASSERT_GE(Dict_Load_New(name, ""), 0) << name;
+  const int32_t old = Dict_Get_Handle("fund_dic", "");
+  Free_All_Space();
+  for (const char *name : kNames) EXPECT_EQ(Dict_Get_Handle(name, ""), -1) << name;
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), old), 0);
+  EXPECT_LT(Dict_Load_New("place", ""), 0);  // the service is stopped
+  EXPECT_EQ(vornel_test::Segment_C(Gb("北京")).ok, 0);
+  Free_All_Space();  // twice is harmless
+  ASSERT_NE(Dict_Init_New(0, 100, 200, 0x80000, 4), 0);
+  for (const char *name : kNames) EXPECT_GE(Dict_Load_New(name, ""), 0) << name;
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), old), 0);
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), Dict_Get_Handle("fund_dic", "")), 1);
+  EXPECT_EQ(vornel_test::Segment_C(Gb("北京")).words.size(), 1u);
+}
+
+TEST_F(Service, BadNamesAndMissingOrDamagedFilesFailCleanly) {
+  const char *bad_names[] = {"../place", "place/", "Place", "", "a b", nullptr};
+  for (const char *name : bad_names) EXPECT_LT(Dict_Load_New(name, ""), 0) << (name ? name : "(null)");
+  EXPECT_LT(Dict_Load_New("no_such_dic", ""), 0);
+  const std::string path = dir_ + "/place.vdic";
+  const std::string good = vornel_test::Read_Bytes(path);
+  const std::string damaged[] = {good.substr(0, good.size() - 1), good.substr(0, 10), "",
+                                 std::string(good).replace(8, 1, 1, '\x07'),
+                                 std::string(good).replace(good.size() - 1, 1, 1, 'q')};
+  for (const std::string &bytes : damaged) {
+    vornel_test::Write_Bytes(path, bytes);
+    EXPECT_LT(Dict_Load_New("place", ""), 0);
+    EXPECT_EQ(Dict_Get_Handle("place", ""), -1);  // nothing half-loaded
+  }
+  // A lexicon file given as a dictionary.
+  vornel_test::Write_Bytes(path, vornel_test::Read_Bytes(dir_ + "/segmenter.vlex"));
+  EXPECT_LT(Dict_Load_New("place", ""), 0);
+  vornel_test::Write_Bytes(path, good);
+  EXPECT_GE(Dict_Load_New("place", ""), 0);
+}
+
+TEST_F(Service, DamagedLexiconFailsTheStart) {
+  Free_All_Space();
+  const std::string path = dir_ + "/segmenter.vlex";
+  const std::string good = vornel_test::Read_Bytes(path);
+  vornel_test::Write_Bytes(path, good.substr(0, good.size() / 2));
+  EXPECT_EQ(Dict_Init_New(0, 100, 200, 0x80000, 4), 0);
+  std::remove(path.c_str());
+  EXPECT_EQ(Dict_Init_New(0, 100, 200, 0x80000, 4), 0);
+  vornel_test::Write_Bytes(path, good);
+  EXPECT_NE(Dict_Init_New(0, 100, 200, 0x80000, 4), 0);
+}
+
+TEST_F(Service, SegmentationBounds) {
+  const std::string bj = Gb("北京");
+  // Only `length` bytes are read: 2 bytes are "北"; 4 or more the whole "北京".
+  EXPECT_EQ(vornel_test::Segment_C(bj, 2).words, std::vector<std::string>{bj.substr(0, 2)});
+  for (int32_t length = 4; length <= 6; ++length) {
+    const vornel_test::Cut cut = vornel_test::Segment_C(bj, length);
+    EXPECT_EQ(cut.ok, 1) << length;
+    EXPECT_EQ(cut.words, std::vector<std::string>{bj}) << length;
+  }
+  // One entry cannot hold a word and the terminator.
+  EXPECT_EQ(vornel_test::Segment_C(bj, 1).ok, 0);
+  // Arrays exactly full: 4 one-byte words + terminator in 5 entries.
+  EXPECT_EQ(vornel_test::Segment_C("a,b!", 5).words.size(), 4u);
+  EXPECT_EQ(vornel_test::Segment_C("a,b!", 4).ok, 0);
+  // Length shorter than the text: only `length` bytes are read.
+  const vornel_test::Cut part = vornel_test::Segment_C(Gb("北京的大学"), 4);
+  EXPECT_EQ(part.ok, 1);
+  EXPECT_EQ(part.words, std::vector<std::string>{bj});
+  // A length that splits a character: the lone lead byte is a word of its own.
+  const vornel_test::Cut split = vornel_test::Segment_C(Gb("的北京"), 5);
+  EXPECT_EQ(split.ok, 1);
+  EXPECT_EQ(split.words, (std::vector<std::string>{Gb("的"), Gb("北"), bj.substr(2, 1)}));
+  // Bad arguments.
+  int32_t ends[8];
+  int16_t tags[8];
+  EXPECT_EQ(KV_Word_Sect(nullptr, ends, 8, -1, 1, tags, 2048, 0, 0, 0), 0);
+  EXPECT_EQ(KV_Word_Sect("a", nullptr, 8, -1, 1, tags, 2048, 0, 0, 0), 0);
+  EXPECT_EQ(KV_Word_Sect("a", ends, 8, -1, 1, nullptr, 2048, 0, 0, 0), 0);
+  EXPECT_EQ(KV_Word_Sect("a", ends, 0, -1, 1, tags, 2048, 0, 0, 0), 0);
+  EXPECT_EQ(KV_Word_Sect("a", ends, -3, -1, 1, tags, 2048, 0, 0, 0), 0);
+  // The empty text: no words, just the terminator.
+  EXPECT_EQ(KV_Word_Sect("", ends, 1, -1, 1, tags, 2048, 0, 0, 0), 1);
+  EXPECT_EQ(ends[0], 0);
+  // a, b and the trailing arguments do not change the result.
+  const std::string text = Gb("北京的大学");
+  int32_t e1[16], e2[16];
+  int16_t t1[16], t2[16];
+  ASSERT_EQ(KV_Word_Sect(text.c_str(), e1, 16, -1, 1, t1, 2048, 0, 0, 0), 1);
+  ASSERT_EQ(KV_Word_Sect(text.c_str(), e2, 16, 7, -9, t2, 0, 1, 2, 3), 1);
+  EXPECT_EQ(0, std::memcmp(e1, e2, 4 * sizeof(int32_t)));
+  EXPECT_EQ(0, std::memcmp(t1, t2, 4 * sizeof(int16_t)));
+}
+
+TEST_F(Service, MalformedTextNeverOverflows) {
+  const std::string bj = Gb("北京");
+  const std::string texts[] = {"\xB1", bj + "\xB1", "\xB1\x41\xB1\x7F", "\x80\xFF\xFE", std::string(40, '\xA1'),
+                               "\xFF" + bj + "\xFE"};
+  for (const std::string &t : texts) {
+    for (int32_t length = 1; length <= static_cast<int32_t>(t.size()) + 2; ++length) {
+      const vornel_test::Cut cut = vornel_test::Segment_C(t, length);
+      if (!cut.ok) continue;
+      size_t covered = 0;
+      for (const std::string &w : cut.words) covered += w.size();
+      EXPECT_EQ(covered, std::min<size_t>(t.size(), static_cast<size_t>(length)));
+    }
+  }
+}
+
+TEST_F(Service, LookupsFromManyThreads) {
+  for (const char *name : kNames) ASSERT_GE(Dict_Load_New(name, ""), 0);
+  std::vector<std::thread> threads;
+  std::vector<int> errors(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &errors] {
+      const std::string bj = Gb("北京"), wang = Gb("王"), text = Gb("北京的大学");
+      for (int i = 0; i < 2000; ++i) {
+        const int32_t h = Dict_Get_Handle(kNames[i % 5], "");
+        char info[100];
+        errors[t] += Dict_Search_Word(bj.c_str(), h) != 1;
+        errors[t] += Dict_Search_Get_Info(wang.c_str(), h, info, sizeof info) != 1;
+        Dict_Delete_Handle(h);
+        int32_t ends[16];
+        int16_t tags[16];
+        errors[t] += KV_Word_Sect(text.c_str(), ends, 16, -1, 1, tags, 2048, 0, 0, 0) != 1 || ends[2] != 10;
+      }
+    });
+  }
+  for (std::thread &th : threads) th.join();
+  EXPECT_EQ(errors, std::vector<int>(4, 0));
+}
+
+}  // namespace

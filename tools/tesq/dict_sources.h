@@ -1,0 +1,52 @@
+// The plain-text sources of the segmenter lexicon and the dictionaries: how
+// they are read (UTF-8 on disk, GB2312 in memory) and written. The formats
+// are described in data/README.md.
+#ifndef TESQ_TOOLS_DICT_SOURCES_H
+#define TESQ_TOOLS_DICT_SOURCES_H
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tesq_tools {
+
+// One lexicon word: GB2312 text, frequency and tag name.
+struct Lexicon_Entry {
+  std::string word;
+  uint64_t frequency;
+  std::string tag;
+};
+
+struct Lexicon_Source {
+  // The frequency total the weights are relative to: the "#total" line when
+  // present, else the sum of the frequencies of every line read (including
+  // the words that were dropped).
+  uint64_t total = 0;
+  std::vector<Lexicon_Entry> entries;  // one per word; a repeated word keeps its last line
+  size_t dropped = 0;                  // words that are not GB2312 Han characters only
+};
+
+// Reads a lexicon text: "word frequency tag" lines (jieba's dict.txt is one),
+// "#total N", comments starting with '#', blank lines. Words with characters
+// outside the GB2312 Han set are dropped and counted. Errors name the line.
+bool Read_Lexicon_Text(const std::string &path, Lexicon_Source *out, std::string *error);
+bool Write_Lexicon_Text(const std::string &path, const Lexicon_Source &lexicon, std::string *error);
+
+// (word, information string), both GB2312.
+using Dict_Entries = std::vector<std::pair<std::string, std::string>>;
+
+// True when `info` is a run of "key:number;" entries (key of ASCII letters,
+// number a decimal) and at most `max_size` bytes long.
+bool Info_String_Ok(const std::string &info, size_t max_size);
+
+// Reads a dictionary text: "word<TAB>information string" lines, comments
+// starting with '#', blank lines. Every information string must pass
+// Info_String_Ok with `max_info`; a word may occur once.
+bool Read_Dict_Text(const std::string &path, size_t max_info, Dict_Entries *out, std::string *error);
+bool Write_Dict_Text(const std::string &path, const std::string &title, const Dict_Entries &entries,
+                     std::string *error);
+
+}  // namespace tesq_tools
+
+#endif

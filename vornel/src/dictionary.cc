@@ -1,0 +1,175 @@
+#include "dictionary.h"
+
+#include <cstring>
+#include <unordered_set>
+
+namespace vornel {
+
+const char kDictionary_Magic[8] = {'V', 'R', 'N', 'L', 'D', 'I', 'C', 'T'};
+
+namespace {
+
+inline unsigned Length_Bit(size_t size) { return size >= 63 ? 63u : static_cast<unsigned>(size); }
+
+inline unsigned First_Two(const char *word, size_t size) {
+  const unsigned a = static_cast<unsigned char>(word[0]);
+  const unsigned b = size >= 2 ? static_cast<unsigned char>(word[1]) : 0u;
+  return (a << 8) | b;
+}
+
+}  // namespace
+
+uint32_t Word_Hash(const char *word, size_t size) {
+  uint32_t h = 2166136261u;
+  for (size_t i = 0; i < size; ++i) {
+    h ^= static_cast<unsigned char>(word[i]);
+    h *= 16777619u;
+  }
+  return h;
+}
+
+std::unique_ptr<Dictionary> Dictionary::Load(const std::string &path, std::string *error) {
+  Blob blob;
+  if (!Read_File(path, size_t{1} << 31, &blob, error)) return nullptr;
+  std::unique_ptr<Dictionary> d = From_Blob(std::move(blob), error);
+  if (d == nullptr) *error = path + ": " + *error;
+  return d;
+}
+
+std::unique_ptr<Dictionary> Dictionary::From_Blob(Blob blob, std::string *error) {
+  File_Header h;
+  if (!Check_Header(blob, kDictionary_Magic, &h, error)) return nullptr;
+  const uint64_t buckets = h.aux1, count = h.count, pool = h.aux2;
+  if (buckets == 0 || (buckets & (buckets - 1)) != 0 || buckets <= count) {
+    *error = "bad bucket count";
+    return nullptr;
+  }
+  if (h.payload_size != buckets * 4 + count * sizeof(Entry) + pool) {
+    *error = "section sizes do not add up to the payload size";
+    return nullptr;
+  }
+  std::unique_ptr<Dictionary> d(new Dictionary());
+  const uint8_t *base = blob.Data() + kHeader_Size;
+  d->buckets_ = reinterpret_cast<const uint32_t *>(base);
+  d->entries_ = reinterpret_cast<const Entry *>(base + buckets * 4);
+  d->pool_ = reinterpret_cast<const char *>(base + buckets * 4 + count * sizeof(Entry));
+  d->bucket_mask_ = static_cast<uint32_t>(buckets - 1);
+  d->count_ = count;
+  // Every bucket names an existing entry, every entry lies inside the pool
+  // with its NUL, and every entry is reachable from its home bucket.
+  uint64_t used = 0;
+  for (uint64_t b = 0; b < buckets; ++b) {
+    if (d->buckets_[b] > count) {
+      *error = "bucket names a missing entry";
+      return nullptr;
+    }
+    used += d->buckets_[b] != 0;
+  }
+  if (used != count) {
+    *error = "bucket table does not hold every entry once";
+    return nullptr;
+  }
+  for (uint64_t i = 0; i < count; ++i) {
+    const Entry &e = d->entries_[i];
+    if (e.word_size == 0 || uint64_t{e.word_offset} + e.word_size >= pool ||
+        uint64_t{e.info_offset} + e.info_size >= pool || d->pool_[e.word_offset + e.word_size] != '\0' ||
+        d->pool_[e.info_offset + e.info_size] != '\0' ||
+        std::memchr(d->pool_ + e.word_offset, 0, e.word_size) != nullptr ||
+        std::memchr(d->pool_ + e.info_offset, 0, e.info_size) != nullptr) {
+      *error = "entry " + std::to_string(i) + " lies outside the string pool";
+      return nullptr;
+    }
+    const char *w = d->pool_ + e.word_offset;
+    if (Word_Hash(w, e.word_size) != e.hash) {
+      *error = "entry " + std::to_string(i) + " has a wrong hash";
+      return nullptr;
+    }
+    d->length_mask_ |= uint64_t{1} << Length_Bit(e.word_size);
+    const unsigned f = First_Two(w, e.word_size);
+    d->first_two_[f >> 6] |= uint64_t{1} << (f & 63);
+  }
+  d->blob_ = std::move(blob);
+  for (uint64_t i = 0; i < count; ++i) {
+    const Entry &e = d->entries_[i];
+    size_t info_size;
+    if (d->Find(d->pool_ + e.word_offset, e.word_size, &info_size) != d->pool_ + e.info_offset) {
+      *error = "entry " + std::to_string(i) + " cannot be found through the bucket table";
+      return nullptr;
+    }
+  }
+  return d;
+}
+
+const char *Dictionary::Find(const char *word, size_t size, size_t *info_size) const {
+  if (size == 0 || (length_mask_ & (uint64_t{1} << Length_Bit(size))) == 0) return nullptr;
+  const unsigned f = First_Two(word, size);
+  if ((first_two_[f >> 6] & (uint64_t{1} << (f & 63))) == 0) return nullptr;
+  const uint32_t hash = Word_Hash(word, size);
+  for (uint32_t b = hash & bucket_mask_;; b = (b + 1) & bucket_mask_) {
+    const uint32_t slot = buckets_[b];
+    if (slot == 0) return nullptr;
+    const Entry &e = entries_[slot - 1];
+    if (e.hash == hash && e.word_size == size && std::memcmp(pool_ + e.word_offset, word, size) == 0) {
+      *info_size = e.info_size;
+      return pool_ + e.info_offset;
+    }
+  }
+}
+
+bool Compile_Dictionary(const std::vector<std::pair<std::string, std::string>> &entries, Blob *out,
+                        std::string *error) {
+  using Entry = Dictionary::Entry;
+  const size_t count = entries.size();
+  if (count >= (size_t{1} << 30)) {
+    *error = "too many entries";
+    return false;
+  }
+  uint32_t buckets = 16;
+  while (buckets < 2 * count + 1) buckets *= 2;
+  std::string pool;
+  std::vector<Entry> table(count);
+  std::unordered_set<std::string_view> seen;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string &w = entries[i].first, &info = entries[i].second;
+    if (w.empty() || w.size() > kMax_Word_Bytes || info.size() > kMax_Info_Bytes ||
+        w.find('\0') != std::string::npos || info.find('\0') != std::string::npos) {
+      *error = "entry " + std::to_string(i + 1) + ": empty or too long word or information string";
+      return false;
+    }
+    if (!seen.insert(w).second) {
+      *error = "entry " + std::to_string(i + 1) + ": word given twice";
+      return false;
+    }
+    Entry &e = table[i];
+    e.hash = Word_Hash(w.data(), w.size());
+    e.word_offset = static_cast<uint32_t>(pool.size());
+    e.word_size = static_cast<uint16_t>(w.size());
+    pool.append(w).push_back('\0');
+    e.info_offset = static_cast<uint32_t>(pool.size());
+    e.info_size = static_cast<uint16_t>(info.size());
+    pool.append(info).push_back('\0');
+    if (pool.size() >= (size_t{1} << 31)) {
+      *error = "string pool too large";
+      return false;
+    }
+  }
+  std::vector<uint32_t> bucket(buckets, 0);
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t b = table[i].hash & (buckets - 1);
+    while (bucket[b] != 0) b = (b + 1) & (buckets - 1);
+    bucket[b] = static_cast<uint32_t>(i + 1);
+  }
+  const size_t payload = size_t{buckets} * 4 + count * sizeof(Entry) + pool.size();
+  Blob blob(kHeader_Size + payload);
+  uint8_t *p = blob.Data() + kHeader_Size;
+  std::memcpy(p, bucket.data(), size_t{buckets} * 4);
+  if (count != 0) std::memcpy(p + size_t{buckets} * 4, table.data(), count * sizeof(Entry));
+  std::memcpy(p + size_t{buckets} * 4 + count * sizeof(Entry), pool.data(), pool.size());
+  const File_Header h = Make_Header(kDictionary_Magic, static_cast<uint32_t>(count), buckets,
+                                    static_cast<uint32_t>(pool.size()), 0.0, p, payload);
+  std::memcpy(blob.Data(), &h, sizeof h);
+  *out = std::move(blob);
+  return true;
+}
+
+}  // namespace vornel

@@ -1,0 +1,177 @@
+#include "format.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vornel {
+
+namespace {
+constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
+constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4FULL;
+
+inline uint64_t Rotl(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+inline uint64_t Lane(uint64_t acc, uint64_t word) { return Rotl(acc ^ (word * kPrime2), 31) * kPrime1; }
+}  // namespace
+
+uint64_t Checksum(const uint8_t *data, size_t size) {
+  uint64_t lanes[4] = {kPrime1, kPrime2, kPrime1 ^ 0x5555, kPrime2 ^ 0xAAAA};
+  size_t i = 0;
+  for (; i + 32 <= size; i += 32) {
+    for (int k = 0; k < 4; ++k) {
+      uint64_t w;
+      std::memcpy(&w, data + i + 8 * k, 8);
+      lanes[k] = Lane(lanes[k], w);
+    }
+  }
+  uint64_t h = static_cast<uint64_t>(size) * kPrime1;
+  for (int k = 0; k < 4; ++k) h = Lane(h, lanes[k]);
+  for (; i < size; ++i) h = Lane(h, data[i]);
+  h ^= h >> 33;
+  h *= kPrime2;
+  h ^= h >> 29;
+  return h;
+}
+
+Blob::Blob(size_t size)
+    : words_(new uint64_t[(size + 7) / 8 + 1]()), data_(reinterpret_cast<uint8_t *>(words_.get())), size_(size) {}
+
+Blob::~Blob() { Release(); }
+
+Blob::Blob(Blob &&other) noexcept
+    : words_(std::move(other.words_)), data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
+  other.data_ = nullptr;
+  other.size_ = 0;
+  other.mapped_ = false;
+}
+
+Blob &Blob::operator=(Blob &&other) noexcept {
+  if (this != &other) {
+    Release();
+    words_ = std::move(other.words_);
+    data_ = other.data_;
+    size_ = other.size_;
+    mapped_ = other.mapped_;
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.mapped_ = false;
+  }
+  return *this;
+}
+
+void Blob::Release() {
+  if (mapped_ && data_ != nullptr) munmap(data_, size_);
+  words_.reset();
+  data_ = nullptr;
+  size_ = 0;
+  mapped_ = false;
+}
+
+bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string *error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    *error = path + " is not a regular file";
+    return false;
+  }
+  const size_t size = static_cast<size_t>(st.st_size);
+  if (size > max_size) {
+    close(fd);
+    *error = path + " is too large";
+    return false;
+  }
+  Blob blob;
+  if (size == 0) {
+    blob = Blob(0);
+  } else {
+    void *map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (map == MAP_FAILED) {
+      close(fd);
+      *error = "cannot map " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    blob.data_ = static_cast<uint8_t *>(map);
+    blob.size_ = size;
+    blob.mapped_ = true;
+  }
+  close(fd);
+  *out = std::move(blob);
+  return true;
+}
+
+bool Write_File_Atomic(const std::string &path, const void *data, size_t size, std::string *error) {
+  const std::string tmp = path + ".tmp." + std::to_string(static_cast<long>(getpid()));
+  FILE *f = std::fopen(tmp.c_str(), "wb");
+  if (f == nullptr) {
+    *error = "cannot create " + tmp + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool written = (size == 0 || std::fwrite(data, 1, size, f) == size);
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed) {
+    std::remove(tmp.c_str());
+    *error = "cannot write " + tmp;
+    return false;
+  }
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    *error = "cannot rename " + tmp + " to " + path + ": " + std::strerror(errno);
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool Check_Header(const Blob &blob, const char magic[8], File_Header *header, std::string *error) {
+  if (blob.Size() < kHeader_Size) {
+    *error = "file too short for its header";
+    return false;
+  }
+  File_Header h;
+  std::memcpy(&h, blob.Data(), sizeof h);
+  if (std::memcmp(h.magic, magic, 8) != 0) {
+    *error = "not a file of this kind (bad magic)";
+    return false;
+  }
+  if (h.version != kFormat_Version) {
+    *error = "format version " + std::to_string(h.version) + ", this library reads version " +
+             std::to_string(kFormat_Version) + "; rebuild the data";
+    return false;
+  }
+  if (h.payload_size != blob.Size() - kHeader_Size) {
+    *error = "payload size does not match the file size (truncated or extended file)";
+    return false;
+  }
+  if (Checksum(blob.Data() + kHeader_Size, blob.Size() - kHeader_Size) != h.checksum) {
+    *error = "checksum mismatch (corrupt file)";
+    return false;
+  }
+  *header = h;
+  return true;
+}
+
+File_Header Make_Header(const char magic[8], uint32_t count, uint32_t aux1, uint32_t aux2, double value,
+                        const uint8_t *payload, size_t payload_size) {
+  File_Header h;
+  std::memset(&h, 0, sizeof h);
+  std::memcpy(h.magic, magic, 8);
+  h.version = kFormat_Version;
+  h.count = count;
+  h.aux1 = aux1;
+  h.aux2 = aux2;
+  h.payload_size = payload_size;
+  h.checksum = Checksum(payload, payload_size);
+  h.value = value;
+  return h;
+}
+
+}  // namespace vornel

@@ -1,0 +1,216 @@
+// The C surface of libvornel over the dictionary, lexicon and segmenter
+// modules.
+//
+// State: the segmenter lexicon (loaded by Dict_Init_New) and a fixed table of
+// dictionary slots. A handle is slot + kSlots * generation, where the
+// generation is a counter advanced by every load: a handle names one load of
+// one dictionary, so after an unload (or an unload and a new load into the
+// same slot) the old handle matches nothing. Handles are plain values: taking
+// one allocates nothing and takes no lock, and releasing one does nothing, so
+// releasing twice is harmless.
+//
+// Loading, unloading and Free_All_Space change the table; lookups and
+// segmentation only read it and the immutable loaded data, so any number of
+// them may run at once while nothing is being loaded or unloaded.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "data_dir.h"
+#include "dictionary.h"
+#include "lexicon.h"
+#include "segmenter.h"
+#include "vornel/vornel.h"
+
+namespace {
+
+constexpr int kSlots = 16;
+constexpr size_t kMax_Name = 64;
+constexpr int32_t kMax_Generation = (INT32_MAX - kSlots) / kSlots;
+
+constexpr int32_t kLoad_Bad_Name = -2;
+constexpr int32_t kLoad_Failed = -3;
+constexpr int32_t kLoad_No_Slot = -4;
+constexpr int32_t kLoad_No_Service = -5;
+
+struct Slot {
+  char name[kMax_Name + 1];
+  int32_t generation;  // 0 when the slot is empty
+  std::unique_ptr<const vornel::Dictionary> dict;
+};
+
+struct Service {
+  bool initialised = false;
+  std::unique_ptr<const vornel::Lexicon> lexicon;
+  Slot slots[kSlots] = {};
+  int32_t last_generation = 0;
+};
+
+Service g_service;
+
+const char *Self() { return reinterpret_cast<const char *>(&g_service); }
+
+// A dictionary name is 1 to 64 characters of [a-z0-9_]: it names a file in
+// the data directory and must not reach outside it.
+bool Name_Ok(const char *name) {
+  if (name == nullptr) return false;
+  size_t n = 0;
+  for (; name[n] != '\0'; ++n) {
+    const char c = name[n];
+    if (n >= kMax_Name || !((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  }
+  return n > 0;
+}
+
+int Find_Slot(const char *name) {
+  for (int i = 0; i < kSlots; ++i)
+    if (g_service.slots[i].generation != 0 && std::strcmp(g_service.slots[i].name, name) == 0) return i;
+  return -1;
+}
+
+int32_t Handle_Of(int slot) { return g_service.slots[slot].generation * kSlots + slot; }
+
+const vornel::Dictionary *Dict_Of(int32_t handle, int *slot_out = nullptr) {
+  if (handle < 0) return nullptr;
+  const int slot = handle % kSlots;
+  const Slot &s = g_service.slots[slot];
+  if (s.generation == 0 || s.generation != handle / kSlots) return nullptr;
+  if (slot_out != nullptr) *slot_out = slot;
+  return s.dict.get();
+}
+
+// The length of `word` up to its NUL, or kMax_Word_Bytes + 1 when longer
+// (no dictionary holds such a word).
+size_t Word_Size(const char *word) { return strnlen(word, vornel::kMax_Word_Bytes + 1); }
+
+void Unload_All() {
+  for (Slot &s : g_service.slots) {
+    s.dict.reset();
+    s.generation = 0;
+    s.name[0] = '\0';
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t VORNEL_CALL Dict_Init_New(int32_t, int32_t, int32_t, int32_t, int32_t) {
+  if (g_service.initialised) return 1;
+  try {
+    std::string error;
+    const std::string path = tesq::Join_Path(tesq::Data_Directory(Self()), "segmenter.vlex");
+    std::unique_ptr<vornel::Lexicon> lexicon = vornel::Lexicon::Load(path, &error);
+    if (lexicon == nullptr) return 0;
+    g_service.lexicon = std::move(lexicon);
+    g_service.initialised = true;
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *) {
+  if (!g_service.initialised) return kLoad_No_Service;
+  if (!Name_Ok(name)) return kLoad_Bad_Name;
+  const int existing = Find_Slot(name);
+  if (existing >= 0) return Handle_Of(existing);
+  int free_slot = -1;
+  for (int i = 0; i < kSlots && free_slot < 0; ++i)
+    if (g_service.slots[i].generation == 0) free_slot = i;
+  if (free_slot < 0) return kLoad_No_Slot;
+  try {
+    std::string error;
+    const std::string path =
+        tesq::Join_Path(tesq::Data_Directory(Self()), std::string(name) + ".vdic");
+    std::unique_ptr<vornel::Dictionary> dict = vornel::Dictionary::Load(path, &error);
+    if (dict == nullptr) return kLoad_Failed;
+    Slot &s = g_service.slots[free_slot];
+    g_service.last_generation = g_service.last_generation >= kMax_Generation ? 1 : g_service.last_generation + 1;
+    s.generation = g_service.last_generation;
+    std::snprintf(s.name, sizeof s.name, "%s", name);
+    s.dict = std::move(dict);
+    return Handle_Of(free_slot);
+  } catch (...) {
+    return kLoad_Failed;
+  }
+}
+
+int32_t VORNEL_CALL Dict_Get_Handle(const char *name, const char *) {
+  if (!Name_Ok(name)) return -1;
+  const int slot = Find_Slot(name);
+  return slot < 0 ? -1 : Handle_Of(slot);
+}
+
+int32_t VORNEL_CALL Dict_Delete_Handle(int32_t handle) { return Dict_Of(handle) != nullptr ? 0 : -1; }
+
+int32_t VORNEL_CALL Dict_Unload_New(int32_t handle) {
+  int slot;
+  if (Dict_Of(handle, &slot) == nullptr) return -1;
+  Slot &s = g_service.slots[slot];
+  s.dict.reset();
+  s.generation = 0;
+  s.name[0] = '\0';
+  return 0;
+}
+
+void VORNEL_CALL Free_All_Space(void) {
+  Unload_All();
+  g_service.lexicon.reset();
+  g_service.initialised = false;
+}
+
+int32_t VORNEL_CALL Dict_Search_Word(const char *word, int32_t handle) {
+  const vornel::Dictionary *d = Dict_Of(handle);
+  if (d == nullptr || word == nullptr) return 0;
+  size_t info_size;
+  return d->Find(word, Word_Size(word), &info_size) != nullptr ? 1 : 0;
+}
+
+int32_t VORNEL_CALL Dict_Search_Get_Info(const char *word, int32_t handle, char *info, int32_t info_size) {
+  const vornel::Dictionary *d = Dict_Of(handle);
+  if (d == nullptr || word == nullptr || info == nullptr || info_size <= 0) return 0;
+  size_t size;
+  const char *found = d->Find(word, Word_Size(word), &size);
+  if (found == nullptr) {
+    info[0] = '\0';
+    return 0;
+  }
+  if (size + 1 > static_cast<size_t>(info_size)) {
+    info[0] = '\0';
+    return 2;
+  }
+  std::memcpy(info, found, size + 1);
+  return 1;
+}
+
+int32_t VORNEL_CALL KV_Word_Sect(const char *text, int32_t *word_ends, int32_t length, int32_t, int32_t,
+                                 int16_t *tags, int32_t, int32_t, int32_t, int32_t) {
+  if (text == nullptr || word_ends == nullptr || tags == nullptr || length <= 0) return 0;
+  if (g_service.lexicon == nullptr) {
+    word_ends[0] = 0;
+    tags[0] = 0;
+    return 0;
+  }
+  try {
+    const size_t size = strnlen(text, static_cast<size_t>(length));
+    const long words = vornel::Segment(*g_service.lexicon, text, size, word_ends, tags,
+                                       static_cast<size_t>(length) - 1);
+    if (words < 0) {
+      word_ends[0] = 0;
+      tags[0] = 0;
+      return 0;
+    }
+    word_ends[words] = 0;
+    tags[words] = 0;
+    return 1;
+  } catch (...) {
+    word_ends[0] = 0;
+    tags[0] = 0;
+    return 0;
+  }
+}
+
+}  // extern "C"
