@@ -26,5 +26,7 @@ install(FILES "${CMAKE_CURRENT_BINARY_DIR}/tesqsrch-config.cmake"
               "${CMAKE_CURRENT_BINARY_DIR}/tesqsrch-config-version.cmake"
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tesqsrch)
 
+file(RELATIVE_PATH TESQ_PCFILEDIR_TO_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+string(REGEX REPLACE "/$" "" TESQ_PCFILEDIR_TO_PREFIX "${TESQ_PCFILEDIR_TO_PREFIX}")
 configure_file(cmake/tesqsrch.pc.in "${CMAKE_CURRENT_BINARY_DIR}/tesqsrch.pc" @ONLY)
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/tesqsrch.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
