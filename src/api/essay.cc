@@ -79,6 +79,10 @@ int32_t Essay_Collect_Spans(const Essay_Text &essay, size_t span_capacity, std::
                             std::string *labels) {
   const int32_t *ends = essay.word_ends;
   int32_t i = 0;
+  // Only the segmentation's own words are examined. The position of the
+  // terminator is no word: a name found there (in bytes the segmenter left
+  // uncovered) would start where the skip below cannot move past, and be
+  // recorded again and again.
   while (i < essay.words) {
     if (i > 0 && (ends[i - 1] <= 0 || ends[i - 1] >= essay.count)) break;
     char label[kLabelBufferSize + 1];

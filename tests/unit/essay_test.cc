@@ -292,6 +292,19 @@ TEST_F(Essay, NameRunningPastTheLastWordEndKeepsTheArrayTerminated) {
   EXPECT_EQ(out.raw_ends[1], 0);
 }
 
+TEST_F(Essay, BytesLeftUncoveredBySegmenterAreNotExamined) {
+  // The segmenter covered only 北京; 上海 lies past its last word. The
+  // position of the terminator is not a word: no name is looked for there,
+  // and the call does not record the same span until the list is full.
+  const std::string text = G("北京上海");
+  fake::Segment(text, {4}, {5});
+  fake::Dictionary_Add("place", G("上海"), "");
+  const Outcome out = Run_Essay(text);
+  ASSERT_EQ(out.result, 0);
+  EXPECT_EQ(out.ends, (std::vector<int32_t>{4}));
+  EXPECT_EQ(out.tags, (std::vector<int16_t>{5}));
+}
+
 TEST_F(Essay, ManyNamesInALongText) {
   // Every other word is a place name: each merge must leave the later words
   // and the later names intact.
@@ -300,7 +313,7 @@ TEST_F(Essay, ManyNamesInALongText) {
   std::vector<int16_t> expected_tags;
   fake::Dictionary_Add("place", G("上海"), "");
   int32_t end = 0;
-  for (int k = 0; k < 200; ++k) {
+  for (int k = 0; k < 50; ++k) {
     words.push_back({"上", 1});
     words.push_back({"海", 2});
     words.push_back({"和", 3});
