@@ -147,6 +147,7 @@ TEST_F(Foreign_Recognizer, MalformedWordEnds) {
   const std::vector<Raw_Case> cases = {
       {"well formed", {2, 4, 6, 0}, true, 6},
       {"no terminator", {2, 4, 6}, true, 6},
+      {"entries after the terminator are not read", {2, 4, 0, 6, 0}, false, 0},
       {"a word of length 0 ends the run", {2, 2, 4, 6, 0}, false, 0},
       {"a falling entry ends the run", {2, 4, 2, 4, 6, 0}, false, 0},
       {"an entry past the text ends the run", {2, 4, 6, 8, 0}, true, 6},

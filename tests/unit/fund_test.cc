@@ -178,6 +178,7 @@ TEST_F(Fund_Recognizer, MalformedWordEndsEndTheWalk) {
   const std::vector<Raw_Case> cases = {
       {"well formed", {4, 8, 12, 16, 0}, true, 16},
       {"no terminator: the array's size bounds the walk", {4, 8, 12}, true, 12},
+      {"entries after the terminator are not read", {4, 8, 0, 12, 16, 0}, true, 8},
       {"a word of length 0 ends the walk", {4, 8, 8, 16, 0}, true, 8},
       {"a falling entry ends the walk", {4, 8, 6, 16, 0}, true, 8},
       {"an entry past the text ends the walk", {4, 8, 400, 0}, true, 8},

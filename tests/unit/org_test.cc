@@ -148,6 +148,7 @@ TEST_F(Org_Recognizer, MalformedWordEnds) {
   const std::vector<Raw_Case> cases = {
       {"well formed", {8, 12, 18, 0}, {0, 0, 0, 0}, true, 18},
       {"no terminator", {8, 12}, {0, 0}, true, 12},
+      {"entries after the terminator are not read", {8, 12, 0, 18, 0}, {0, 0, 0, 0, 0}, true, 12},
       {"a word of length 0 ends the walk", {8, 12, 12, 18, 0}, {0, 0, 0, 0, 0}, true, 12},
       {"a falling entry ends the walk", {8, 12, 10, 0}, {0, 0, 0, 0}, true, 12},
       {"an entry past the text", {8, 12, 99, 0}, {0, 0, 0, 0}, true, 12},

@@ -205,6 +205,7 @@ TEST_F(Person_Recognizer, MalformedWordEnds) {
   const std::vector<Raw_Case> cases = {
       {"well formed", {2, 4, 6, 0}, {0, 0, 0, 0}, true, 4},
       {"no terminator", {2, 4}, {0, 0}, true, 4},
+      {"entries after the terminator are not read", {2, 0, 4, 6, 0}, {0, 0, 0, 0, 0}, false, 0},
       {"word 1 of length 0", {2, 2, 6, 0}, {0, 0, 0, 0}, false, 0},
       {"word 1 falling", {2, 1, 0}, {0, 0, 0}, false, 0},
       {"word 2 past the text", {2, 4, 60, 0}, {0, 0, 0, 0}, true, 4},
