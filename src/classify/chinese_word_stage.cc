@@ -1,4 +1,49 @@
-// The Chinese-word stage: not built yet; gives no category.
-#include "classify/classify.h"
+// The Chinese-word stage: a word whose first byte is above 0x80 is segmented
+// once, and the fund-name, organisation-name and person-name recognisers are
+// asked in that order; the first that accepts gives the label. A recogniser
+// that accepts only a leading part of the word sets the prefix length to that
+// part's length, which makes the query document split the word.
+#include <cstring>
+#include <vector>
 
-int32_t Chinese_Word_Classify(const char *, char *, int32_t *, uint32_t *) { return kClassifyNoCategory; }
+#include "api/exports.h"
+#include "classify/classify.h"
+#include "ner/ner.h"
+#include "services/services.h"
+
+namespace {
+
+struct Recogniser {
+  bool (*recognise)(const Word_View &, int32_t *);
+  const char *label;
+};
+
+const Recogniser kRecognisers[] = {
+    {Fund_Recognize, "\xBB\xF9\xBD\xF0"},            // 基金
+    {Org_Recognize, "\xBB\xFA\xB9\xB9\xC3\xFB"},     // 机构名
+    {Person_Recognize, "\xC8\xCB\xC3\xFB"},          // 人名
+};
+
+}  // namespace
+
+int32_t Chinese_Word_Classify(const char *word, char *label, int32_t *capacity, uint32_t *prefix_length) {
+  const size_t length = std::strlen(word);
+  const int32_t n = static_cast<int32_t>(length);
+  // One entry per byte: room for every word and the terminating 0. Declared
+  // tags first so that the word ends are released first.
+  std::vector<int16_t> tags(length, int16_t{-1});
+  std::vector<int32_t> word_ends(length, 0);
+  if (!services::Word_Sect(word, word_ends.data(), n, -1, 1, tags.data())) {
+    Report_Segmentation_Failure();
+    return kClassifySegmentFailed;
+  }
+
+  const Word_View view{word, length, word_ends.data(), tags.data(), 0, n};
+  for (const Recogniser &r : kRecognisers) {
+    int32_t end = 0;
+    if (!r.recognise(view, &end)) continue;
+    if (static_cast<uint32_t>(end) < static_cast<uint32_t>(n)) *prefix_length = static_cast<uint32_t>(end);
+    return Label_Write(r.label, std::strlen(r.label), label, capacity);
+  }
+  return kClassifyNoCategory;
+}

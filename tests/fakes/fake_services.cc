@@ -145,6 +145,14 @@ int32_t KV_Word_Sect(const char *text, int32_t *word_ends, int32_t length, int32
     }
   }
   // Like the real segmenter, never write beyond `length` entries.
+  if (g_vornel.segment_unterminated) {
+    if (static_cast<int32_t>(result.ends.size()) > length) return 0;
+    for (size_t i = 0; i < result.ends.size(); ++i) {
+      word_ends[i] = result.ends[i];
+      tags[i] = i < result.tags.size() ? result.tags[i] : 0;
+    }
+    return 1;
+  }
   if (static_cast<int32_t>(result.ends.size()) + 1 > length) return 0;
   for (size_t i = 0; i < result.ends.size(); ++i) {
     word_ends[i] = result.ends[i];

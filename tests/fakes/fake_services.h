@@ -31,6 +31,9 @@ struct Vornel_State {
 
   // Segmenter.
   bool segment_fails = false;
+  // A faulty segmenter: reports success but writes the scripted words with
+  // no terminating 0 entry (still never beyond `length` entries).
+  bool segment_unterminated = false;
   std::map<std::string, Segmentation> segmentations;  // text -> scripted result
   int segment_calls = 0;
   std::vector<int32_t> last_segment_args;  // length, a, b, p7, p8, p9, p10

@@ -1,0 +1,65 @@
+// Foreign_Recognize: does a segmented text begin with a transliterated
+// foreign name?
+//
+// Such a name is a run of one-character words at the start of the text. The
+// run is walked up to the first word that is not exactly one character; each
+// walked word counts, and it is a hit when "foreign_dic" holds it and its tag
+// is none of 1, 8, 18, 27, 29, 37..40 (a tag 41 word is a hit only when it is
+// "·" or "—"). The run is a name when it has at least three words, more than
+// 80% of them hits, the whole text (not just the run) does not end with a
+// character that rules a name out (的 了 ... and place suffixes), and the run
+// does not start with 在, 和 or 之. The name ends with the last walked word.
+//
+// One "foreign_dic" handle serves the whole call.
+#include "gb2312.h"
+#include "ner/ner.h"
+#include "ner/word_walk.h"
+#include "services/services.h"
+
+namespace {
+
+constexpr int32_t kMinimumWords = 3;
+constexpr double kHitRatio = 0.8;
+constexpr int16_t kPunctuationTag = 41;
+
+const char *const kLastCharVeto[] = {
+    "\xB5\xC4", "\xC1\xCB", "\xB5\xC8", "\xBA\xCD", "\xD4\xDA", "\xCA\xC7", "\xD3\xEB",  // 的 了 等 和 在 是 与
+    "\xB6\xD4", "\xCB\xB5", "\xCF\xD8", "\xCF\xE7", "\xCA\xD0", "\xCA\xA1", "\xD5\xF2",  // 对 说 县 乡 市 省 镇
+    "\xD7\xAF", "\xB4\xE5", "\xC9\xE7", "\xB0\xD3", "\xB5\xEA", "\xD5\xAF", "\xD6\xDD",  // 庄 村 社 坝 店 寨 州
+    "\xC7\xF8", "\xBA\xD3", "\xBD\xAD", "\xBA\xFE", "\xB9\xB5",                          // 区 河 江 湖 沟
+};
+const char *const kFirstCharVeto[] = {"\xD4\xDA", "\xBA\xCD", "\xD6\xAE"};  // 在 和 之
+const char *const kNamePunctuation[] = {"\xA1\xA4", "\xA1\xAA"};           // · —
+
+bool Tag_Excluded(int16_t tag) {
+  return tag == 1 || tag == 8 || tag == 18 || tag == 27 || tag == 29 || (tag >= 37 && tag <= 40);
+}
+
+}  // namespace
+
+bool Foreign_Recognize(const Word_View &view, int32_t *end) {
+  services::Dict_Lease foreign("foreign_dic");
+
+  int32_t walked = 0;
+  int32_t hits = 0;
+  int32_t previous = 0;  // end of the last word walked
+  for (int32_t i = 0;; ++i) {
+    const int32_t word_end = ner::Word_End(view, i, previous);
+    if (word_end == 0 || word_end - previous != 2) break;
+    ++walked;
+    const char word[3] = {view.text[previous], view.text[previous + 1], '\0'};
+    const int16_t tag = view.Tag(i);
+    if (foreign.Contains(word) && !Tag_Excluded(tag)) {
+      if (tag != kPunctuationTag || gb::Char_In_List(word, kNamePunctuation)) ++hits;
+    }
+    previous = word_end;
+  }
+
+  if (walked == 0) return false;
+  const double ratio = static_cast<double>(hits) / walked;
+  if (!(ratio > kHitRatio) || walked < kMinimumWords) return false;
+  if (view.text_length >= 2 && gb::Char_In_List(view.text + view.text_length - 2, kLastCharVeto)) return false;
+  if (gb::Char_In_List(view.text, kFirstCharVeto)) return false;
+  *end = previous;
+  return true;
+}

@@ -1,0 +1,171 @@
+// Foreign_Recognize: the run of one-character words, the hit ratio at its
+// exact values, excluded tags, the two vetoes and the one handle per call.
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ner/ner.h"
+#include "ner_test_support.h"
+#include "test_support.h"
+
+namespace {
+
+using Foreign_Recognizer = Unit_Test;
+
+constexpr int32_t kUntouched = -7;
+
+struct Foreign_Case {
+  std::string why;
+  std::vector<Tagged_Word> words;
+  std::set<std::string> foreign_dic;
+  bool result;
+  int32_t end;  // checked on true
+  int lookups;  // words walked
+};
+
+void Foreign_Cases_Run(const std::vector<Foreign_Case> &cases) {
+  for (const Foreign_Case &c : cases) {
+    fake::Reset();
+    for (const std::string &w : c.foreign_dic) fake::Dictionary_Add("foreign_dic", w, "");
+    fake::Vornel().loaded.insert("foreign_dic");
+    const Segmented s = Segmented_Text(c.words);
+    int32_t end = kUntouched;
+    EXPECT_EQ(Foreign_Recognize(s.View(), &end), c.result) << c.why;
+    EXPECT_EQ(end, c.result ? c.end : kUntouched) << c.why;
+    EXPECT_EQ(fake::Lookup_Count("foreign_dic"), c.lookups) << c.why;
+    EXPECT_EQ(fake::Vornel().outstanding_handles, 0) << c.why;
+    EXPECT_EQ(fake::Vornel().bad_releases, 0) << c.why;
+  }
+}
+
+// `hits` one-character words that foreign_dic holds, then `misses` that it
+// does not, then a two-character word.
+std::vector<Tagged_Word> Run_Of(int hits, int misses) {
+  std::vector<Tagged_Word> words;
+  for (int i = 0; i < hits; ++i) words.push_back({G("克"), 0});
+  for (int i = 0; i < misses; ++i) words.push_back({G("甲"), 0});
+  words.push_back({G("访华"), 0});
+  return words;
+}
+
+TEST_F(Foreign_Recognizer, HitRatio) {
+  const std::set<std::string> dic = {G("克"), G("林"), G("顿"), G("·"), G("—")};
+  Foreign_Cases_Run({
+      {"2 of 2: too few words", Run_Of(2, 0), dic, false, 0, 2},
+      {"3 of 3", Run_Of(3, 0), dic, true, 6, 3},
+      {"3 of 4", Run_Of(3, 1), dic, false, 0, 4},
+      {"4 of 5 is exactly 0.8", Run_Of(4, 1), dic, false, 0, 5},
+      {"5 of 6", Run_Of(5, 1), dic, true, 12, 6},
+      {"8 of 10", Run_Of(8, 2), dic, false, 0, 10},
+      {"9 of 10", Run_Of(9, 1), dic, true, 20, 10},
+      {"first word of 4 bytes", {{G("克林"), 0}, {G("顿"), 0}, {G("克"), 0}, {G("林"), 0}}, dic, false, 0, 0},
+      {"one-byte word ends the run", {{G("克"), 0}, {G("林"), 0}, {G("顿"), 0}, {"a", 0}, {G("克"), 0}}, dic,
+       true, 6, 3},
+      {"the run to the end of the text", {{G("克"), 0}, {G("林"), 0}, {G("顿"), 0}}, dic, true, 6, 3},
+      {"two ASCII bytes are one walked word", {{G("克"), 0}, {G("林"), 0}, {G("顿"), 0}, {"ab", 0}}, dic, false,
+       0, 4},
+  });
+}
+
+TEST_F(Foreign_Recognizer, Tags) {
+  const std::set<std::string> dic = {G("克"), G("林"), G("顿"), G("·"), G("—"), G("、")};
+  const std::string ke = G("克"), lin = G("林"), dun = G("顿");
+  std::vector<Foreign_Case> cases;
+  // An excluded tag keeps a held word from counting, though it is walked.
+  for (int16_t tag : {1, 8, 18, 27, 29, 37, 38, 39, 40}) {
+    cases.push_back({"excluded tag " + std::to_string(tag), {{ke, 0}, {lin, tag}, {dun, 0}}, dic, false, 0, 3});
+  }
+  for (int16_t tag : {0, 2, 7, 9, 17, 19, 26, 28, 30, 36, 42}) {
+    cases.push_back({"admitted tag " + std::to_string(tag), {{ke, 0}, {lin, tag}, {dun, 0}}, dic, true, 6, 3});
+  }
+  cases.push_back({"· tagged 41", {{ke, 0}, {G("·"), 41}, {dun, 0}}, dic, true, 6, 3});
+  cases.push_back({"— tagged 41", {{ke, 0}, {G("—"), 41}, {dun, 0}}, dic, true, 6, 3});
+  cases.push_back({"· tagged 41, not held", {{ke, 0}, {G("·"), 41}, {dun, 0}}, {ke, dun}, false, 0, 3});
+  cases.push_back({"another word tagged 41", {{ke, 0}, {G("、"), 41}, {dun, 0}}, dic, false, 0, 3});
+  cases.push_back({"a held word tagged 41", {{ke, 0}, {lin, 41}, {dun, 0}}, dic, false, 0, 3});
+  Foreign_Cases_Run(cases);
+}
+
+TEST_F(Foreign_Recognizer, Vetoes) {
+  const std::set<std::string> dic = {G("克"), G("林"), G("顿"), G("之"), G("在"), G("和"), G("的")};
+  const std::string ke = G("克"), lin = G("林"), dun = G("顿");
+  Foreign_Cases_Run({
+      {"text ending in 的 after the run", {{ke, 0}, {lin, 0}, {dun, 0}, {G("访华"), 0}, {G("目的"), 0}}, dic,
+       false, 0, 3},
+      {"text ending in 县", {{ke, 0}, {lin, 0}, {dun, 0}, {G("州县"), 0}}, dic, false, 0, 3},
+      {"the same text without the veto", {{ke, 0}, {lin, 0}, {dun, 0}, {G("州府"), 0}}, dic, true, 6, 3},
+      {"text ending in 沟", {{ke, 0}, {lin, 0}, {dun, 0}, {G("山沟"), 0}}, dic, false, 0, 3},
+      {"的 inside the text, not at its end", {{ke, 0}, {lin, 0}, {dun, 0}, {G("的书"), 0}}, dic, true, 6, 3},
+      {"run starting with 之", {{G("之"), 0}, {lin, 0}, {dun, 0}, {G("访华"), 0}}, dic, false, 0, 3},
+      {"run starting with 在", {{G("在"), 0}, {lin, 0}, {dun, 0}, {G("访华"), 0}}, dic, false, 0, 3},
+      {"run starting with 和", {{G("和"), 0}, {lin, 0}, {dun, 0}, {G("访华"), 0}}, dic, false, 0, 3},
+      {"之 later in the run", {{ke, 0}, {G("之"), 0}, {dun, 0}, {G("访华"), 0}}, dic, true, 6, 3},
+  });
+}
+
+TEST_F(Foreign_Recognizer, TheLastCharacterIsTheWholeTextsEvenInsideALongerSegmentation) {
+  // A view from the second word of an essay: the veto looks at the end of
+  // the essay, not at the end of the run.
+  fake::Dictionary_Add("foreign_dic", G("克"), "");
+  fake::Dictionary_Add("foreign_dic", G("林"), "");
+  fake::Dictionary_Add("foreign_dic", G("顿"), "");
+  for (const std::string &last : {G("访华"), G("访华的")}) {
+    const std::string text = G("总统") + G("克林顿") + last;
+    std::vector<int32_t> ends = {4, 6, 8, 10, static_cast<int32_t>(text.size()), 0};
+    std::vector<int16_t> tags(ends.size(), 0);
+    const Word_View view{text.c_str() + 4, text.size() - 4, ends.data() + 1, tags.data() + 1, 4, 5};
+    int32_t end = kUntouched;
+    const bool vetoed = last == G("访华的");
+    EXPECT_EQ(Foreign_Recognize(view, &end), !vetoed) << (vetoed ? "vetoed" : "accepted");
+    if (!vetoed) {
+      EXPECT_EQ(end, 6);
+    }
+  }
+  EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
+}
+
+TEST_F(Foreign_Recognizer, NoDictionaryNoName) {
+  // foreign_dic not loaded: the handle -1 is passed on and finds nothing.
+  const Segmented s = Segmented_Text(Run_Of(3, 0));
+  int32_t end = kUntouched;
+  EXPECT_FALSE(Foreign_Recognize(s.View(), &end));
+  EXPECT_EQ(fake::Lookup_Count("?"), 3);
+  EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
+}
+
+TEST_F(Foreign_Recognizer, MalformedWordEnds) {
+  const std::string text = G("克林顿");
+  fake::Dictionary_Add("foreign_dic", G("克"), "");
+  fake::Dictionary_Add("foreign_dic", G("林"), "");
+  fake::Dictionary_Add("foreign_dic", G("顿"), "");
+  struct Raw_Case {
+    std::string why;
+    std::vector<int32_t> ends;  // as given: no 0 is added
+    bool result;
+    int32_t end;
+  };
+  const std::vector<Raw_Case> cases = {
+      {"well formed", {2, 4, 6, 0}, true, 6},
+      {"no terminator", {2, 4, 6}, true, 6},
+      {"entries after the terminator are not read", {2, 4, 0, 6, 0}, false, 0},
+      {"a word of length 0 ends the run", {2, 2, 4, 6, 0}, false, 0},
+      {"a falling entry ends the run", {2, 4, 2, 4, 6, 0}, false, 0},
+      {"an entry past the text ends the run", {2, 4, 6, 8, 0}, true, 6},
+      {"negative entries", {-2, 0}, false, 0},
+      {"no entries at all", {}, false, 0},
+  };
+  for (const Raw_Case &c : cases) {
+    std::vector<int16_t> tags(c.ends.size(), 0);
+    const Word_View view{text.c_str(), text.size(), c.ends.data(), tags.data(), 0,
+                         static_cast<int32_t>(c.ends.size())};
+    int32_t end = kUntouched;
+    EXPECT_EQ(Foreign_Recognize(view, &end), c.result) << c.why;
+    if (c.result) {
+      EXPECT_EQ(end, c.end) << c.why;
+    }
+  }
+  EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
+  EXPECT_EQ(fake::Vornel().bad_releases, 0);
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// Segmented texts for the recogniser tests: words with their tags, joined
+// into a text with its word-end and tag arrays, seen through a Word_View.
+#ifndef TESQ_TESTS_UNIT_NER_TEST_SUPPORT_H
+#define TESQ_TESTS_UNIT_NER_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ner/ner.h"
+
+struct Tagged_Word {
+  std::string text;  // GB2312
+  int16_t tag;
+};
+
+// A segmented text. The arrays are sized exactly (words and the 0 entry), so
+// that a read past the terminator shows under AddressSanitizer.
+struct Segmented {
+  std::string text;
+  std::vector<int32_t> ends;
+  std::vector<int16_t> tags;
+
+  Word_View View() const {
+    return Word_View{text.c_str(), text.size(), ends.data(), tags.data(), 0, static_cast<int32_t>(ends.size())};
+  }
+};
+
+inline Segmented Segmented_Text(const std::vector<Tagged_Word> &words) {
+  Segmented s;
+  for (const Tagged_Word &w : words) {
+    s.text += w.text;
+    s.ends.push_back(static_cast<int32_t>(s.text.size()));
+    s.tags.push_back(w.tag);
+  }
+  s.ends.push_back(0);
+  s.tags.push_back(0);
+  return s;
+}
+
+// `n` copies of `unit`.
+inline std::string Repeat(const std::string &unit, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out += unit;
+  return out;
+}
+
+#endif

@@ -1,0 +1,231 @@
+// Person_Recognize: the shortcuts (tag 21, the foreign-name test), the three
+// patterns of a Chinese name with their thresholds at the exact values, the
+// character lists, the title words and the lookup order.
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ner/ner.h"
+#include "ner_test_support.h"
+#include "test_support.h"
+
+namespace {
+
+using Person_Recognizer = Unit_Test;
+using Entries = std::vector<std::pair<std::string, std::string>>;
+
+constexpr int32_t kUntouched = -7;
+
+struct Person_Case {
+  std::string why;
+  std::vector<Tagged_Word> words;
+  Entries name_dic;
+  bool result;
+  int32_t end;       // checked on true
+  int name_lookups;  // -1: not checked
+};
+
+void Person_Cases_Run(const std::vector<Person_Case> &cases, const std::vector<std::string> &foreign = {}) {
+  for (const Person_Case &c : cases) {
+    fake::Reset();
+    for (const auto &entry : c.name_dic) fake::Dictionary_Add("name_dic", entry.first, entry.second);
+    for (const std::string &w : foreign) fake::Dictionary_Add("foreign_dic", w, "");
+    fake::Vornel().loaded.insert("name_dic");
+    fake::Vornel().loaded.insert("foreign_dic");
+    const Segmented s = Segmented_Text(c.words);
+    int32_t end = kUntouched;
+    EXPECT_EQ(Person_Recognize(s.View(), &end), c.result) << c.why;
+    if (c.result) {
+      EXPECT_EQ(end, c.end) << c.why;
+    }
+    if (c.name_lookups >= 0) {
+      EXPECT_EQ(fake::Lookup_Count("name_dic"), c.name_lookups) << c.why;
+    }
+    EXPECT_EQ(fake::Vornel().outstanding_handles, 0) << c.why;
+    EXPECT_EQ(fake::Vornel().bad_releases, 0) << c.why;
+  }
+}
+
+// The boundary cases below sit exactly on their thresholds only if the
+// arithmetic is exact; this keeps them honest.
+TEST(Person_Thresholds, BoundaryValuesAreExact) {
+  EXPECT_EQ(0.5 * 0.1, 0.05);
+  EXPECT_EQ(0.5 * std::sqrt(0.36 * 0.36), 0.18);
+  EXPECT_EQ(std::sqrt(0.3 * 0.3), 0.3);
+  EXPECT_EQ(0.5 * std::sqrt(0.3 * 0.3), 0.15);
+  EXPECT_GT(0.5 * std::sqrt(0.36 * 0.37), 0.18);
+  EXPECT_GT(std::sqrt(0.31 * 0.31), 0.3);
+}
+
+TEST_F(Person_Recognizer, Shortcuts) {
+  const std::string zhang = G("张"), san = G("三"), ouyang = G("欧阳");
+  const std::string w128 = Repeat(G("张"), 64), w126 = Repeat(G("张"), 63);
+  Person_Cases_Run({
+      {"128 bytes tagged 21", {{w128, 21}}, {}, false, 0, 0},
+      {"126 bytes tagged 21", {{w126, 21}}, {}, true, 126, 0},
+      {"6 bytes tagged 21", {{G("张三丰"), 21}, {G("说"), 0}}, {}, true, 6, 0},
+      {"6 bytes tagged 0", {{G("张三丰"), 0}, {G("说"), 0}}, {}, false, 0, 0},
+      {"1 byte tagged 21", {{"Z", 21}}, {}, true, 1, 0},
+      {"3 bytes tagged 22", {{"abc", 22}}, {}, false, 0, 0},
+      {"2 bytes tagged 41: no lookup", {{zhang, 41}, {san, 0}}, {{zhang, "x:0.9;"}, {san, "dm:0.9;"}}, false, 0,
+       0},
+      {"2 bytes tagged 21 gets the full test", {{zhang, 21}, {san, 0}}, {{zhang, "x:0.9;"}, {san, "dm:0.5;"}},
+       true, 4, 2},
+      {"2 bytes tagged 21 without a surname weight", {{zhang, 21}, {san, 0}}, {{san, "dm:0.5;"}}, false, 0, 1},
+      {"4 bytes tagged 21 without fx", {{ouyang, 21}, {san, 0}}, {{ouyang, "x:0.9;"}, {san, "dm:0.9;"}}, false,
+       0, 1},
+      {"a single word", {{zhang, 0}}, {{zhang, "x:0.9;"}}, false, 0, 1},
+      {"surname not found", {{zhang, 0}, {san, 0}}, {{san, "dm:0.9;"}}, false, 0, 1},
+  });
+  const std::vector<std::string> foreign = {G("克"), G("林"), G("顿")};
+  Person_Cases_Run(
+      {
+          {"foreign name first, whatever name_dic holds", {{G("克"), 0}, {G("林"), 0}, {G("顿"), 0}, {G("访华"), 0}},
+           {{G("克"), "x:0.9;"}, {G("林"), "dm:0.9;"}}, true, 6, 1},
+          {"foreign name with a first word tagged 21", {{G("克"), 21}, {G("林"), 0}, {G("顿"), 0}}, {}, true, 6,
+           1},
+          {"no foreign test after a first word tagged 41", {{G("克"), 41}, {G("林"), 0}, {G("顿"), 0}}, {}, false,
+           0, 0},
+          {"no foreign test for a two-character first word", {{G("克林"), 0}, {G("顿"), 0}, {G("克"), 0}}, {},
+           false, 0, 1},
+      },
+      foreign);
+}
+
+TEST_F(Person_Recognizer, OneCharacterGivenName) {
+  const std::string zhang = G("张"), san = G("三"), xian = G("县"), de = G("的"), feng = G("丰");
+  Person_Cases_Run({
+      {"place suffix after the given name", {{zhang, 0}, {san, 0}, {xian, 0}},
+       {{zhang, "x:0.9;"}, {san, "dm:0.9;"}}, false, 0, 2},
+      {"function word after: 0.6 x 0.1", {{zhang, 0}, {san, 0}, {de, 0}}, {{zhang, "x:0.6;"}, {san, "dm:0.1;"}},
+       true, 4, 2},
+      {"function word after: 0.5 x 0.1 is exactly 0.05", {{zhang, 0}, {san, 0}, {de, 0}},
+       {{zhang, "x:0.5;"}, {san, "dm:0.1;"}}, false, 0, 2},
+      {"function word after, dm not found", {{zhang, 0}, {san, 0}, {de, 0}},
+       {{zhang, "x:0.9;"}, {san, "ss:0.9;"}, {de, "sw:0.9;"}}, false, 0, 2},
+      {"product exactly 0.05, no third word", {{zhang, 0}, {san, 0}}, {{zhang, "x:0.5;"}, {san, "dm:0.1;"}},
+       false, 0, 2},
+      {"product above 0.05, no third word", {{zhang, 0}, {san, 0}}, {{zhang, "x:0.5;"}, {san, "dm:0.1000001;"}},
+       true, 4, 2},
+      {"third word of 4 bytes leaves step one alone", {{zhang, 0}, {san, 0}, {G("丰收"), 0}},
+       {{zhang, "x:0.9;"}, {san, "dm:0.1;ss:0.9;"}, {G("丰收"), "sw:0.9;"}}, true, 4, 2},
+      {"third word tagged 41: no two-character test", {{zhang, 0}, {san, 0}, {feng, 41}},
+       {{zhang, "x:0.9;"}, {san, "dm:0.1;ss:0.9;"}, {feng, "sw:0.9;"}}, true, 4, 2},
+      {"given character on the function list has no dm", {{zhang, 0}, {G("了"), 0}},
+       {{zhang, "x:0.9;"}, {G("了"), "dm:0.9;"}}, false, 0, 1},
+      {"given character on the place list has no dm", {{zhang, 0}, {G("江"), 0}},
+       {{zhang, "x:0.9;"}, {G("江"), "dm:0.9;"}}, false, 0, 1},
+      // The substring search: "x" first occurs in the "fx" entry, 0.9.
+      {"x read from fx", {{zhang, 0}, {san, 0}}, {{zhang, "fx:0.9;x:0.1;"}, {san, "dm:0.1;"}}, true, 4, 2},
+  });
+}
+
+TEST_F(Person_Recognizer, TwoOneCharacterWords) {
+  const std::string zhang = G("张"), san = G("三"), feng = G("丰"), le = G("了");
+  Person_Cases_Run({
+      {"G equal to D keeps state 1", {{zhang, 0}, {san, 0}, {feng, 0}},
+       {{zhang, "x:0.5;"}, {san, "dm:0.3;ss:0.3;"}, {feng, "sw:0.3;"}}, true, 4, 4},
+      {"G above D gives state 2", {{zhang, 0}, {san, 0}, {feng, 0}},
+       {{zhang, "x:0.5;"}, {san, "dm:0.3;ss:0.4;"}, {feng, "sw:0.4;"}}, true, 6, 4},
+      {"G = D = 0", {{zhang, 0}, {san, 0}, {feng, 0}}, {{zhang, "x:0.9;"}}, false, 0, 4},
+      {"only ss found", {{zhang, 0}, {san, 0}, {feng, 0}}, {{zhang, "x:0.9;"}, {san, "ss:0.9;"}}, false, 0, 4},
+      {"product exactly 0.18", {{zhang, 0}, {san, 0}, {feng, 0}},
+       {{zhang, "x:0.5;"}, {san, "ss:0.36;"}, {feng, "sw:0.36;"}}, false, 0, 4},
+      {"product above 0.18", {{zhang, 0}, {san, 0}, {feng, 0}},
+       {{zhang, "x:0.5;"}, {san, "ss:0.36;"}, {feng, "sw:0.37;"}}, true, 6, 4},
+      {"a listed first given character still opens a two-character name", {{zhang, 0}, {le, 0}, {feng, 0}},
+       {{zhang, "x:0.9;"}, {le, "dm:0.9;ss:0.5;"}, {feng, "sw:0.5;"}}, true, 6, 3},
+      {"place suffix third even after a good given name", {{zhang, 0}, {san, 0}, {G("村"), 0}},
+       {{zhang, "x:0.9;"}, {san, "dm:0.9;ss:0.9;"}, {G("村"), "sw:0.9;"}}, false, 0, 2},
+  });
+}
+
+TEST_F(Person_Recognizer, TwoCharacterGivenName) {
+  const std::string zhang = G("张"), jianguo = G("建国"), jian = G("建"), guo = G("国");
+  Person_Cases_Run({
+      {"title word", {{zhang, 0}, {G("先生"), 0}}, {{zhang, "x:0.9;"}, {jian, "ss:0.9;"}}, false, 0, 1},
+      {"title word 县官", {{zhang, 0}, {G("县官"), 0}}, {{zhang, "x:0.9;"}}, false, 0, 1},
+      {"S exactly 0.8", {{zhang, 0}, {jianguo, 0}}, {{zhang, "x:0.8;"}, {jian, "ss:0.9;"}, {guo, "sw:0.9;"}},
+       false, 0, 1},
+      {"G exactly 0.3", {{zhang, 0}, {jianguo, 0}}, {{zhang, "x:0.9;"}, {jian, "ss:0.3;"}, {guo, "sw:0.3;"}},
+       false, 0, 3},
+      {"G 0.31", {{zhang, 0}, {jianguo, 0}}, {{zhang, "x:0.9;"}, {jian, "ss:0.31;"}, {guo, "sw:0.31;"}}, true, 6,
+       3},
+      {"second character not found", {{zhang, 0}, {jianguo, 0}}, {{zhang, "x:0.9;"}, {jian, "ss:0.9;"}}, false,
+       0, 3},
+      {"word 1 of 6 bytes", {{zhang, 0}, {G("建国门"), 0}}, {{zhang, "x:0.9;"}}, false, 0, 1},
+      {"word 1 of 1 byte", {{zhang, 0}, {"a", 0}}, {{zhang, "x:0.9;"}}, false, 0, 1},
+  });
+  const std::string ouyang = G("欧阳");
+  Person_Cases_Run({
+      {"two-character surname, state 3", {{ouyang, 0}, {jianguo, 0}},
+       {{ouyang, "fx:0.9;"}, {jian, "ss:0.9;"}, {guo, "sw:0.9;"}}, true, 8, 3},
+      {"two-character surname, state 2", {{ouyang, 0}, {jian, 0}, {guo, 0}},
+       {{ouyang, "fx:0.9;"}, {jian, "ss:0.9;"}, {guo, "sw:0.9;"}}, true, 8, 4},
+      {"two-character surname, state 1", {{ouyang, 0}, {jian, 0}}, {{ouyang, "fx:0.9;"}, {jian, "dm:0.9;"}},
+       true, 6, 2},
+      {"two-character surname read by fx, not x", {{ouyang, 0}, {jian, 0}},
+       {{ouyang, "x:0.9;"}, {jian, "dm:0.9;"}}, false, 0, 1},
+      {"two-character surname tagged 41", {{ouyang, 41}, {jian, 0}}, {{ouyang, "fx:0.9;"}, {jian, "dm:0.9;"}},
+       true, 6, 2},
+  });
+}
+
+TEST_F(Person_Recognizer, LookupOrder) {
+  const std::string zhang = G("张"), san = G("三"), feng = G("丰");
+  fake::Dictionary_Add("name_dic", zhang, "x:0.9;");
+  fake::Dictionary_Add("name_dic", san, "dm:0.1;ss:0.5;");
+  fake::Dictionary_Add("name_dic", feng, "sw:0.5;");
+  fake::Vornel().loaded.insert("foreign_dic");
+  const Segmented s = Segmented_Text({{zhang, 0}, {san, 0}, {feng, 0}, {G("文集"), 0}});
+  int32_t end = 0;
+  ASSERT_TRUE(Person_Recognize(s.View(), &end));
+  EXPECT_EQ(end, 6);
+  using L = std::pair<std::string, std::string>;
+  EXPECT_EQ(fake::Vornel().lookups,
+            (std::vector<L>{{"name_dic", zhang}, {"foreign_dic", zhang}, {"foreign_dic", san},
+                            {"foreign_dic", feng}, {"name_dic", san}, {"name_dic", san}, {"name_dic", feng}}));
+  EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
+  EXPECT_EQ(fake::Vornel().bad_releases, 0);
+}
+
+TEST_F(Person_Recognizer, MalformedWordEnds) {
+  const std::string text = G("张三丰");
+  fake::Dictionary_Add("name_dic", G("张"), "x:0.9;");
+  fake::Dictionary_Add("name_dic", G("三"), "dm:0.1;");
+  fake::Vornel().loaded.insert("foreign_dic");
+  struct Raw_Case {
+    std::string why;
+    std::vector<int32_t> ends;  // as given: no 0 is added
+    std::vector<int16_t> tags;
+    bool result;
+    int32_t end;
+  };
+  const std::vector<Raw_Case> cases = {
+      {"well formed", {2, 4, 6, 0}, {0, 0, 0, 0}, true, 4},
+      {"no terminator", {2, 4}, {0, 0}, true, 4},
+      {"entries after the terminator are not read", {2, 0, 4, 6, 0}, {0, 0, 0, 0, 0}, false, 0},
+      {"word 1 of length 0", {2, 2, 6, 0}, {0, 0, 0, 0}, false, 0},
+      {"word 1 falling", {2, 1, 0}, {0, 0, 0}, false, 0},
+      {"word 2 past the text", {2, 4, 60, 0}, {0, 0, 0, 0}, true, 4},
+      {"only the first entry", {2}, {0}, false, 0},
+      {"empty first word tagged 21", {0, 2, 0}, {21, 0, 0}, false, 0},
+      {"negative first word tagged 21", {-3, 2, 0}, {21, 0, 0}, false, 0},
+      {"first word past the text tagged 21", {9, 0}, {21, 0}, false, 0},
+      {"no entries at all", {}, {}, false, 0},
+  };
+  for (const Raw_Case &c : cases) {
+    const Word_View view{text.c_str(), text.size(), c.ends.data(), c.tags.data(), 0,
+                         static_cast<int32_t>(c.ends.size())};
+    int32_t end = kUntouched;
+    EXPECT_EQ(Person_Recognize(view, &end), c.result) << c.why;
+    if (c.result) {
+      EXPECT_EQ(end, c.end) << c.why;
+    }
+  }
+  EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
+  EXPECT_EQ(fake::Vornel().bad_releases, 0);
+}
+
+}  // namespace
