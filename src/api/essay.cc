@@ -63,7 +63,8 @@ int32_t Essay_Classify_Span(const Essay_Text &essay, int32_t i, char *label, int
   if (i < 0 || i > essay.words || i >= essay.count) return 3;
   const int32_t start = i == 0 ? 0 : essay.word_ends[i - 1];
   const size_t remaining = essay.length - static_cast<size_t>(start);
-  const Word_View view{essay.text + start, remaining, essay.word_ends + i, essay.tags + i, start, essay.count - i};
+  const Word_View view{essay.text + start, remaining,       essay.word_ends + i, essay.tags + i,
+                       start,              essay.count - i, i,                   essay.foreign_memo};
 
   int32_t end = 0;
   if (Org_Recognize(view, &end) && Sound_Length(end, remaining))
@@ -124,7 +125,8 @@ int32_t Essay_Search(const char *text, int32_t *word_ends, int32_t count, int32_
     return 1;
   }
 
-  const Essay_Text essay{text, length, word_ends, tags, words, count};
+  Foreign_Run_Memo foreign_runs;
+  const Essay_Text essay{text, length, word_ends, tags, words, count, &foreign_runs};
   std::vector<Essay_Span> spans;
   std::string labels;
   const int32_t walked = Essay_Collect_Spans(essay, static_cast<size_t>(count), &spans, &labels);

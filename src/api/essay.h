@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "ner/ner.h"
+
 // A segmented essay as the walk reads it.
 struct Essay_Text {
   const char *text;          // the whole essay, NUL-terminated
@@ -27,6 +29,7 @@ struct Essay_Text {
   const int16_t *tags;       // the segmenter's tags
   int32_t words;             // words before the terminating 0 entry
   int32_t count;             // entries each array holds
+  Foreign_Run_Memo *foreign_memo = nullptr;  // runs of one-character words already walked
 };
 
 // Checks the segmenter's word-end array: within its `count` entries it must

@@ -10,7 +10,11 @@
 // character that rules a name out (的 了 ... and place suffixes), and the run
 // does not start with 在, 和 or 之. The name ends with the last walked word.
 //
-// One "foreign_dic" handle serves the whole call.
+// One "foreign_dic" handle serves the whole walk. A caller that examines many
+// words of one text passes a Foreign_Run_Memo, so that every run is walked
+// once however many of its words are examined.
+#include <vector>
+
 #include "gb2312.h"
 #include "ner/ner.h"
 #include "ner/word_walk.h"
@@ -37,22 +41,55 @@ bool Tag_Excluded(int16_t tag) {
 
 }  // namespace
 
-bool Foreign_Recognize(const Word_View &view, int32_t *end) {
-  services::Dict_Lease foreign("foreign_dic");
+namespace {
 
+// Walks the run of one-character words at the view's start. Returns the
+// number of words walked, with their hits in *hits and the end of the last
+// one in *previous; records the run in the view's memo when it has one.
+int32_t Walk_Run(const Word_View &view, int32_t *hits, int32_t *previous) {
+  services::Dict_Lease foreign("foreign_dic");
+  std::vector<char> hit_of_word;
+  int32_t walked = 0;
+  *hits = 0;
+  *previous = 0;
+  for (int32_t i = 0;; ++i) {
+    const int32_t word_end = ner::Word_End(view, i, *previous);
+    if (word_end == 0 || word_end - *previous != 2) break;
+    ++walked;
+    const char word[3] = {view.text[*previous], view.text[*previous + 1], '\0'};
+    const int16_t tag = view.Tag(i);
+    bool hit = false;
+    if (foreign.Contains(word) && !Tag_Excluded(tag))
+      hit = tag != kPunctuationTag || gb::Char_In_List(word, kNamePunctuation);
+    *hits += hit;
+    if (view.foreign_memo != nullptr) hit_of_word.push_back(hit);
+    *previous = word_end;
+  }
+  if (view.foreign_memo != nullptr && walked > 0) {
+    Foreign_Run_Memo &memo = *view.foreign_memo;
+    memo.first = view.first_word;
+    memo.end_index = view.first_word + walked;
+    memo.end_offset = view.base + *previous;
+    memo.hits_from.assign(static_cast<size_t>(walked) + 1, 0);
+    for (int32_t k = walked - 1; k >= 0; --k) memo.hits_from[k] = memo.hits_from[k + 1] + hit_of_word[k];
+  }
+  return walked;
+}
+
+}  // namespace
+
+bool Foreign_Recognize(const Word_View &view, int32_t *end) {
   int32_t walked = 0;
   int32_t hits = 0;
   int32_t previous = 0;  // end of the last word walked
-  for (int32_t i = 0;; ++i) {
-    const int32_t word_end = ner::Word_End(view, i, previous);
-    if (word_end == 0 || word_end - previous != 2) break;
-    ++walked;
-    const char word[3] = {view.text[previous], view.text[previous + 1], '\0'};
-    const int16_t tag = view.Tag(i);
-    if (foreign.Contains(word) && !Tag_Excluded(tag)) {
-      if (tag != kPunctuationTag || gb::Char_In_List(word, kNamePunctuation)) ++hits;
-    }
-    previous = word_end;
+  const Foreign_Run_Memo *memo = view.foreign_memo;
+  if (memo != nullptr && memo->first >= 0 && view.first_word >= memo->first && view.first_word < memo->end_index) {
+    // Inside a run already walked: the walk would end where that one ended.
+    walked = memo->end_index - view.first_word;
+    hits = memo->hits_from[view.first_word - memo->first];
+    previous = memo->end_offset - view.base;
+  } else {
+    walked = Walk_Run(view, &hits, &previous);
   }
 
   if (walked == 0) return false;

@@ -7,6 +7,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+// The last run of one-character words that Foreign_Recognize walked in one
+// text, kept by a caller that asks the recogniser at many words of the same
+// text (the essay front end). A walk that starts at any word inside a run
+// ends where the run ends, and each word's hit does not depend on where the
+// walk started, so a later call inside the run reads its counts from here
+// instead of walking the rest of the run again. Indices and offsets are in
+// the caller's numbering.
+struct Foreign_Run_Memo {
+  int32_t first = -1;          // index of the run's first walked word; -1: empty
+  int32_t end_index = -1;      // index just past the run's last word
+  int32_t end_offset = 0;      // byte offset just past the run's last word
+  std::vector<int32_t> hits_from;  // hits_from[k]: hits among words first + k .. end_index - 1
+};
 
 // A segmented text seen from one of its words on, without copying.
 //
@@ -24,6 +39,11 @@ struct Word_View {
   const int16_t *tags;   // tags from the first word on
   int32_t base;          // start of the first word in the caller's numbering
   int32_t entries;       // entries readable at ends/tags
+  // Optional, for callers that examine many words of one text: the index of
+  // the view's first word in the caller's numbering, and the memo of foreign
+  // name runs (nullptr: none).
+  int32_t first_word = 0;
+  Foreign_Run_Memo *foreign_memo = nullptr;
 
   int32_t End(int32_t n) const {
     if (n < 0 || n >= entries) return 0;

@@ -124,6 +124,38 @@ TEST_F(Foreign_Recognizer, TheLastCharacterIsTheWholeTextsEvenInsideALongerSegme
   EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
 }
 
+TEST_F(Foreign_Recognizer, TheRunMemoGivesTheAnswersOfAFullWalkAtEveryWord) {
+  // A text of runs of one-character words with hits, misses, excluded tags
+  // and a vetoed first character, broken by two-character words: asked at
+  // every word with one memo, the recogniser answers exactly as it does
+  // without one, and walks each run once.
+  for (const char *c : {"克", "林", "顿", "斯", "基", "之"}) fake::Dictionary_Add("foreign_dic", G(c), "");
+  const Segmented s = Segmented_Text({{G("克"), 0},  {G("林"), 0},  {G("顿"), 0},  {G("访华"), 0}, {G("斯"), 0},
+                                      {G("基"), 18}, {G("林"), 0},  {G("顿"), 0},  {G("克"), 0},   {G("之"), 0},
+                                      {G("斯"), 0},  {G("基"), 0},  {G("林"), 0},  {G("人民"), 0}, {G("克"), 0}});
+  const int32_t words = static_cast<int32_t>(s.ends.size()) - 1;
+  Foreign_Run_Memo memo;
+  int walks_with_memo = 0;
+  for (int32_t i = 0; i < words; ++i) {
+    const int32_t base = i == 0 ? 0 : s.ends[i - 1];
+    Word_View plain{s.text.c_str() + base, s.text.size() - base, s.ends.data() + i, s.tags.data() + i, base,
+                    words + 1 - i};
+    Word_View memoised = plain;
+    memoised.first_word = i;
+    memoised.foreign_memo = &memo;
+    int32_t end_plain = kUntouched;
+    int32_t end_memo = kUntouched;
+    const bool plain_answer = Foreign_Recognize(plain, &end_plain);
+    const size_t lookups_before = fake::Vornel().lookups.size();
+    const bool memo_answer = Foreign_Recognize(memoised, &end_memo);
+    walks_with_memo += fake::Vornel().lookups.size() > lookups_before;
+    EXPECT_EQ(memo_answer, plain_answer) << "word " << i;
+    EXPECT_EQ(end_memo, end_plain) << "word " << i;
+  }
+  EXPECT_EQ(walks_with_memo, 3) << "one walk per run of one-character words";
+  EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
+}
+
 TEST_F(Foreign_Recognizer, NoDictionaryNoName) {
   // foreign_dic not loaded: the handle -1 is passed on and finds nothing.
   const Segmented s = Segmented_Text(Run_Of(3, 0));
