@@ -4,10 +4,11 @@
 usage: readme_examples.py [--update] README TESQ DATA_DIR
 
 Examples are the ```console blocks of the README. In such a block a line
-beginning with "$ " is a command, run by bash in an empty temporary directory
-with the directory of TESQ first on PATH; the lines after it, up to the next
-command or the end of the block, are its expected output (standard output
-and standard error together). A block opened as ```console no-test is shown
+beginning with "$ " is a command; the commands of a block run by bash, in
+order, in one empty temporary directory, with the directory of TESQ first on
+PATH. The lines after a command, up to the next command or the end of the
+block, are its expected output (standard output and standard error
+together). A block opened as ```console no-test is shown
 but not run.
 
 --update rewrites the expected outputs in README with what the commands
@@ -27,14 +28,17 @@ FENCE = "```"
 
 
 def examples(lines):
-    """Yields (index of the command line, command, index after its output, expected output lines)."""
+    """Yields (block number, index of the command line, command, index after
+    its output, expected output lines)."""
     in_block = False
+    block = 0
     i = 0
     while i < len(lines):
         line = lines[i]
         if not in_block:
             if line.strip() == FENCE + "console":
                 in_block = True
+                block += 1
             i += 1
             continue
         if line.startswith(FENCE):
@@ -45,22 +49,18 @@ def examples(lines):
             j = i + 1
             while j < len(lines) and not lines[j].startswith("$ ") and not lines[j].startswith(FENCE):
                 j += 1
-            yield i, line[2:], j, lines[i + 1:j]
+            yield block, i, line[2:], j, lines[i + 1:j]
             i = j
             continue
         i += 1
 
 
-def run(command, tesq_dir):
+def run(command, tesq_dir, work):
     env = {k: v for k, v in os.environ.items() if k != "TESQ_DB"}
     env["PATH"] = tesq_dir + os.pathsep + env.get("PATH", "/usr/bin:/bin")
     env["LC_ALL"] = "C.UTF-8"
-    work = tempfile.mkdtemp(prefix="tesq-readme-")
-    try:
-        proc = subprocess.run(["bash", "-c", command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              env=env, cwd=work, timeout=300)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+    proc = subprocess.run(["bash", "-c", command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          env=env, cwd=work, timeout=300)
     text = proc.stdout.decode("utf-8", errors="replace")
     out = text.split("\n")
     if out and out[-1] == "":
@@ -86,9 +86,12 @@ def main(argv):
     failures = 0
     count = 0
     replacements = []
-    for start, command, end, expected in examples(lines):
+    workdirs = {}
+    for block, start, command, end, expected in examples(lines):
         count += 1
-        got = run(command, tesq_dir)
+        if block not in workdirs:
+            workdirs[block] = tempfile.mkdtemp(prefix="tesq-readme-")
+        got = run(command, tesq_dir, workdirs[block])
         if got == expected:
             continue
         if update:
@@ -101,6 +104,8 @@ def main(argv):
         print("".join("    | %s\n" % l for l in expected), end="")
         print("  got:")
         print("".join("    | %s\n" % l for l in got), end="")
+    for work in workdirs.values():
+        shutil.rmtree(work, ignore_errors=True)
     if count == 0:
         print("no ```console examples found in %s" % readme)
         return 1
