@@ -66,7 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
         Parse_Case{{"--format"}, false, "", false, false, {}, "needs a value"},
         Parse_Case{{"--bogus"}, false, "", false, false, {}, "unknown option '--bogus'"},
         Parse_Case{{"-x"}, false, "", false, false, {}, "unknown option '-x'"},
-        Parse_Case{{"--replace=yes"}, false, "", false, false, {}, "takes no value"}));
+        Parse_Case{{"--replace=yes"}, false, "", false, false, {}, "takes no value"}),
+    [](const ::testing::TestParamInfo<Parse_Case> &info) { return "case" + std::to_string(info.index); });
 
 TEST(Options_Help, ListsEveryOptionAndHelp) {
   const std::string help = cli::Options_Help(kOptions);

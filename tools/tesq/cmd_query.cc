@@ -207,7 +207,9 @@ int Command_Word(int argc, char **argv) {
   std::vector<char> label(256);
   uint32_t size = static_cast<uint32_t>(label.size());
   int32_t result = Tesquin_Search_Singleword(word.c_str(), label.data(), &size);
-  if (result == 2 && size > label.size()) {
+  // A label longer than the buffer (a long label of the term table): once
+  // more with the size the library asked for, which it bounds itself.
+  if (result == 2 && size > label.size() && size <= 65536) {
     label.resize(size);
     result = Tesquin_Search_Singleword(word.c_str(), label.data(), &size);
   }
