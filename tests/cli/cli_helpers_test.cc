@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,10 @@ struct Parse_Case {
   std::vector<std::string> positional;
   std::string error_part;   // part of the error message when !ok
 };
+
+void PrintTo(const Parse_Case &c, std::ostream *out) {
+  for (const std::string &arg : c.args) *out << "'" << arg << "' ";
+}
 
 class Parse_Args_Test : public ::testing::TestWithParam<Parse_Case> {};
 
