@@ -12,8 +12,18 @@ install(DIRECTORY include/tesqsrch DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY vornel/include/vornel DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY karvel/include/karvel DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(TESQ_BUILD_DATA)
+  # The build tree's data directory is also the binary directory of data/:
+  # only the built data is installed, not CMake's files, stamps or
+  # temporaries of an interrupted build.
   install(DIRECTORY "${TESQ_BUILD_DATADIR}/" DESTINATION ${CMAKE_INSTALL_DATADIR}/tesqsrch
-          PATTERN "*.stamp" EXCLUDE)
+          PATTERN "CMakeFiles" EXCLUDE
+          PATTERN "Makefile" EXCLUDE
+          PATTERN "*.cmake" EXCLUDE
+          PATTERN "build.ninja" EXCLUDE
+          PATTERN ".ninja_*" EXCLUDE
+          PATTERN "*.stamp" EXCLUDE
+          PATTERN "*.tmp" EXCLUDE
+          PATTERN "*-journal" EXCLUDE)
 endif()
 
 install(EXPORT tesqsrchTargets NAMESPACE tesqsrch:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tesqsrch)
@@ -26,7 +36,9 @@ install(FILES "${CMAKE_CURRENT_BINARY_DIR}/tesqsrch-config.cmake"
               "${CMAKE_CURRENT_BINARY_DIR}/tesqsrch-config-version.cmake"
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/tesqsrch)
 
-file(RELATIVE_PATH TESQ_PCFILEDIR_TO_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
-string(REGEX REPLACE "/$" "" TESQ_PCFILEDIR_TO_PREFIX "${TESQ_PCFILEDIR_TO_PREFIX}")
+# The pkg-config file finds its prefix relative to itself, so an installation
+# made with another --prefix, or moved, still gives the right paths.
+file(RELATIVE_PATH TESQ_PC_TO_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+string(REGEX REPLACE "/$" "" TESQ_PC_TO_PREFIX "${TESQ_PC_TO_PREFIX}")
 configure_file(cmake/tesqsrch.pc.in "${CMAKE_CURRENT_BINARY_DIR}/tesqsrch.pc" @ONLY)
 install(FILES "${CMAKE_CURRENT_BINARY_DIR}/tesqsrch.pc" DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,4 +1,6 @@
-// tesq: the command-line face of libtesqsrch.
+// tesq: the command-line face of libtesqsrch. Dispatches to one subcommand;
+// "tesq --help" lists them, "tesq COMMAND --help" shows a command's options.
+// Exit status 2 is a usage error throughout.
 #include <cstdio>
 #include <cstring>
 
@@ -23,7 +25,9 @@ const Subcommand kSubcommands[] = {
 void Print_Usage(FILE *out) {
   std::fprintf(out, "usage: tesq COMMAND [ARGS...]\n\ncommands:\n");
   for (const Subcommand &s : kSubcommands) std::fprintf(out, "  %-12s %s\n", s.name, s.summary);
-  std::fprintf(out, "\nRun 'tesq COMMAND --help' for the options of a command.\n");
+  std::fprintf(out,
+               "\nRun 'tesq COMMAND --help' for the options of a command.\n"
+               "'tesq --version' prints the version.\n");
 }
 
 }  // namespace
@@ -37,7 +41,7 @@ int main(int argc, char **argv) {
     Print_Usage(stdout);
     return 0;
   }
-  if (std::strcmp(argv[1], "--version") == 0) {
+  if (std::strcmp(argv[1], "--version") == 0 || std::strcmp(argv[1], "-V") == 0) {
     std::printf("tesq %s\n", TESQ_VERSION);
     return 0;
   }

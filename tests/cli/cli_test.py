@@ -1,0 +1,391 @@
+#!/usr/bin/python3
+"""The tesq tool from a shell: exit statuses, help texts, encodings, JSON
+output, the --data-dir/--db overrides and the progress bar.
+
+usage: cli_test.py TESQ DATA_DIR
+
+DATA_DIR is the data the tool reads by default (the build tree's data);
+TESQ_DATA_DIR, when set, takes its place. It must hold the term database
+built from data/terms.tsv, else the test is skipped.
+Each test runs in a temporary directory (the library writes as.txt into the
+current directory) with TESQ_DATA_DIR and TESQ_DB unset unless a case sets
+them.
+"""
+import json
+import os
+import pty
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TESQ = ""
+DATA_DIR = ""
+SKIP = 77
+
+# Words whose labels do not depend on the dictionaries: known terms of
+# data/terms.tsv and standard numbers.
+KNOWN = [
+    ("计算机科学", "主题词"),
+    ("情报学报", "刊名"),
+    ("9787111123453", "ISBN"),
+    ("7-111-12345-X", "ISBN"),
+    ("978-7-111-12345-3", "ISBN"),
+    ("1234-5679", "ISSN"),
+    ("11-1234/G", "CN"),
+]
+
+TAG_NAMES = {1: "adjective", 8: "adverb", 18: "numeral", 21: "person", 22: "place",
+             23: "organisation", 27: "preposition", 29: "pronoun", 37: "conjunction",
+             38: "auxiliary", 39: "modal particle", 40: "interjection", 41: "punctuation"}
+
+ESSAY_TEXT = "张三在北京大学学习。\n李四, 9787111123453 and \"quotes\"\t\\.\n\n第三行"
+
+
+def run(args, stdin=b"", env=None, cwd=None):
+    """Runs tesq with `args` (str or bytes items); returns (status, stdout, stderr) as bytes."""
+    environment = {k: v for k, v in os.environ.items() if k not in ("TESQ_DATA_DIR", "TESQ_DB")}
+    environment.update(env or {})
+    if "TESQ_DATA_DIR" not in environment and DATA_DIR:
+        environment["TESQ_DATA_DIR"] = DATA_DIR
+    proc = subprocess.run([TESQ] + list(args), input=stdin, capture_output=True, env=environment,
+                          cwd=cwd or Case.workdir, timeout=300)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def subcommands():
+    status, out, _ = run(["--help"])
+    assert status == 0
+    names = []
+    in_list = False
+    for line in out.decode().splitlines():
+        if line.startswith("commands:"):
+            in_list = True
+        elif in_list and line.startswith("  "):
+            names.append(line.split()[0])
+        elif in_list:
+            in_list = False
+    return names
+
+
+class Case(unittest.TestCase):
+    workdir = ""
+
+    def setUp(self):
+        Case.workdir = tempfile.mkdtemp(prefix="tesq-cli-")
+
+    def tearDown(self):
+        shutil.rmtree(Case.workdir, ignore_errors=True)
+
+
+class ExitStatus(Case):
+    def test_table(self):
+        cases = [
+            # args, stdin, expected status, stdout (exact, None: any), stderr part
+            ([], b"", 2, b"", b"usage: tesq COMMAND"),
+            (["--help"], b"", 0, None, b""),
+            (["-h"], b"", 0, None, b""),
+            (["--version"], b"", 0, None, b""),
+            (["frobnicate"], b"", 2, b"", b"unknown command 'frobnicate'"),
+            (["word", "9787111123453"], b"", 0, b"ISBN\n", b""),
+            (["word", "xyz"], b"", 3, b"", b"no category"),
+            (["word"], b"", 2, b"", b"expected exactly one WORD"),
+            (["word", "a", "b"], b"", 2, b"", b"expected exactly one WORD"),
+            (["word", "--bogus", "a"], b"", 2, b"", b"unknown option '--bogus'"),
+            (["word", "--encoding", "latin1", "a"], b"", 2, b"", b"unknown encoding 'latin1'"),
+            (["word", "--db"], b"", 2, b"", b"needs a value"),
+            (["word", "--db", "no-such.db", "a"], b"", 1, b"", b"term database 'no-such.db' does not exist"),
+            (["word", "--data-dir", "/no/such/dir", "a"], b"", 1, b"", b"data directory '/no/such/dir' does not exist"),
+            (["search"], b"", 2, b"", b"expected a QUERY"),
+            (["search", "--format", "json", "a"], b"", 2, b"", b"unknown option '--format'"),
+            (["essay", "no-such-file.txt"], b"", 1, b"", b"cannot open 'no-such-file.txt'"),
+            (["essay", "a", "b"], b"", 2, b"", b"expected at most one FILE"),
+            (["essay", "--format", "xml"], b"", 2, b"", b"unknown format 'xml'"),
+            (["essay", "--format=json"], b"", 0, b"", b""),  # empty text, no words
+        ]
+        for args, stdin, status, stdout, stderr_part in cases:
+            with self.subTest(args=args):
+                got_status, got_out, got_err = run(args, stdin)
+                self.assertEqual(got_status, status, got_err)
+                if stdout is not None:
+                    self.assertEqual(got_out, stdout)
+                self.assertIn(stderr_part, got_err)
+
+    def test_version(self):
+        status, out, _ = run(["--version"])
+        self.assertEqual(status, 0)
+        self.assertRegex(out.decode(), r"^tesq \d+\.\d+\.\d+\n$")
+
+    def test_word_labels(self):
+        for word, label in KNOWN:
+            with self.subTest(word=word):
+                status, out, err = run(["word", word])
+                self.assertEqual((status, out.decode()), (0, label + "\n"), err)
+
+    def test_search_document(self):
+        query = [w for w, _ in KNOWN] + ["xyz"]
+        status, out, err = run(["search"] + query)
+        self.assertEqual(status, 0, err)
+        text = out.decode()
+        self.assertTrue(text.startswith('<?xml version="1.0" encoding="gb2312" standalone="yes" ?>\n<IR>\n'))
+        self.assertIn("<Sentence>%s</Sentence>" % " ".join(query), text)
+        for word, label in KNOWN + [("xyz", "全文")]:
+            self.assertIn('\t<Word p="%s">%s</Word>\n' % (label, word), text)
+        self.assertTrue(text.endswith("</Items>\n</IR>\n"))
+        # The library's trace of every word lands in the current directory.
+        with open(os.path.join(Case.workdir, "as.txt"), "rb") as trace:
+            self.assertEqual(len(trace.read().splitlines()), 3 * len(query))
+
+    def test_search_long_query(self):
+        # Far beyond the library's working document: a clean failure or a
+        # document, never a crash or a truncated document.
+        query = ["9787111123453"] * 300
+        status, out, err = run(["search"] + query)
+        self.assertIn(status, (0, 1), err)
+        if status == 0:
+            self.assertEqual(out.decode().count('<Word p="ISBN">'), 300)
+            self.assertTrue(out.endswith(b"</IR>\n"))
+        else:
+            self.assertEqual(out, b"")
+
+
+class Help(Case):
+    def test_every_subcommand(self):
+        names = subcommands()
+        self.assertIn("search", names)
+        self.assertIn("essay", names)
+        for name in names:
+            for flag in ("--help", "-h"):
+                with self.subTest(command=name, flag=flag):
+                    status, out, err = run([name, flag])
+                    if b"not available in this build" in err:
+                        self.skipTest("'%s' is not built in yet" % name)
+                    self.assertEqual(status, 0, err)
+                    self.assertTrue(out.decode().startswith("usage: tesq " + name), out)
+                    self.assertIn("--help", out.decode())
+
+    def test_word_help_documents_exit_statuses(self):
+        status, out, _ = run(["word", "--help"])
+        self.assertEqual(status, 0)
+        self.assertIn("0 labelled, 3 no category", out.decode())
+
+
+class Encoding(Case):
+    def test_characters_outside_gb2312_are_named(self):
+        cases = [
+            (["word", "한국"], "U+D55C '한'"),
+            (["search", "ok", "a€b"], "U+20AC '€'"),
+            (["word", "😀"], "U+1F600"),
+        ]
+        for args, part in cases:
+            with self.subTest(args=args):
+                status, out, err = run(args)
+                self.assertEqual(status, 2)
+                self.assertEqual(out, b"")
+                self.assertIn(part, err.decode())
+        status, out, err = run(["essay"], "第一行\n第二行 é ½\n".encode())
+        self.assertEqual(status, 2)
+        self.assertIn("U+00BD", err.decode())
+
+    def test_malformed_utf8_and_nul(self):
+        for stdin, part in [(b"ab\xffcd", b"byte 2"), (b"ab\x00cd", b"NUL byte at byte 2")]:
+            with self.subTest(stdin=stdin):
+                status, out, err = run(["essay"], stdin)
+                self.assertEqual(status, 2)
+                self.assertIn(part, err)
+        status, _, err = run(["essay", "--encoding", "gb2312"], b"ab\x00cd")
+        self.assertEqual(status, 2)
+        self.assertIn(b"NUL byte at byte 2", err)
+
+    def test_raw_gb2312_round_trip(self):
+        for word, label in KNOWN:
+            with self.subTest(word=word):
+                status, out, err = run(["word", "--encoding", "gb2312", word.encode("gb2312")])
+                self.assertEqual((status, out), (0, label.encode("gb2312") + b"\n"), err)
+        query = [w for w, _ in KNOWN]
+        status_utf8, utf8, _ = run(["search"] + query)
+        status_raw, raw, _ = run(["search", "--encoding=gb2312"] + [w.encode("gb2312") for w in query])
+        self.assertEqual((status_utf8, status_raw), (0, 0))
+        self.assertEqual(raw, utf8.decode().encode("gb2312"))
+
+    def test_raw_essay_keeps_bytes(self):
+        text = ESSAY_TEXT.encode("gb2312")
+        status, out, err = run(["essay", "--encoding", "gb2312", "--format", "json"], text)
+        self.assertEqual(status, 0, err)
+        words = [json.loads(line) for line in out.decode().splitlines()]
+        self.assertEqual(b"".join(text[w["start"]:w["end"]] for w in words), text)
+        status, inline, err = run(["essay", "--encoding", "gb2312"], text)
+        self.assertEqual(status, 0, err)
+        status, inline_utf8, err = run(["essay"], ESSAY_TEXT.encode())
+        self.assertEqual(inline, inline_utf8.decode().encode("gb2312"))
+
+
+class Json(Case):
+    def check_words(self, text, out):
+        gb = text.encode("gb2312")
+        lines = out.decode().splitlines()
+        self.assertTrue(lines)
+        position = 0
+        for line in lines:
+            word = json.loads(line)
+            self.assertEqual(sorted(word), ["end", "start", "tag", "tag_name", "text"])
+            self.assertEqual(word["start"], position)
+            self.assertGreater(word["end"], word["start"])
+            self.assertEqual(word["text"], gb[word["start"]:word["end"]].decode("gb2312"))
+            self.assertEqual(word["tag_name"], TAG_NAMES.get(word["tag"], "tag%d" % word["tag"]))
+            position = word["end"]
+        self.assertEqual(position, len(gb))
+        return [json.loads(line) for line in lines]
+
+    def test_json_lines_cover_the_text(self):
+        status, out, err = run(["essay", "--format", "json"], ESSAY_TEXT.encode())
+        self.assertEqual(status, 0, err)
+        self.check_words(ESSAY_TEXT, out)
+
+    def test_json_from_file_with_byte_order_mark(self):
+        path = os.path.join(Case.workdir, "essay.txt")
+        with open(path, "wb") as f:
+            f.write(b"\xef\xbb\xbf" + ESSAY_TEXT.encode())
+        status, out, err = run(["essay", "--format", "json", path])
+        self.assertEqual(status, 0, err)
+        self.check_words(ESSAY_TEXT, out)
+
+    def test_inline_matches_json(self):
+        status, out, _ = run(["essay", "--format", "json"], ESSAY_TEXT.encode())
+        words = self.check_words(ESSAY_TEXT, out)
+        status, inline, err = run(["essay"], ESSAY_TEXT.encode())
+        self.assertEqual(status, 0, err)
+        # Inline: the words that are not white space, as word/tag, lines kept.
+        expected, line = [], []
+        for w in words:
+            if w["text"].strip(" \t\r\n\f\v") == "":
+                for _ in range(w["text"].count("\n")):
+                    expected.append(" ".join(line))
+                    line = []
+            else:
+                line.append("%s/%d" % (w["text"], w["tag"]))
+        if line:
+            expected.append(" ".join(line))
+        self.assertEqual(inline.decode(), "".join(l + "\n" for l in expected))
+
+
+class Overrides(Case):
+    def make_db(self, name, word, label):
+        path = os.path.join(Case.workdir, name)
+        status, _, err = run(["terms", "import", "--db", path, "-"], ("%s\t%s\n" % (word, label)).encode())
+        self.assertEqual(status, 0, err)
+        return path
+
+    def test_db(self):
+        mine = self.make_db("mine.db", "测试专用词", "测试标签")
+        other = self.make_db("other.db", "测试专用词", "另一标签")
+        cases = [
+            ([], {}, 3, ""),
+            (["--db", mine], {}, 0, "测试标签\n"),
+            ([], {"TESQ_DB": mine}, 0, "测试标签\n"),
+            (["--db", other], {"TESQ_DB": mine}, 0, "另一标签\n"),  # the option wins
+            (["--db=" + mine], {}, 0, "测试标签\n"),
+        ]
+        for options, env, status, out in cases:
+            with self.subTest(options=options, env=env):
+                got_status, got_out, err = run(["word"] + options + ["测试专用词"], env=env)
+                self.assertEqual((got_status, got_out.decode()), (status, out), err)
+        status, out, _ = run(["search", "--db", mine, "测试专用词"])
+        self.assertIn('<Word p="测试标签">测试专用词</Word>', out.decode())
+
+    def test_data_dir(self):
+        # A copy of the data directory whose term database knows one more word.
+        copy = os.path.join(Case.workdir, "data")
+        os.mkdir(copy)
+        for name in os.listdir(DATA_DIR):
+            if name != "terms.db":
+                os.symlink(os.path.join(DATA_DIR, name), os.path.join(copy, name))
+        shutil.copy(self.make_db("x.db", "数据目录专用词", "目录标签"), os.path.join(copy, "terms.db"))
+        cases = [
+            ([], {}, 3, ""),
+            (["--data-dir", copy], {}, 0, "目录标签\n"),
+            ([], {"TESQ_DATA_DIR": copy}, 0, "目录标签\n"),
+            (["--data-dir", DATA_DIR], {"TESQ_DATA_DIR": copy}, 3, ""),  # the option wins
+        ]
+        for options, env, status, out in cases:
+            with self.subTest(options=options, env=env):
+                got_status, got_out, err = run(["word"] + options + ["数据目录专用词"], env=env)
+                self.assertEqual((got_status, got_out.decode()), (status, out), err)
+
+
+class Progress(Case):
+    # Several pieces of 64 KiB: long lines of a known term and digits.
+    BIG = ("计算机科学与信息检索 12345 abc。" * 40 + "\n") * 150
+
+    def run_with_terminal_stderr(self, stdin):
+        master, slave = pty.openpty()
+        environment = {k: v for k, v in os.environ.items() if k not in ("TESQ_DB",)}
+        environment.setdefault("TESQ_DATA_DIR", DATA_DIR)
+        proc = subprocess.Popen([TESQ, "essay", "--format", "json"], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=slave, env=environment, cwd=Case.workdir)
+        os.close(slave)
+        proc.stdin.write(stdin)
+        proc.stdin.close()
+        seen = b""
+        out = b""
+        while True:
+            ready, _, _ = select.select([master, proc.stdout], [], [], 300)
+            if not ready:
+                break
+            if master in ready:
+                try:
+                    chunk = os.read(master, 65536)
+                except OSError:
+                    chunk = b""
+                seen += chunk
+            if proc.stdout in ready:
+                chunk = proc.stdout.read1(65536)
+                if not chunk:
+                    break
+                out += chunk
+        proc.wait(timeout=300)
+        proc.stdout.close()
+        try:
+            while select.select([master], [], [], 0.2)[0]:
+                chunk = os.read(master, 65536)
+                if not chunk:
+                    break
+                seen += chunk
+        except OSError:
+            pass
+        os.close(master)
+        return proc.returncode, out, seen
+
+    def test_bar_only_on_a_terminal(self):
+        text = self.BIG.encode()
+        status, out, seen = self.run_with_terminal_stderr(text)
+        self.assertEqual(status, 0, seen)
+        self.assertIn(b"tesq essay [", seen)
+        self.assertIn(b"100%", seen)
+        self.assertTrue(seen.endswith(b"\r"), seen[-80:])  # the line is cleared at the end
+        status, piped_out, err = run(["essay", "--format", "json"], text)
+        self.assertEqual(status, 0)
+        self.assertEqual(err, b"")
+        self.assertEqual(piped_out, out)
+        words = [json.loads(line) for line in out.decode().splitlines()]
+        self.assertEqual(words[-1]["end"], len(self.BIG.encode("gb2312")))
+
+
+def main():
+    global TESQ, DATA_DIR
+    if len(sys.argv) != 3:
+        print(__doc__)
+        return 2
+    TESQ = os.path.abspath(sys.argv[1])
+    DATA_DIR = os.path.abspath(os.environ.get("TESQ_DATA_DIR") or sys.argv[2])
+    if not os.path.exists(os.path.join(DATA_DIR, "terms.db")):
+        print("no term database in %s: build the data first (skipped)" % DATA_DIR)
+        return SKIP
+    program = unittest.main(argv=[sys.argv[0], "-v"], exit=False)
+    return 0 if program.result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

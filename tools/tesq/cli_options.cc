@@ -1,0 +1,245 @@
+#include "cli_options.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "gb2312.h"
+
+namespace cli {
+
+namespace {
+
+const Option kHelpOption = {"--help", nullptr, "show this help and exit"};
+
+const Option *Find_Option(const std::vector<Option> &options, const std::string &name) {
+  if (name == kHelpOption.name) return &kHelpOption;
+  for (const Option &option : options)
+    if (name == option.name) return &option;
+  return nullptr;
+}
+
+bool Is_Directory(const std::string &path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool Is_Regular_File(const std::string &path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+bool Parse_Args(int argc, char **argv, int first, const std::vector<Option> &options, Parsed_Args *out,
+                std::string *error) {
+  bool options_done = false;
+  for (int i = first; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
+      out->positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    std::string name = arg == "-h" ? "--help" : arg;
+    std::string value;
+    bool has_inline_value = false;
+    const size_t equals = name.find('=');
+    if (name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+      has_inline_value = true;
+    }
+    const Option *option = Find_Option(options, name);
+    if (option == nullptr) {
+      *error = "unknown option '" + name + "'";
+      return false;
+    }
+    if (option->value_name == nullptr) {
+      if (has_inline_value) {
+        *error = "option '" + name + "' takes no value";
+        return false;
+      }
+    } else if (!has_inline_value) {
+      if (i + 1 >= argc) {
+        *error = "option '" + name + "' needs a value (" + option->value_name + ")";
+        return false;
+      }
+      value = argv[++i];
+    }
+    out->values[name] = value;
+  }
+  return true;
+}
+
+std::string Options_Help(const std::vector<Option> &options) {
+  std::vector<const Option *> all;
+  for (const Option &option : options) all.push_back(&option);
+  all.push_back(&kHelpOption);
+  size_t width = 0;
+  for (const Option *option : all) {
+    const size_t w = std::strlen(option->name) + (option->value_name ? 1 + std::strlen(option->value_name) : 0);
+    if (w > width) width = w;
+  }
+  std::string text = "options:\n";
+  for (const Option *option : all) {
+    std::string left = option->name;
+    if (option->value_name != nullptr) left += std::string(" ") + option->value_name;
+    text += "  " + left + std::string(width - left.size() + 2, ' ') + option->help + "\n";
+  }
+  return text;
+}
+
+const std::vector<Option> &Service_Options() {
+  static const std::vector<Option> kOptions = {
+      {"--encoding", "ENC", "terminal text is utf-8 (default) or gb2312 (raw bytes both ways)"},
+      {"--data-dir", "DIR", "dictionary directory (default: $TESQ_DATA_DIR, else the installed data)"},
+      {"--db", "FILE", "term database (default: $TESQ_DB, else terms.db in the data directory)"},
+  };
+  return kOptions;
+}
+
+bool Parse_Encoding(const std::string &name, Encoding *encoding) {
+  if (name == "utf-8" || name == "utf8" || name == "UTF-8") {
+    *encoding = Encoding::kUtf8;
+    return true;
+  }
+  if (name == "gb2312" || name == "GB2312") {
+    *encoding = Encoding::kGb2312;
+    return true;
+  }
+  return false;
+}
+
+bool To_Gb(const std::string &text, Encoding encoding, std::string *gb, std::string *error) {
+  if (encoding == Encoding::kGb2312) {
+    *gb = text;
+  } else if (!gb::Utf8_To_Gb(text, gb, error)) {
+    return false;
+  }
+  const size_t nul = gb->find('\0');
+  if (nul != std::string::npos) {
+    *error = "the text contains a NUL byte at byte " + std::to_string(nul);
+    return false;
+  }
+  return true;
+}
+
+std::string From_Gb(const std::string &gb, Encoding encoding) {
+  if (encoding == Encoding::kGb2312) return gb;
+  std::string out;
+  gb::Gb_To_Utf8(gb, &out, nullptr, /*lenient=*/true);
+  return out;
+}
+
+bool Apply_Service_Options(const Parsed_Args &args, std::string *error) {
+  if (args.Has("--data-dir")) {
+    const std::string dir = args.Get("--data-dir");
+    if (dir.empty() || !Is_Directory(dir)) {
+      *error = "data directory '" + dir + "' does not exist";
+      return false;
+    }
+    setenv("TESQ_DATA_DIR", dir.c_str(), 1);
+  }
+  if (args.Has("--db")) {
+    const std::string db = args.Get("--db");
+    // The term database is only read: a missing file is a mistake, never a
+    // new empty database.
+    if (db.empty() || !Is_Regular_File(db)) {
+      *error = "term database '" + db + "' does not exist";
+      return false;
+    }
+    setenv("TESQ_DB", db.c_str(), 1);
+  }
+  return true;
+}
+
+bool Write_Stdout(const std::string &bytes) {
+  return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
+}
+
+std::string Json_String(const std::string &utf8) {
+  std::string out = "\"";
+  for (const char ch : utf8) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string Tag_Name(int tag) {
+  switch (tag) {
+    case 1: return "adjective";
+    case 8: return "adverb";
+    case 18: return "numeral";
+    case 21: return "person";
+    case 22: return "place";
+    case 23: return "organisation";
+    case 27: return "preposition";
+    case 29: return "pronoun";
+    case 37: return "conjunction";
+    case 38: return "auxiliary";
+    case 39: return "modal particle";
+    case 40: return "interjection";
+    case 41: return "punctuation";
+    default: return "tag" + std::to_string(tag);
+  }
+}
+
+std::vector<size_t> Split_Pieces(const std::string &gb, size_t limit) {
+  if (limit < 2) limit = 2;
+  std::vector<size_t> ends;
+  const size_t size = gb.size();
+  size_t start = 0;
+  while (start < size) {
+    if (size - start <= limit) {
+      ends.push_back(size);
+      break;
+    }
+    // Walk whole characters up to the limit, noting the best places to cut:
+    // after a line feed, else after white space, ASCII punctuation or the
+    // full-width marks (row A1: 、。 and the like; ！，．：；？ of row A3).
+    const size_t half = start + limit / 2;
+    size_t pos = start, after_line = 0, after_soft = 0;
+    while (pos < size) {
+      const size_t length = gb::Char_Length(gb.data() + pos, size - pos);
+      if (pos + length > start + limit) break;
+      const unsigned char lead = static_cast<unsigned char>(gb[pos]);
+      pos += length;
+      if (lead == '\n') {
+        after_line = pos;
+      } else if (length == 1 ? std::memchr(" \t\r,.;:!?", lead, 10) != nullptr
+                             : lead == 0xA1 || (lead == 0xA3 && std::memchr("\xA1\xAC\xAE\xBA\xBB\xBF",
+                                                                          static_cast<unsigned char>(gb[pos - 1]), 6))) {
+        after_soft = pos;
+      }
+    }
+    size_t cut = pos;
+    if (after_line > half) cut = after_line;
+    else if (after_soft > half) cut = after_soft;
+    ends.push_back(cut);
+    start = cut;
+  }
+  return ends;
+}
+
+}  // namespace cli
