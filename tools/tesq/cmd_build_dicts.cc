@@ -50,7 +50,12 @@ void Usage(FILE *out) {
                "Builds the segmenter lexicon (segmenter.vlex) and the dictionaries foreign_dic,\n"
                "name_dic, org_dic, fund_dic and place (NAME.vdic) in DIR. With --lexicon the\n"
                "text sources (segmenter.txt, NAME.txt) are written first, with the dictionaries\n"
-               "estimated from the lexicon's tags; with --sources they are read from DIR.\n");
+               "estimated from the lexicon's tags; with --sources they are read from DIR.\n\n"
+               "options:\n"
+               "  --lexicon FILE  the tagged jieba lexicon (word frequency tag per line)\n"
+               "  --sources DIR   compile edited text sources from DIR instead\n"
+               "  --out DIR       where the compiled files (and the sources) are written\n"
+               "  --help          show this help\n");
 }
 
 bool Compile_Lexicon_Source(const tesq_tools::Lexicon_Source &src, vornel::Blob *blob, std::string *error) {
