@@ -80,6 +80,9 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"given1_prior", &p->given1_prior, nullptr},
                           {"given2_other", &p->given2_other, nullptr},
                           {"given2_prior", &p->given2_prior, nullptr},
+                          {"glued_other", &p->glued_other, nullptr},
+                          {"glued_prior", &p->glued_prior, nullptr},
+                          {"glued_given", &p->glued_given, nullptr},
                           {"org_other", &p->org_other, nullptr},
                           {"org_prior", &p->org_prior, nullptr},
                           {"foreign_other", &p->foreign_other, nullptr},
@@ -141,10 +144,18 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     persons.push_back(&e);
     uses[Char_At(e.word, 0)].starts += 1;
   }
+  std::map<std::string, double> glued;  // two-character first parts of names
   for (const Lexicon_Entry *e : persons) {
     const std::string first = Char_At(e->word, 0);
     const Char_Uses &f = uses[first];
     double weight = f.starts / (f.starts + f.first + 1.0);
+    if (e->word.size() == 6) {
+      const std::vector<std::string> parts = split(e->word);
+      if (parts.size() == 2 && parts[0].size() == 4) {
+        glued[parts[0]] += weight;
+        uses[parts[1]].given1 += p.glued_given * weight;
+      }
+    }
     if (e->word.size() == 6) {
       const auto tail = by_word.find(e->word.substr(2));
       if (tail != by_word.end() && !Is_Person_Tag(tail->second->tag) && tail->second->frequency >= p.title_frequency)
@@ -193,14 +204,27 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       if (t > p.foreign_min_share) d.foreign_dic.emplace_back(c, Number("t", t));
     }
   }
+  // Glued first parts: against the ordinary entries they start.
+  std::map<std::string, double> glued_starts;
+  for (const Lexicon_Entry &e : lexicon)
+    if (e.word.size() >= 4 && !Is_Person_Tag(e.tag)) {
+      const auto it = glued.find(e.word.substr(0, 4));
+      if (it != glued.end()) glued_starts[it->first] += 1;
+    }
   std::vector<std::string> pairs;
   for (const auto &c : compounds)
     if (c.second.first > 0) pairs.push_back(c.first);
+  for (const auto &g : glued) {
+    if (compounds.count(g.first) > 0) continue;
+    const double fx = Share(g.second, glued_starts[g.first], p.glued_other, p.glued_prior);
+    if (fx > 0.01) d.name_dic.emplace_back(g.first, Number("fx", fx));
+  }
   std::sort(pairs.begin(), pairs.end());
   for (const std::string &pair : pairs) {
     const auto &c = compounds[pair];
     d.name_dic.emplace_back(pair, Number("fx", c.first / (c.second + 0.1)));
   }
+  std::sort(d.name_dic.begin(), d.name_dic.end());
   d.foreign_dic.emplace_back(Gb("·"), Number("t", 1.0));
 
   // Organisation and fund names, split into words; and the uses of their
