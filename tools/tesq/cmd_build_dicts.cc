@@ -2,8 +2,10 @@
 //
 //   tesq build-dicts --lexicon FILE --out DIR
 //     reads a tagged lexicon (jieba's dict.txt format), writes the text
-//     sources (segmenter.txt and NAME.txt, UTF-8) with first estimates of the
-//     dictionaries, and compiles them (segmenter.vlex, NAME.vdic).
+//     sources (segmenter.txt and NAME.txt, UTF-8) with the dictionaries
+//     trained from the lexicon (dict_trainer.h), and compiles them
+//     (segmenter.vlex, NAME.vdic). --param NAME=VALUE overrides a smoothing
+//     constant of the trainer.
 //   tesq build-dicts --sources DIR --out DIR
 //     compiles text sources edited by hand.
 //
@@ -17,7 +19,7 @@
 
 #include "commands.h"
 #include "data_dir.h"
-#include "dict_estimates.h"
+#include "dict_trainer.h"
 #include "dict_sources.h"
 #include "dictionary.h"
 #include "format.h"
@@ -45,16 +47,17 @@ const Dict_Spec kDicts[] = {
 
 void Usage(FILE *out) {
   std::fprintf(out,
-               "usage: tesq build-dicts --lexicon FILE --out DIR\n"
+               "usage: tesq build-dicts --lexicon FILE --out DIR [--param NAME=VALUE]...\n"
                "       tesq build-dicts --sources DIR --out DIR\n\n"
                "Builds the segmenter lexicon (segmenter.vlex) and the dictionaries foreign_dic,\n"
                "name_dic, org_dic, fund_dic and place (NAME.vdic) in DIR. With --lexicon the\n"
                "text sources (segmenter.txt, NAME.txt) are written first, with the dictionaries\n"
-               "estimated from the lexicon's tags; with --sources they are read from DIR.\n\n"
+               "trained from the lexicon's tags; with --sources they are read from DIR.\n\n"
                "options:\n"
                "  --lexicon FILE  the tagged jieba lexicon (word frequency tag per line)\n"
                "  --sources DIR   compile edited text sources from DIR instead\n"
                "  --out DIR       where the compiled files (and the sources) are written\n"
+               "  --param N=V     override a training parameter (see data/README.md)\n"
                "  --help          show this help\n");
 }
 
@@ -86,6 +89,7 @@ int Fail(const std::string &what) {
 
 int Command_Build_Dicts(int argc, char **argv) {
   std::string lexicon_path, sources_dir, out_dir;
+  tesq_tools::Train_Parameters parameters;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -95,6 +99,11 @@ int Command_Build_Dicts(int argc, char **argv) {
     if ((arg == "--lexicon" || arg == "--sources" || arg == "--out") && i + 1 < argc) {
       (arg == "--lexicon" ? lexicon_path : arg == "--sources" ? sources_dir : out_dir) = argv[++i];
       continue;
+    }
+    if (arg == "--param" && i + 1 < argc) {
+      if (tesq_tools::Set_Train_Parameter(&parameters, argv[++i])) continue;
+      std::fprintf(stderr, "tesq build-dicts: bad parameter '%s'\n", argv[i]);
+      return 2;
     }
     std::fprintf(stderr, "tesq build-dicts: unexpected argument '%s'\n", argv[i]);
     Usage(stderr);
@@ -136,7 +145,7 @@ int Command_Build_Dicts(int argc, char **argv) {
       for (long k = 0, start = 0; k < n; start = ends[k++]) parts.push_back(word.substr(start, ends[k] - start));
       return parts;
     };
-    const tesq_tools::Estimated_Dictionaries est = tesq_tools::Estimate_Dictionaries(src.entries, split);
+    const tesq_tools::Trained_Dictionaries est = tesq_tools::Train_Dictionaries(src.entries, split, parameters);
     dicts = {est.foreign_dic, est.name_dic, est.org_dic, est.fund_dic, est.place};
   }
   for (size_t k = 0; k < 5; ++k) {
@@ -145,7 +154,7 @@ int Command_Build_Dicts(int argc, char **argv) {
     if (estimate) {
       for (const auto &e : dicts[k])
         if (!tesq_tools::Info_String_Ok(e.second, spec.max_info))
-          return Fail(std::string(spec.name) + ": estimated information string does not fit: " + e.second);
+          return Fail(std::string(spec.name) + ": trained information string does not fit: " + e.second);
       if (!tesq_tools::Write_Dict_Text(text_path, spec.title, dicts[k], &error)) return Fail(error);
     } else if (!tesq_tools::Read_Dict_Text(text_path, spec.max_info, &dicts[k], &error)) {
       return Fail(error);

@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dict_trainer.h"
+#include "eval_split.h"
+#include "gb2312.h"
+
+namespace {
+
+using tesq_tools::Dict_Entries;
+using tesq_tools::Lexicon_Entry;
+
+std::string Gb(const std::string &utf8) {
+  std::string out;
+  EXPECT_TRUE(gb::Utf8_To_Gb(utf8, &out)) << utf8;
+  return out;
+}
+
+// Splits by a fixed table of words (UTF-8), longest first from the left;
+// characters not covered become one-character parts.
+tesq_tools::Word_Splitter Table_Splitter(const std::vector<std::string> &words) {
+  std::vector<std::string> gb;
+  for (const std::string &w : words) gb.push_back(Gb(w));
+  return [gb](const std::string &word) {
+    std::vector<std::string> parts;
+    for (size_t at = 0; at < word.size();) {
+      size_t best = 2;
+      for (const std::string &w : gb)
+        if (w.size() > best && w.size() < word.size() && word.compare(at, w.size(), w) == 0) best = w.size();
+      parts.push_back(word.substr(at, best));
+      at += best;
+    }
+    return parts;
+  };
+}
+
+std::vector<Lexicon_Entry> Lexicon(const std::vector<std::vector<std::string>> &rows) {
+  std::vector<Lexicon_Entry> out;
+  for (const auto &r : rows) out.push_back({Gb(r[0]), std::strtoull(r[1].c_str(), nullptr, 10), r[2]});
+  return out;
+}
+
+// The number of key `key` in the information string of `word`, or -1.
+double Value(const Dict_Entries &dict, const std::string &word, const std::string &key) {
+  for (const auto &e : dict) {
+    if (e.first != Gb(word)) continue;
+    const std::string &info = e.second;
+    for (size_t at = 0; at < info.size();) {
+      const size_t colon = info.find(':', at), semi = info.find(';', at);
+      if (info.compare(at, colon - at, key) == 0) return std::atof(info.c_str() + colon + 1);
+      at = semi + 1;
+    }
+    return -1;
+  }
+  return -1;
+}
+
+bool Has(const Dict_Entries &dict, const std::string &word) {
+  for (const auto &e : dict)
+    if (e.first == Gb(word)) return true;
+  return false;
+}
+
+// Person entries: 王 starts only names; 高 starts names and many ordinary
+// words; 医生 is a common word, so 陈医生 is a title, not a name.
+std::vector<std::vector<std::string>> Person_Rows() {
+  std::vector<std::vector<std::string>> rows = {
+      {"王小明", "5", "nr"}, {"王大伟", "5", "nr"}, {"王丽华", "5", "nr"}, {"王建华", "5", "nr"},
+      {"王明", "5", "nr"},   {"王芳", "5", "nr"},   {"陈丽华", "5", "nr"}, {"陈小明", "5", "nr"},
+      {"陈医生", "5", "nr"}, {"陈大夫", "5", "nr"}, {"高丽华", "5", "nr"}, {"高小明", "5", "nr"}, {"高建国", "5", "nr"},
+      {"高兴", "900", "a"},  {"高度", "900", "n"},  {"高山", "300", "n"},  {"高级", "800", "a"},
+      {"高楼", "200", "n"},  {"高原", "300", "n"},  {"高速", "500", "a"},  {"高温", "200", "n"},
+      {"医生", "5000", "n"}, {"大夫", "800", "n"},  {"明天", "900", "t"},  {"华丽", "300", "a"},
+      {"欧阳修", "50", "nr"}, {"欧阳峰", "9", "nr"}, {"欧阳", "30", "nr"},
+  };
+  return rows;
+}
+
+TEST(Trainer, SurnameWeightIsSmoothedAgainstOrdinaryStarts) {
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(Person_Rows()), Table_Splitter({}));
+  const double wang = Value(d.name_dic, "王", "x"), gao = Value(d.name_dic, "高", "x");
+  EXPECT_GT(wang, 0.6);
+  EXPECT_GT(gao, 0.0);  // three names: still a surname
+  EXPECT_LT(gao, wang - 0.2) << "高 starts many ordinary words";
+  tesq_tools::Train_Parameters heavier;
+  heavier.surname_other = 1.0;
+  const auto h = tesq_tools::Train_Dictionaries(Lexicon(Person_Rows()), Table_Splitter({}), heavier);
+  EXPECT_LT(Value(h.name_dic, "高", "x"), gao);
+  EXPECT_DOUBLE_EQ(Value(h.name_dic, "王", "x"), wang) << "王 starts no ordinary word";
+  EXPECT_EQ(Value(d.name_dic, "医", "x"), -1);
+  EXPECT_GT(Value(d.name_dic, "欧阳", "fx"), 0.5);
+}
+
+TEST(Trainer, TitleEntriesWeighLessThanNames) {
+  // 丽 and 小 are given-name characters; 医 only follows 陈 in a title.
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(Person_Rows()), Table_Splitter({}));
+  const double title = Value(d.name_dic, "医", "ss");
+  const double given = Value(d.name_dic, "丽", "ss");
+  ASSERT_GT(title, 0);
+  EXPECT_LT(title, given);
+  EXPECT_GT(Value(d.name_dic, "明", "dm"), 0);
+  EXPECT_GT(Value(d.name_dic, "华", "sw"), 0);
+}
+
+TEST(Trainer, GluedSurnameWordGetsCompoundWeight) {
+  // The splitter makes 王小 one word, as a segmenter may: it then begins names.
+  auto rows = Person_Rows();
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({"王小"}));
+  EXPECT_GT(Value(d.name_dic, "王小", "fx"), 0);
+  EXPECT_GT(Value(d.name_dic, "明", "dm"), 0);
+  const auto plain = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}));
+  EXPECT_EQ(Value(plain.name_dic, "王小", "fx"), -1);
+}
+
+TEST(Trainer, OrganisationRolesOrderBeginInnerEnd) {
+  const std::vector<std::vector<std::string>> rows = {
+      {"北京大学", "50", "nt"},     {"南京大学", "50", "nt"},         {"北京钢铁公司", "9", "nt"},
+      {"上海钢铁公司", "9", "nt"},  {"北京人民政府", "9", "nt"},      {"上海人民政府", "9", "nt"},
+      {"人民群众", "900", "n"},     {"人民币", "900", "n"},           {"人民日报", "900", "n"},
+      {"人民公社", "900", "n"},     {"人民代表", "900", "n"},         {"国家大学", "5", "nt"},
+      {"中国基金会", "5", "nt"},    {"科学基金", "5", "n"},           {"北京", "9000", "ns"},
+      {"上海", "9000", "ns"},       {"京", "10", "j"},
+  };
+  const auto d = tesq_tools::Train_Dictionaries(
+      Lexicon(rows), Table_Splitter({"北京", "南京", "上海", "大学", "钢铁", "公司", "人民", "政府", "国家",
+                                     "中国", "基金", "基金会", "科学", "群众", "日报", "公社", "代表"}));
+  EXPECT_GT(Value(d.org_dic, "北京", "b"), 0.1);
+  EXPECT_GT(Value(d.org_dic, "大学", "e"), 0.4);
+  EXPECT_GT(Value(d.org_dic, "钢铁", "i"), Value(d.org_dic, "钢铁", "e"));
+  EXPECT_GT(Value(d.org_dic, "公司", "e"), 0.4);
+  // 人民 continues two names but is a part of five ordinary words.
+  const double renmin = Value(d.org_dic, "人民", "i");
+  ASSERT_GT(renmin, 0);
+  EXPECT_LT(renmin, Value(d.org_dic, "钢铁", "i"));
+  // Fund names: their own closing word; organisation beginnings may begin them.
+  EXPECT_GT(Value(d.fund_dic, "基金", "e"), 0.4);
+  EXPECT_GT(Value(d.fund_dic, "基金会", "e"), 0.4);
+  EXPECT_GT(Value(d.fund_dic, "北京", "b"), 0.1);
+  EXPECT_EQ(Value(d.fund_dic, "大学", "e"), -1) << "only fund words close fund names";
+  EXPECT_FALSE(Has(d.org_dic, "基金")) << "fund words are not organisation names";
+  // Places: ns entries of two characters or more, with their frequency.
+  EXPECT_EQ(Value(d.place, "北京", "f"), 9000);
+  EXPECT_FALSE(Has(d.place, "京"));
+}
+
+TEST(Trainer, ForeignCharactersAgainstOrdinaryUses) {
+  const std::vector<std::vector<std::string>> rows = {
+      {"克林顿", "50", "nrt"}, {"克莱因", "50", "nrt"}, {"林肯", "50", "nrt"},  {"斯大林", "50", "nrt"},
+      {"斯密", "9", "nrt"},    {"森林", "900", "n"},    {"树林", "900", "n"},   {"林业", "900", "n"},
+      {"园林", "900", "n"},    {"林场", "900", "n"},    {"林木", "900", "n"},   {"竹林", "900", "n"},   {"林区", "900", "n"},   {"林荫", "900", "n"},
+  };
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}));
+  EXPECT_TRUE(Has(d.foreign_dic, "克"));
+  EXPECT_TRUE(Has(d.foreign_dic, "斯"));
+  EXPECT_FALSE(Has(d.foreign_dic, "林")) << "林 is mostly an ordinary character";
+  EXPECT_FALSE(Has(d.foreign_dic, "肯")) << "used in one transliteration only";
+  EXPECT_TRUE(Has(d.foreign_dic, "·"));
+}
+
+TEST(Trainer, InformationStringsFitTheirBuffers) {
+  auto rows = Person_Rows();
+  rows.push_back({"北京大学", "50", "nt"});
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({"北京", "大学"}));
+  for (const auto &e : d.name_dic) EXPECT_TRUE(tesq_tools::Info_String_Ok(e.second, tesq_tools::kMax_Info_Name));
+  for (const Dict_Entries *dict : {&d.org_dic, &d.fund_dic, &d.foreign_dic, &d.place})
+    for (const auto &e : *dict) EXPECT_TRUE(tesq_tools::Info_String_Ok(e.second, tesq_tools::kMax_Info_Org));
+  std::set<std::string> words;
+  for (const auto &e : d.name_dic) EXPECT_TRUE(words.insert(e.first).second) << "repeated word";
+}
+
+TEST(Trainer, ParametersBySettingName) {
+  tesq_tools::Train_Parameters p;
+  EXPECT_TRUE(tesq_tools::Set_Train_Parameter(&p, "org_other=0.75"));
+  EXPECT_DOUBLE_EQ(p.org_other, 0.75);
+  EXPECT_TRUE(tesq_tools::Set_Train_Parameter(&p, "surname_min=5"));
+  EXPECT_EQ(p.surname_min, 5);
+  EXPECT_TRUE(tesq_tools::Set_Train_Parameter(&p, "title_frequency=7"));
+  EXPECT_EQ(p.title_frequency, 7u);
+  for (const char *bad : {"org_other", "org_other=", "org_other=x", "org_other=1x", "nope=1", "=1"})
+    EXPECT_FALSE(tesq_tools::Set_Train_Parameter(&p, bad)) << bad;
+  EXPECT_DOUBLE_EQ(p.org_other, 0.75);
+}
+
+TEST(Trainer, FundWordsHaveTheWordAtACharacterBoundary) {
+  const struct {
+    const char *word;
+    bool fund;
+  } cases[] = {{"科学基金", true}, {"基金会", true}, {"国家自然科学基金", true}, {"基金", false}, {"王基", false}};
+  for (const auto &c : cases) EXPECT_EQ(tesq_tools::Is_Fund_Word(Gb(c.word)), c.fund) << c.word;
+  // 基金 straddling two characters (bytes 1..4) is not the word.
+  const std::string fund = Gb("基金");
+  EXPECT_FALSE(tesq_tools::Is_Fund_Word(std::string("\xB0") + fund + "\xA1"));
+}
+
+TEST(EvalSplit, FoldsPartitionTheWordsEvenly) {
+  std::map<int, int> per_fold;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string w = "w" + std::to_string(i);
+    int folds = 0;
+    for (int f = 0; f < 10; ++f)
+      if (tesq_tools::Held_Out(w, f)) {
+        ++folds;
+        ++per_fold[f];
+      }
+    ASSERT_EQ(folds, 1) << w;
+  }
+  for (const auto &f : per_fold) EXPECT_NEAR(f.second, 2000, 200) << f.first;
+  EXPECT_EQ(tesq_tools::Word_Hash(""), 14695981039346656037ULL);
+  EXPECT_EQ(tesq_tools::Word_Hash("a"), 0xaf63dc4c8601ec8cULL);  // FNV-1a reference value
+}
+
+}  // namespace

@@ -1,0 +1,296 @@
+#include "dict_trainer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "gb2312.h"
+
+namespace tesq_tools {
+
+namespace {
+
+// Compound surnames (UTF-8).
+const char *const kCompound_Surnames[] = {"欧阳", "司马", "诸葛", "上官", "东方", "皇甫", "尉迟", "公孙", "慕容",
+                                          "长孙", "宇文", "司徒", "夏侯", "轩辕", "令狐", "端木", "独孤", "南宫",
+                                          "西门", "呼延", "万俟", "闻人", "澹台", "公冶", "申屠", "太史", "钟离"};
+
+std::string Number(const char *key, double value) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%s:%.4f;", key, value);
+  return buf;
+}
+
+std::string Gb(const char *utf8) {
+  std::string out;
+  gb::Utf8_To_Gb(utf8, &out);
+  return out;
+}
+
+bool Is_Person_Tag(const std::string &tag) { return tag == "nr" || tag == "nrt" || tag == "nrfg"; }
+
+std::string Char_At(const std::string &w, size_t k) { return w.substr(2 * k, 2); }
+
+double Share(double count, double other, double weight, double prior) {
+  const double d = count + weight * other + prior;
+  return d > 0 ? count / d : 0.0;
+}
+
+struct Roles {
+  double begin = 0, inner = 0, end = 0, other = 0;
+};
+
+using Role_Table = std::map<std::string, Roles>;
+
+// Counts the roles of the parts of `names`.
+void Count_Roles(const std::vector<std::vector<std::string>> &names, Role_Table *roles) {
+  for (const auto &parts : names) {
+    if (parts.size() < 2) continue;
+    (*roles)[parts.front()].begin += 1;
+    for (size_t k = 1; k + 1 < parts.size(); ++k) (*roles)[parts[k]].inner += 1;
+    (*roles)[parts.back()].end += 1;
+  }
+}
+
+}  // namespace
+
+bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
+  const size_t eq = assignment.find('=');
+  if (eq == std::string::npos) return false;
+  const std::string name = assignment.substr(0, eq);
+  const char *text = assignment.c_str() + eq + 1;
+  char *end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0') return false;
+  struct Field {
+    const char *name;
+    double *d;
+    int *i;
+  };
+  int title_frequency = static_cast<int>(p->title_frequency);
+  const Field fields[] = {{"surname_other", &p->surname_other, nullptr},
+                          {"surname_prior", &p->surname_prior, nullptr},
+                          {"surname_min", nullptr, &p->surname_min},
+                          {"title_penalty", &p->title_penalty, nullptr},
+                          {"title_frequency", nullptr, &title_frequency},
+                          {"given1_other", &p->given1_other, nullptr},
+                          {"given1_prior", &p->given1_prior, nullptr},
+                          {"given2_other", &p->given2_other, nullptr},
+                          {"given2_prior", &p->given2_prior, nullptr},
+                          {"glued_other", &p->glued_other, nullptr},
+                          {"glued_prior", &p->glued_prior, nullptr},
+                          {"glued_given", &p->glued_given, nullptr},
+                          {"org_other", &p->org_other, nullptr},
+                          {"org_prior", &p->org_prior, nullptr},
+                          {"foreign_other", &p->foreign_other, nullptr},
+                          {"foreign_prior", &p->foreign_prior, nullptr},
+                          {"foreign_min_share", &p->foreign_min_share, nullptr},
+                          {"foreign_min_uses", nullptr, &p->foreign_min_uses}};
+  for (const Field &f : fields) {
+    if (name != f.name) continue;
+    if (f.d != nullptr) *f.d = v;
+    if (f.i != nullptr) *f.i = static_cast<int>(v);
+    p->title_frequency = static_cast<uint64_t>(title_frequency);
+    return true;
+  }
+  return false;
+}
+
+bool Is_Fund_Word(const std::string &gbword) {
+  static const std::string fund = Gb("基金");
+  if (gbword.size() < 6) return false;
+  for (size_t at = gbword.find(fund); at != std::string::npos; at = gbword.find(fund, at + 1))
+    if (at % 2 == 0) return true;
+  return false;
+}
+
+Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexicon, const Word_Splitter &split,
+                                        const Train_Parameters &p) {
+  Trained_Dictionaries d;
+
+  std::unordered_map<std::string, const Lexicon_Entry *> by_word;
+  by_word.reserve(lexicon.size() * 2);
+  for (const Lexicon_Entry &e : lexicon) by_word[e.word] = &e;
+
+  // Uses of each character in ordinary (not person) words of 2 characters or
+  // more: as first character, anywhere, and anywhere outside proper names.
+  struct Char_Uses {
+    double first = 0, any = 0, plain = 0;
+    double starts = 0;                        // person entries it starts
+    double surname = 0, given1 = 0, ss = 0, sw = 0;  // weighted roles
+    double foreign = 0;
+  };
+  std::unordered_map<std::string, Char_Uses> uses;
+  for (const Lexicon_Entry &e : lexicon) {
+    const size_t chars = e.word.size() / 2;
+    if (chars < 2 || Is_Person_Tag(e.tag)) continue;
+    const bool proper = e.tag == "ns" || e.tag == "nz" || e.tag == "nt";
+    uses[Char_At(e.word, 0)].first += 1;
+    for (size_t k = 0; k < chars; ++k) {
+      Char_Uses &u = uses[Char_At(e.word, k)];
+      u.any += 1;
+      if (!proper) u.plain += 1;
+    }
+  }
+
+  // Person entries of 2 and 3 characters, weighted by how name-like they are.
+  std::vector<const Lexicon_Entry *> persons;
+  for (const Lexicon_Entry &e : lexicon) {
+    const size_t chars = e.word.size() / 2;
+    if (e.tag != "nr" || (chars != 2 && chars != 3)) continue;
+    persons.push_back(&e);
+    uses[Char_At(e.word, 0)].starts += 1;
+  }
+  std::map<std::string, double> glued;  // two-character first parts of names
+  for (const Lexicon_Entry *e : persons) {
+    const std::string first = Char_At(e->word, 0);
+    const Char_Uses &f = uses[first];
+    double weight = f.starts / (f.starts + f.first + 1.0);
+    if (e->word.size() == 6) {
+      const std::vector<std::string> parts = split(e->word);
+      if (parts.size() == 2 && parts[0].size() == 4) {
+        glued[parts[0]] += weight;
+        uses[parts[1]].given1 += p.glued_given * weight;
+      }
+    }
+    if (e->word.size() == 6) {
+      const auto tail = by_word.find(e->word.substr(2));
+      if (tail != by_word.end() && !Is_Person_Tag(tail->second->tag) && tail->second->frequency >= p.title_frequency)
+        weight *= p.title_penalty;
+      uses[Char_At(e->word, 1)].ss += weight;
+      uses[Char_At(e->word, 2)].sw += weight;
+    } else {
+      uses[Char_At(e->word, 1)].given1 += weight;
+    }
+  }
+
+  // Compound surnames: the share of the entries of 3 and 4 characters they
+  // start that are person names.
+  std::unordered_map<std::string, std::pair<double, double>> compounds;  // names, all
+  for (const char *c : kCompound_Surnames) compounds[Gb(c)] = {0, 0};
+  for (const Lexicon_Entry &e : lexicon) {
+    const size_t chars = e.word.size() / 2;
+    if (chars < 3 || chars > 4) continue;
+    const auto it = compounds.find(e.word.substr(0, 4));
+    if (it == compounds.end()) continue;
+    it->second.second += 1;
+    if (Is_Person_Tag(e.tag)) it->second.first += 1;
+  }
+
+  // Transliterations.
+  for (const Lexicon_Entry &e : lexicon) {
+    const size_t chars = e.word.size() / 2;
+    if (e.tag != "nrt" || chars < 2) continue;
+    for (size_t k = 0; k < chars; ++k) uses[Char_At(e.word, k)].foreign += 1;
+  }
+
+  std::vector<std::string> chars;
+  for (const auto &u : uses) chars.push_back(u.first);
+  std::sort(chars.begin(), chars.end());
+  for (const std::string &c : chars) {
+    const Char_Uses &u = uses[c];
+    std::string info;
+    if (u.starts >= p.surname_min)
+      info += Number("x", Share(u.starts, u.first, p.surname_other, p.surname_prior));
+    if (u.given1 > 0) info += Number("dm", Share(u.given1, u.any, p.given1_other, p.given1_prior));
+    if (u.ss > 0) info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior));
+    if (u.sw > 0) info += Number("sw", Share(u.sw, u.any, p.given2_other, p.given2_prior));
+    if (!info.empty()) d.name_dic.emplace_back(c, info);
+    if (u.foreign >= p.foreign_min_uses) {
+      const double t = Share(u.foreign, u.plain, p.foreign_other, p.foreign_prior);
+      if (t > p.foreign_min_share) d.foreign_dic.emplace_back(c, Number("t", t));
+    }
+  }
+  // Glued first parts: against the ordinary entries they start.
+  std::map<std::string, double> glued_starts;
+  for (const Lexicon_Entry &e : lexicon)
+    if (e.word.size() >= 4 && !Is_Person_Tag(e.tag)) {
+      const auto it = glued.find(e.word.substr(0, 4));
+      if (it != glued.end()) glued_starts[it->first] += 1;
+    }
+  std::vector<std::string> pairs;
+  for (const auto &c : compounds)
+    if (c.second.first > 0) pairs.push_back(c.first);
+  for (const auto &g : glued) {
+    if (compounds.count(g.first) > 0) continue;
+    const double fx = Share(g.second, glued_starts[g.first], p.glued_other, p.glued_prior);
+    if (fx > 0.01) d.name_dic.emplace_back(g.first, Number("fx", fx));
+  }
+  std::sort(pairs.begin(), pairs.end());
+  for (const std::string &pair : pairs) {
+    const auto &c = compounds[pair];
+    d.name_dic.emplace_back(pair, Number("fx", c.first / (c.second + 0.1)));
+  }
+  std::sort(d.name_dic.begin(), d.name_dic.end());
+  d.foreign_dic.emplace_back(Gb("·"), Number("t", 1.0));
+
+  // Organisation and fund names, split into words; and the uses of their
+  // words as parts of ordinary entries.
+  std::vector<std::vector<std::string>> orgs, funds;
+  for (const Lexicon_Entry &e : lexicon) {
+    const size_t chars = e.word.size() / 2;
+    if (Is_Fund_Word(e.word))
+      funds.push_back(split(e.word));
+    else if (e.tag == "nt" && chars >= 2)
+      orgs.push_back(split(e.word));
+    if (e.tag == "ns" && chars >= 2) d.place.emplace_back(e.word, "f:" + std::to_string(e.frequency) + ";");
+  }
+  Role_Table org_roles, fund_roles;
+  Count_Roles(orgs, &org_roles);
+  Count_Roles(funds, &fund_roles);
+  for (const Lexicon_Entry &e : lexicon) {
+    if (e.word.size() < 4 || e.tag == "nt" || Is_Fund_Word(e.word)) continue;
+    // Only entries that hold a known part need splitting.
+    bool relevant = false;
+    for (const auto *roles : {&org_roles, &fund_roles})
+      for (size_t len = 2; len < e.word.size() && !relevant; len += 2)
+        for (size_t at = 0; at + len <= e.word.size() && !relevant; at += 2)
+          relevant = roles->count(e.word.substr(at, len)) > 0;
+    if (!relevant) continue;
+    for (const std::string &part : split(e.word)) {
+      auto o = org_roles.find(part);
+      if (o != org_roles.end()) o->second.other += 1;
+      auto f = fund_roles.find(part);
+      if (f != fund_roles.end()) f->second.other += 1;
+    }
+  }
+  auto emit = [&p](const Role_Table &roles, const Role_Table *begin_extra, Dict_Entries *out) {
+    for (const auto &r : roles) {
+      const Roles &x = r.second;
+      const double all = x.begin + x.inner + x.end;
+      auto share = [&](double count) { return Share(count, x.other, p.org_other, p.org_prior + (all - count)); };
+      double b = x.begin > 0 ? share(x.begin) : 0.0;
+      if (begin_extra != nullptr) {
+        const auto o = begin_extra->find(r.first);
+        if (o != begin_extra->end() && o->second.begin > 0) {
+          const Roles &y = o->second;
+          b = std::max(b, Share(y.begin, y.other, p.org_other, p.org_prior + y.inner + y.end));
+        }
+      }
+      std::string info;
+      if (b > 0) info += Number("b", b);
+      if (x.inner > 0) info += Number("i", share(x.inner));
+      if (x.end > 0) info += Number("e", share(x.end));
+      out->emplace_back(r.first, info);
+    }
+  };
+  emit(org_roles, nullptr, &d.org_dic);
+  // Fund names may begin with any word that begins organisation names.
+  Role_Table fund_all = fund_roles;
+  for (const auto &o : org_roles)
+    if (o.second.begin > 0 && fund_all.count(o.first) == 0) {
+      Roles r;
+      r.other = o.second.other;
+      fund_all[o.first] = r;
+    }
+  emit(fund_all, &org_roles, &d.fund_dic);
+  d.fund_dic.erase(std::remove_if(d.fund_dic.begin(), d.fund_dic.end(),
+                                  [](const std::pair<std::string, std::string> &e) { return e.second.empty(); }),
+                   d.fund_dic.end());
+  return d;
+}
+
+}  // namespace tesq_tools

@@ -1,0 +1,99 @@
+// Trains the five dictionaries from a tagged lexicon (jieba's dict.txt form).
+//
+// The recognisers compare the numbers of "name_dic", "org_dic" and
+// "fund_dic" with fixed thresholds, and test characters for membership of
+// "foreign_dic"; the essay front end matches the names of "place". Every
+// number here is a smoothed share: the weight of a word's (or character's)
+// uses in a role of a name, against those uses plus its uses in ordinary
+// words of the lexicon, so that a common word that happens to occur in names
+// stays low.
+//
+//   name_dic     From person (nr) entries of 2 and 3 characters, each weighted
+//                by how name-like it is: the surname prior of its first
+//                character (its share of starting person entries among the
+//                words it starts) times a penalty when the given-name part is
+//                itself a common ordinary word (titles, "surname + word").
+//                "x" of a character is its weighted surname count against
+//                its starts of ordinary words; "dm" its count as the given
+//                name of a 2-character name, "ss"/"sw" as first/second
+//                character of the given name of a 3-character name, each
+//                against the ordinary words it occurs in. "fx" of the
+//                compound surnames: share of the entries they start that are
+//                person names.
+//   org_dic      Organisation (nt) entries split into words by the segmenter:
+//                "b:", "i:", "e:" count the word as first, inner and last
+//                part, each against all its uses as a part of an organisation
+//                name plus its uses as a part of ordinary words. Hence "i:"
+//                above "e:" exactly when the word continues names more often
+//                than it ends them.
+//   fund_dic     The same over the words with 基金 (fund names); the first
+//                words of organisation names are admitted as first words of
+//                fund names ("b:" the greater of the two).
+//   foreign_dic  Characters of transliterated names (nrt), "t:" their share
+//                against their uses in ordinary words; a character is kept
+//                when the share is high enough (membership is all that the
+//                recogniser reads). And the name separator "·".
+//   place        Every place (ns) entry of two characters or more, "f:" its
+//                frequency.
+#ifndef TESQ_TOOLS_DICT_TRAINER_H
+#define TESQ_TOOLS_DICT_TRAINER_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dict_sources.h"
+
+namespace tesq_tools {
+
+struct Trained_Dictionaries {
+  Dict_Entries foreign_dic, name_dic, org_dic, fund_dic, place;
+};
+
+// Splits a GB2312 word of the lexicon into its parts, never returning the
+// word itself as a single part (a word with no smaller parts comes back as
+// one-character parts).
+using Word_Splitter = std::function<std::vector<std::string>(const std::string &)>;
+
+// Longest information strings the recognisers read: 299 bytes from
+// "org_dic" and "fund_dic", 99 from "name_dic".
+constexpr size_t kMax_Info_Org = 299;
+constexpr size_t kMax_Info_Name = 99;
+
+// The smoothing constants. A share is count / (count + weight × other uses +
+// prior); the defaults are calibrated on a held-out fold of the jieba
+// lexicon (tesq eval --fold 1) for the recognisers' fixed thresholds.
+struct Train_Parameters {
+  double surname_other = 0.2;   // x: weight of a character's starts of ordinary words
+  double surname_prior = 2.0;
+  int surname_min = 3;           // x only for characters starting this many person entries
+  double title_penalty = 0.25;   // weight of an entry whose given-name part is a common word
+  uint64_t title_frequency = 50; // ... of at least this frequency
+  double given1_other = 1.5;    // dm
+  double given1_prior = 1.0;
+  double given2_other = 0.03;    // ss, sw
+  double given2_prior = 1.0;
+  double glued_other = 0.5;      // fx of a word the segmenter makes of surname + given character
+  double glued_prior = 2.0;
+  double glued_given = 2.0;      // weight of the character after such a word in dm
+  double org_other = 0.15;        // b:, i:, e: of org_dic and fund_dic
+  double org_prior = 0.2;
+  double foreign_other = 0.6;    // foreign_dic share
+  double foreign_prior = 1.0;
+  double foreign_min_share = 0.35;
+  int foreign_min_uses = 2;
+};
+
+// Sets one parameter by name ("surname_other=0.4"); false for an unknown
+// name or a value that is not a number.
+bool Set_Train_Parameter(Train_Parameters *parameters, const std::string &assignment);
+
+// True for a fund word: 基金 at a character boundary and at least 3 characters.
+bool Is_Fund_Word(const std::string &gbword);
+
+Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexicon, const Word_Splitter &split,
+                                        const Train_Parameters &parameters = Train_Parameters());
+
+}  // namespace tesq_tools
+
+#endif
