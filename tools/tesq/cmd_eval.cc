@@ -180,7 +180,8 @@ void Usage(FILE *out) {
                "the false labels of held-out ordinary words, ours beside jieba's posseg (run by\n"
                "PATH, default /usr/bin/python3, with the held-out words out of its dictionary).\n"
                "The lexicon defaults to %s.\n"
-               "--dump writes every item with its two verdicts (1 = recognised or labelled).\n",
+               "--dump writes every item with its two verdicts (1 = recognised or labelled).\n"
+               "--help shows this help.\n",
                kDefault_Lexicon);
 }
 
