@@ -154,12 +154,40 @@ TEST(Trainer, ForeignCharactersAgainstOrdinaryUses) {
       {"斯密", "9", "nrt"},    {"森林", "900", "n"},    {"树林", "900", "n"},   {"林业", "900", "n"},
       {"园林", "900", "n"},    {"林场", "900", "n"},    {"林木", "900", "n"},   {"竹林", "900", "n"},   {"林区", "900", "n"},   {"林荫", "900", "n"},
   };
-  const auto d = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}));
+  std::vector<std::vector<std::string>> more = rows;
+  // 林 is a part of hundreds of ordinary words of the lexicon.
+  for (const char *second : {"海", "地", "带", "立", "间", "下", "中", "边", "风", "子", "草", "木", "家", "道",
+                             "园", "野", "丛", "谷", "泉", "涛", "口", "荫", "苑"})
+    more.push_back({std::string("林") + second, "100", "n"});
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(more), Table_Splitter({}));
   EXPECT_TRUE(Has(d.foreign_dic, "克"));
   EXPECT_TRUE(Has(d.foreign_dic, "斯"));
   EXPECT_FALSE(Has(d.foreign_dic, "林")) << "林 is mostly an ordinary character";
   EXPECT_FALSE(Has(d.foreign_dic, "肯")) << "used in one transliteration only";
   EXPECT_TRUE(Has(d.foreign_dic, "·"));
+}
+
+TEST(Trainer, SegmenterLeavesOutTransliterationFragments) {
+  const std::vector<std::vector<std::string>> rows = {
+      {"威尔", "52", "nrt"},    {"斯特", "110", "nrt"},    {"威尔斯", "20", "nrt"},  {"威尔斯特", "5", "nrt"},
+      {"斯威", "3000", "nrt"},  {"克林", "9", "n"},        {"王克", "9", "nr"},      {"克", "900", "m"},
+      {"威", "900", "v"},       {"尔", "900", "r"},        {"斯", "900", "nr"},      {"特", "900", "d"},
+  };
+  const auto lexicon = Lexicon(rows);
+  Dict_Entries foreign;
+  for (const char *c : {"威", "尔", "斯", "特", "克", "林"}) foreign.emplace_back(Gb(c), "t:0.9;");
+  std::set<std::string> kept;
+  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(lexicon, foreign)) kept.insert(e.word);
+  // Person entries of 2-3 transliteration characters go; longer ones, common
+  // ones, other tags and words with other characters stay.
+  for (const char *gone : {"威尔", "斯特", "威尔斯"}) EXPECT_EQ(kept.count(Gb(gone)), 0u) << gone;
+  for (const char *stays : {"威尔斯特", "斯威", "克林", "王克", "克", "威", "尔", "斯", "特"})
+    EXPECT_EQ(kept.count(Gb(stays)), 1u) << stays;
+  tesq_tools::Train_Parameters off;
+  off.fragment_max_chars = 0;
+  EXPECT_EQ(tesq_tools::Segmenter_Entries(lexicon, foreign, off).size(), lexicon.size());
+  // Train_Foreign gives the foreign_dic of Train_Dictionaries.
+  EXPECT_EQ(tesq_tools::Train_Foreign(lexicon), tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({})).foreign_dic);
 }
 
 TEST(Trainer, InformationStringsFitTheirBuffers) {

@@ -122,13 +122,22 @@ int Command_Build_Dicts(int argc, char **argv) {
       estimate ? lexicon_path : tesq::Join_Path(sources_dir, "segmenter.txt");
   tesq_tools::Lexicon_Source src;
   if (!tesq_tools::Read_Lexicon_Text(lex_text, &src, &error)) return Fail(error);
-  if (estimate &&
-      !tesq_tools::Write_Lexicon_Text(tesq::Join_Path(out_dir, "segmenter.txt"), src, &error))
-    return Fail(error);
+  // The segmenter's words: with a tagged lexicon, without the fragments of
+  // transliterated names (the trainer reads every entry).
+  tesq_tools::Lexicon_Source seg;
+  const tesq_tools::Lexicon_Source *seg_src = &src;
+  if (estimate) {
+    seg.total = src.total;
+    seg.dropped = src.dropped;
+    seg.entries = tesq_tools::Segmenter_Entries(src.entries, tesq_tools::Train_Foreign(src.entries, parameters), parameters);
+    seg_src = &seg;
+    if (!tesq_tools::Write_Lexicon_Text(tesq::Join_Path(out_dir, "segmenter.txt"), seg, &error)) return Fail(error);
+  }
   vornel::Blob lex_blob;
-  if (!Compile_Lexicon_Source(src, &lex_blob, &error)) return Fail(error);
-  std::printf("segmenter.vlex: %zu words (%zu dropped: not GB2312 Han), total frequency %llu\n",
-              src.entries.size(), src.dropped, static_cast<unsigned long long>(src.total));
+  if (!Compile_Lexicon_Source(*seg_src, &lex_blob, &error)) return Fail(error);
+  std::printf("segmenter.vlex: %zu words (%zu dropped: not GB2312 Han", seg_src->entries.size(), seg_src->dropped);
+  if (estimate) std::printf("; %zu transliteration fragments", src.entries.size() - seg.entries.size());
+  std::printf("), total frequency %llu\n", static_cast<unsigned long long>(seg_src->total));
 
   std::vector<Dict_Entries> dicts(5);
   if (estimate) {

@@ -50,7 +50,8 @@ dict_file, items_file, out_file = sys.argv[1:4]
 tok = jieba.Tokenizer(dictionary=dict_file)
 pos = jieba.posseg.POSTokenizer(tok)
 NAME = {'nr', 'nrt', 'nrfg', 'ns', 'nt'}
-WANT = {'person': ('nr', 'nrt', 'nrfg'), 'foreign': ('nr', 'nrt', 'nrfg'), 'org': ('nt',), 'fund': ('nt',),
+WANT = {'person': ('nr', 'nrt', 'nrfg'), 'foreign': ('nr', 'nrt', 'nrfg'), 'foreign_known': ('nr', 'nrt', 'nrfg'),
+        'org': ('nt',), 'fund': ('nt',),
         'place_known': ('ns',), 'place_new': ('ns',)}
 with open(items_file, encoding='utf-8') as f, open(out_file, 'w') as out:
     for line in f:
@@ -69,7 +70,7 @@ with open(items_file, encoding='utf-8') as f, open(out_file, 'w') as out:
 )PY";
 
 struct Item {
-  std::string kind;  // person, foreign, org, fund, ordinary, place_known, place_new
+  std::string kind;  // person, foreign, foreign_known, org, fund, ordinary, place_known, place_new
   bool sentence;
   std::string text;  // GB2312
   int32_t start, end;  // the name's bytes in text
@@ -90,7 +91,7 @@ std::string Utf8(const std::string &gbtext) {
 }
 
 const char *Expected_Label(const std::string &kind) {
-  if (kind == "person" || kind == "foreign") return "人名";
+  if (kind == "person" || kind == "foreign" || kind == "foreign_known") return "人名";
   if (kind == "org") return "机构名";
   if (kind == "fund") return "基金";
   return nullptr;
@@ -293,10 +294,12 @@ int Command_Eval(int argc, char **argv) {
     else if (ordinary_tags.count(e.tag) > 0)
       add("ordinary", e.word, true, true);
   }
-  // Known places: a tenth of the trained ones.
-  for (const Lexicon_Entry &e : train.entries)
-    if (e.tag == "ns" && e.word.size() >= 4 && tesq_tools::Held_Out(e.word, (fold + 1) % 10))
-      add("place_known", e.word, false, true);
+  // Known places and transliterated names: a tenth of the trained ones.
+  for (const Lexicon_Entry &e : train.entries) {
+    if (!tesq_tools::Held_Out(e.word, (fold + 1) % 10)) continue;
+    if (e.tag == "ns" && e.word.size() >= 4) add("place_known", e.word, false, true);
+    if (e.tag == "nrt" && e.word.size() >= 4) add("foreign_known", e.word, true, false);
+  }
 
   // Ours.
   setenv("TESQ_DATA_DIR", data_dir.c_str(), 1);
@@ -351,6 +354,7 @@ int Command_Eval(int argc, char **argv) {
       {"Person names (2-3 chars, known surname), single word: 人名", "person", false, ">= 75%"},
       {"Person names, in sentences: merged span, tag 21", "person", true, ">= 70%"},
       {"Transliterated names (nrt), single word: 人名", "foreign", false, ">= 45%"},
+      {"Known transliterated names (trained nrt), single word: 人名", "foreign_known", false, ""},
       {"Organisations (nt), single word: 机构名", "org", false, ">= 35%"},
       {"Organisations, in sentences: merged span, tag 23", "org", true, ">= 25%"},
       {"Funds (基金 words), single word: 基金", "fund", false, ""},

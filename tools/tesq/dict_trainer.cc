@@ -88,7 +88,10 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"foreign_other", &p->foreign_other, nullptr},
                           {"foreign_prior", &p->foreign_prior, nullptr},
                           {"foreign_min_share", &p->foreign_min_share, nullptr},
-                          {"foreign_min_uses", nullptr, &p->foreign_min_uses}};
+                          {"foreign_min_uses", nullptr, &p->foreign_min_uses},
+                          {"foreign_min_chars", nullptr, &p->foreign_min_chars},
+                          {"fragment_max_chars", nullptr, &p->fragment_max_chars},
+                          {"fragment_max_frequency", &p->fragment_max_frequency, nullptr}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -107,6 +110,47 @@ bool Is_Fund_Word(const std::string &gbword) {
   return false;
 }
 
+Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Train_Parameters &p) {
+  struct Uses {
+    double foreign = 0, plain = 0;
+  };
+  std::map<std::string, Uses> uses;
+  for (const Lexicon_Entry &e : lexicon) {
+    const size_t chars = e.word.size() / 2;
+    if (chars < 2) continue;
+    if (e.tag == "nrt") {
+      if (static_cast<int>(chars) < p.foreign_min_chars) continue;
+      for (size_t k = 0; k < chars; ++k) uses[Char_At(e.word, k)].foreign += 1;
+    } else if (!Is_Person_Tag(e.tag) && e.tag != "ns" && e.tag != "nz" && e.tag != "nt") {
+      for (size_t k = 0; k < chars; ++k) uses[Char_At(e.word, k)].plain += 1;
+    }
+  }
+  Dict_Entries out;
+  for (const auto &u : uses) {
+    if (u.second.foreign < p.foreign_min_uses) continue;
+    const double t = Share(u.second.foreign, u.second.plain, p.foreign_other, p.foreign_prior);
+    if (t > p.foreign_min_share) out.emplace_back(u.first, Number("t", t));
+  }
+  out.emplace_back(Gb("·"), Number("t", 1.0));
+  return out;
+}
+
+std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
+                                             const Train_Parameters &p) {
+  std::unordered_set<std::string> marks;
+  for (const auto &f : foreign) marks.insert(f.first);
+  std::vector<Lexicon_Entry> out;
+  out.reserve(lexicon.size());
+  for (const Lexicon_Entry &e : lexicon) {
+    const size_t chars = e.word.size() / 2;
+    bool fragment = Is_Person_Tag(e.tag) && chars >= 2 && static_cast<int>(chars) <= p.fragment_max_chars &&
+                    static_cast<double>(e.frequency) <= p.fragment_max_frequency;
+    for (size_t k = 0; k < chars && fragment; ++k) fragment = marks.count(Char_At(e.word, k)) > 0;
+    if (!fragment) out.push_back(e);
+  }
+  return out;
+}
+
 Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexicon, const Word_Splitter &split,
                                         const Train_Parameters &p) {
   Trained_Dictionaries d;
@@ -121,7 +165,6 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     double first = 0, any = 0, plain = 0;
     double starts = 0;                        // person entries it starts
     double surname = 0, given1 = 0, ss = 0, sw = 0;  // weighted roles
-    double foreign = 0;
   };
   std::unordered_map<std::string, Char_Uses> uses;
   for (const Lexicon_Entry &e : lexicon) {
@@ -180,13 +223,6 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     if (Is_Person_Tag(e.tag)) it->second.first += 1;
   }
 
-  // Transliterations.
-  for (const Lexicon_Entry &e : lexicon) {
-    const size_t chars = e.word.size() / 2;
-    if (e.tag != "nrt" || chars < 2) continue;
-    for (size_t k = 0; k < chars; ++k) uses[Char_At(e.word, k)].foreign += 1;
-  }
-
   std::vector<std::string> chars;
   for (const auto &u : uses) chars.push_back(u.first);
   std::sort(chars.begin(), chars.end());
@@ -199,10 +235,6 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     if (u.ss > 0) info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior));
     if (u.sw > 0) info += Number("sw", Share(u.sw, u.any, p.given2_other, p.given2_prior));
     if (!info.empty()) d.name_dic.emplace_back(c, info);
-    if (u.foreign >= p.foreign_min_uses) {
-      const double t = Share(u.foreign, u.plain, p.foreign_other, p.foreign_prior);
-      if (t > p.foreign_min_share) d.foreign_dic.emplace_back(c, Number("t", t));
-    }
   }
   // Glued first parts: against the ordinary entries they start.
   std::map<std::string, double> glued_starts;
@@ -225,7 +257,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     d.name_dic.emplace_back(pair, Number("fx", c.first / (c.second + 0.1)));
   }
   std::sort(d.name_dic.begin(), d.name_dic.end());
-  d.foreign_dic.emplace_back(Gb("·"), Number("t", 1.0));
+  d.foreign_dic = Train_Foreign(lexicon, p);
 
   // Organisation and fund names, split into words; and the uses of their
   // words as parts of ordinary entries.

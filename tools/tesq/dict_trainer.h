@@ -80,8 +80,11 @@ struct Train_Parameters {
   double org_prior = 0.2;
   double foreign_other = 0.6;    // foreign_dic share
   double foreign_prior = 1.0;
-  double foreign_min_share = 0.35;
+  double foreign_min_share = 0.15;
   int foreign_min_uses = 2;
+  int foreign_min_chars = 2;     // nrt entries of at least this many characters count
+  int fragment_max_chars = 3;    // segmenter: person entries of 2 up to this many characters, all of
+  double fragment_max_frequency = 1000;  // foreign_dic, and at most this frequency, are left out
 };
 
 // Sets one parameter by name ("surname_other=0.4"); false for an unknown
@@ -90,6 +93,16 @@ bool Set_Train_Parameter(Train_Parameters *parameters, const std::string &assign
 
 // True for a fund word: 基金 at a character boundary and at least 3 characters.
 bool Is_Fund_Word(const std::string &gbword);
+
+// "foreign_dic": the transliteration characters and "·".
+Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Train_Parameters &parameters = Train_Parameters());
+
+// The segmenter's words: the lexicon without the transliteration fragments,
+// the short person entries (nr, nrt, nrfg) made only of characters of
+// `foreign` (威尔, 斯特), so that a transliterated name the lexicon does not
+// know falls apart into the one-character words the recogniser walks.
+std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
+                                             const Train_Parameters &parameters = Train_Parameters());
 
 Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexicon, const Word_Splitter &split,
                                         const Train_Parameters &parameters = Train_Parameters());
