@@ -76,6 +76,7 @@ struct Item {
   int32_t start, end;  // the name's bytes in text
   int ours = 0, jieba = 0;
   int ours_merge = 0;  // ordinary words: a name span that the segmenter did not give
+  int ours_cover = 0;  // ... and that covers the whole word
 };
 
 std::string Gb(const char *utf8) {
@@ -144,7 +145,9 @@ void Run_Ours(Item *item) {
       if (plain.empty()) plain = Essay_Words(item->text, false);
       bool given = false;
       for (const Span &p : plain) given |= p.start == w.start && p.end == w.end && p.tag == w.tag;
-      if (!given) item->ours_merge = 1;
+      if (given) continue;
+      item->ours_merge = 1;
+      if (w.start <= item->start && w.end >= item->end) item->ours_cover = 1;
     }
     return;
   }
@@ -181,7 +184,9 @@ void Usage(FILE *out) {
                "the false labels of held-out ordinary words, ours beside jieba's posseg (run by\n"
                "PATH, default /usr/bin/python3, with the held-out words out of its dictionary).\n"
                "The lexicon defaults to %s.\n"
-               "--dump writes every item with its two verdicts (1 = recognised or labelled).\n"
+               "--dump writes every item with its two verdicts (1 = recognised or labelled) and,\n"
+               "for ordinary words in sentences, whether our recognisers merged a name over part\n"
+               "of it and over the whole of it.\n"
                "--help shows this help.\n",
                kDefault_Lexicon);
 }
@@ -340,7 +345,7 @@ int Command_Eval(int argc, char **argv) {
       std::string text = item.text;
       if (item.sentence) text.insert(item.end, "]").insert(item.start, "[");
       dump << item.kind << '\t' << (item.sentence ? "sentence" : "word") << '\t' << Utf8(text) << '\t' << item.ours
-           << '\t' << item.jieba << '\n';
+           << '\t' << item.jieba << '\t' << item.ours_merge << '\t' << item.ours_cover << '\n';
     }
   }
 
@@ -382,14 +387,17 @@ int Command_Eval(int argc, char **argv) {
     else
       std::printf("- | %s |\n", row.target);
   }
-  size_t n = 0, merges = 0;
+  size_t n = 0, merges = 0, covers = 0;
   for (const Item &item : items)
     if (item.kind == "ordinary" && item.sentence) {
       ++n;
       merges += item.ours_merge;
+      covers += item.ours_cover;
     }
   std::printf("| ... of which merged by the recognisers (not a segmenter word) | %zu | %.2f%% | | |\n", n,
               n > 0 ? 100.0 * merges / n : 0);
+  std::printf("| ... of which the merged span covers the whole word | %zu | %.2f%% | | |\n", n,
+              n > 0 ? 100.0 * covers / n : 0);
   if (remove_work) std::filesystem::remove_all(work_dir, ec);
   return 0;
 }

@@ -64,19 +64,19 @@ constexpr size_t kMax_Info_Name = 99;
 // prior); the defaults are calibrated on a held-out fold of the jieba
 // lexicon (tesq eval --fold 1) for the recognisers' fixed thresholds.
 struct Train_Parameters {
-  double surname_other = 0.2;   // x: weight of a character's starts of ordinary words
+  double surname_other = 0.22;  // x: weight of a character's starts of ordinary words
   double surname_prior = 2.0;
   int surname_min = 3;           // x only for characters starting this many person entries
   double title_penalty = 0.25;   // weight of an entry whose given-name part is a common word
   uint64_t title_frequency = 50; // ... of at least this frequency
   double given1_other = 1.5;    // dm
   double given1_prior = 1.0;
-  double given2_other = 0.03;    // ss, sw
+  double given2_other = 0.035;   // ss, sw
   double given2_prior = 1.0;
   double glued_other = 0.5;      // fx of a word the segmenter makes of surname + given character
   double glued_prior = 2.0;
   double glued_given = 2.0;      // weight of the character after such a word in dm
-  double org_other = 0.15;        // b:, i:, e: of org_dic and fund_dic
+  double org_other = 0.12;        // b:, i:, e: of org_dic and fund_dic
   double org_prior = 0.2;
   double foreign_other = 0.6;    // foreign_dic share
   double foreign_prior = 1.0;
