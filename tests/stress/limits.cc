@@ -34,6 +34,7 @@ struct Measure {
 // and its time through a pipe.
 Measure In_Child(const std::function<bool()> &body) {
   int fds[2];
+  std::fflush(stdout);  // a child must not print the parent's buffered lines again
   if (pipe(fds) != 0) return {};
   const pid_t pid = fork();
   if (pid == 0) {
