@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -37,9 +39,14 @@ void Collect(const std::string &path, std::vector<std::string> *files) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
+  // Paths are made absolute first: a target may change directory when it
+  // starts.
   std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) Collect(argv[i], &files);
+  for (int i = 1; i < argc; ++i) {
+    char resolved[PATH_MAX];
+    if (realpath(argv[i], resolved) != nullptr) Collect(resolved, &files);
+  }
+  if (LLVMFuzzerInitialize != nullptr) LLVMFuzzerInitialize(&argc, &argv);
   std::sort(files.begin(), files.end());
   if (files.empty()) {
     std::fprintf(stderr, "no input files\n");
