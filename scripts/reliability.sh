@@ -18,7 +18,7 @@ cd "$(dirname "$0")/.."
 
 data="$PWD/build/data"
 fuzz_seconds="${TESQ_FUZZ_SECONDS:-60}"
-tsan_calls="${TESQ_TSAN_CALLS:-3000}"
+tsan_calls="${TESQ_TSAN_CALLS:-10000}"
 clang_c="${TESQ_CLANG:-clang-14}"
 clang_cxx="${TESQ_CLANGXX:-clang++-14}"
 begin=$(date +%s)
