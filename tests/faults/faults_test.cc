@@ -414,6 +414,23 @@ TEST_F(Faults, TermImportKilledMidStreamLeavesDatabaseAsItWas) {
     EXPECT_NE(Label(first_new), Gb("新"));
     EXPECT_EQ(Export(db), exported);
   }
+
+  // The next import that completes removes what the killed ones left.
+  auto leftovers = [&] {
+    int n = 0;
+    if (DIR *d = opendir(dir_.c_str())) {
+      while (dirent *e = readdir(d)) n += std::strstr(e->d_name, ".import-") != nullptr;
+      closedir(d);
+    }
+    return n;
+  };
+  EXPECT_GT(leftovers(), 0);
+  const std::string small = dir_ + "/small.tsv";
+  Write(small, "\xE6\x96\xB0\xE8\xAF\x8D\t\xE6\x96\xB0\n");  // 新词<TAB>新
+  const std::string command = std::string(TESQ_TOOL) + " terms import --db '" + db + "' '" + small + "' 2>/dev/null";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(Label(Gb("新词")), Gb("新"));
+  EXPECT_EQ(leftovers(), 0);
 }
 
 // Killed at moments spread over the whole import, commit and rename

@@ -21,6 +21,8 @@
 //
 // Export writes every term in that same format, ordered by word, so importing
 // an export gives the same table back.
+#include <dirent.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -242,6 +244,27 @@ bool Copy_Database(const std::string &path, sqlite3 *to, std::string *error) {
   return true;
 }
 
+// Removes the temporary files that killed imports left beside `database`:
+// "<name>.import-<pid>.tmp" of a process that no longer runs.
+void Remove_Stale_Temporaries(const std::string &database) {
+  const size_t slash = database.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : database.substr(0, slash);
+  const std::string prefix = (slash == std::string::npos ? database : database.substr(slash + 1)) + ".import-";
+  DIR *listing = opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (const dirent *entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0)
+      continue;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
+    const pid_t pid = static_cast<pid_t>(std::atol(digits.c_str()));
+    if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) Remove_Temporary(tesq::Join_Path(dir, name));
+  }
+  closedir(listing);
+}
+
 int Import(const std::string &source, const std::string &database, bool replace) {
   const std::string source_name = source == "-" ? "<stdin>" : source;
   std::ifstream file;
@@ -278,6 +301,7 @@ int Import(const std::string &source, const std::string &database, bool replace)
     }
     error.clear();
   }
+  Remove_Stale_Temporaries(database);
   {
     Database db;
     if (!db.Open(target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &error)) {
