@@ -6,7 +6,7 @@
 #      size limits (1 MB queries, a 10 MB essay, 100000 one-byte words,
 #      sizes 0 and 1) with their peak resident memory, on the normal build;
 #   2. the same stress test under ThreadSanitizer (build-tsan), with
-#      TESQ_TSAN_CALLS calls per thread (default 3000: ThreadSanitizer runs
+#      TESQ_TSAN_CALLS calls per thread (default 10000: ThreadSanitizer runs
 #      this code some 20 times slower);
 #   3. every fuzz target for TESQ_FUZZ_SECONDS seconds (default 60) in a
 #      clang build with libFuzzer, AddressSanitizer and UndefinedBehavior-

@@ -478,6 +478,41 @@ TEST_F(Faults, TermImportKilledAtAnyMomentLeavesOldOrNewDatabase) {
   EXPECT_GT(killed, 0);
 }
 
+// Two merges at once: they take turns, and neither loses the other's terms.
+TEST_F(Faults, ConcurrentTermImportsKeepEveryTerm) {
+  ASSERT_EQ(Tesquin_Init(0), 0);
+  const std::string db = Path("terms.db");
+  const std::string source = Import_Source(40000);
+  const size_t middle = source.find('\n', source.size() / 2) + 1;
+  Write(dir_ + "/first.tsv", source.substr(0, middle));
+  Write(dir_ + "/second.tsv", source.substr(middle));
+  pid_t pids[2];
+  const char *const files[2] = {"first.tsv", "second.tsv"};
+  for (int i = 0; i < 2; ++i) {
+    const std::string file = dir_ + "/" + files[i];
+    pids[i] = fork();
+    ASSERT_GE(pids[i], 0);
+    if (pids[i] == 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      execl(TESQ_TOOL, TESQ_TOOL, "terms", "import", "--db", db.c_str(), file.c_str(), (char *)nullptr);
+      _exit(127);
+    }
+  }
+  for (pid_t pid : pids) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::string first_word, last_word;
+  gb::Utf8_To_Gb(source.substr(0, source.find('\t')), &first_word);
+  const size_t last_line = source.rfind('\n', source.size() - 2) + 1;
+  gb::Utf8_To_Gb(source.substr(last_line, source.find('\t', last_line) - last_line), &last_word);
+  EXPECT_EQ(Label(first_word), Gb("新"));
+  EXPECT_EQ(Label(last_word), Gb("新"));
+  EXPECT_EQ(Label(term_), term_label_);
+}
+
 // --- Init / UnInit cycles ----------------------------------------------------
 
 long Resident_Kb() {
