@@ -10,3 +10,18 @@ if(TESQ_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# Coverage-guided fuzzing (clang only): every library is instrumented for
+# libFuzzer; the fuzz targets under tests/fuzz link the libFuzzer driver.
+# Used together with TESQ_SANITIZE in a build directory of its own.
+option(TESQ_FUZZ "Instrument the libraries for libFuzzer and build the fuzz targets (clang)" OFF)
+if(TESQ_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# ThreadSanitizer, in a build directory of its own (not with TESQ_SANITIZE).
+option(TESQ_SANITIZE_THREAD "Build with ThreadSanitizer" OFF)
+if(TESQ_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

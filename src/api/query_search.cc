@@ -37,12 +37,20 @@ const char kTraceFile[] = "as.txt";
 // The label buffer's capacity as both front ends pass it.
 constexpr int32_t kLabelCapacity = 255;
 
+// The three lines go out in one write on a file opened for appending, so
+// that a concurrent caller's lines never land inside them (writing a long
+// word and its line feed one by one would let them).
 void Trace_Word(const std::string &word, const char *label, int32_t result) {
   std::ofstream trace(kTraceFile, std::ios::out | std::ios::app);
   if (!trace) return;  // the trace is best effort; the document is produced anyway
-  trace << word << Log_Line;
-  trace << label << Log_Line;
-  trace << result << Log_Line;
+  std::string lines = word;
+  lines += '\n';
+  lines += label;
+  lines += '\n';
+  lines += std::to_string(result);
+  lines += '\n';
+  trace.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+  trace.flush();
 }
 
 }  // namespace

@@ -253,7 +253,7 @@ TEST_F(Essay, SegmenterFailureGivesOneLineAndResult1) {
       {"segmenter fails", 8, true, false, {}},
       {"count 0", 0, false, false, {}},
       {"negative count", -5, false, false, {}},
-      {"arrays too small for the words and the terminator", 4, false, false, {}},
+      {"arrays too small for the words and the terminator", 1, false, false, {}},
       {"no terminator within count entries", 4, false, true, {2, 4, 6, 8}},
       {"word ends that do not rise", 8, false, false, {2, 6, 4, 8}},
       {"a word of length 0", 8, false, false, {2, 2, 8}},

@@ -9,15 +9,22 @@
 // stored in the form they take after a round trip through GB2312, which is
 // the form the lookups ask for.
 //
-// Import is all or nothing. Into an existing database without --replace the
-// terms are merged in one transaction: a bad line, a failure or a kill leaves
-// the table as it was. A new database, and every --replace, is built in a
-// temporary file beside the target and renamed over it once complete, so
-// readers see the old table or the new one, never a part.
+// Import is all or nothing. Every import builds the new database in a
+// temporary file beside the target and renames it over the target once
+// complete, so readers see the old table or the new one, never a part, and a
+// bad line, a failure or a kill (even kill -9) leaves the database file as it
+// was: it is never written in place, so no journal is ever left beside it for
+// a read-only reader to trip over. A merge (no --replace) starts from a copy
+// of the current database. While an import builds its file it holds a write
+// lock on the database it replaces, so concurrent imports take turns and
+// none loses another's terms.
 //
 // Export writes every term in that same format, ordered by word, so importing
 // an export gives the same table back.
+#include <dirent.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -82,9 +89,15 @@ bool File_Exists(const std::string &path) {
 // One database connection, closed on every path.
 class Database {
  public:
-  ~Database() {
+  Database() = default;
+  Database(const Database &) = delete;
+  Database &operator=(const Database &) = delete;
+  ~Database() { Close(); }
+  void Close() {
     for (sqlite3_stmt *stmt : statements_) sqlite3_finalize(stmt);
+    statements_.clear();
     if (db_ != nullptr) sqlite3_close(db_);
+    db_ = nullptr;
   }
   bool Open(const std::string &path, int flags, std::string *error) {
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) == SQLITE_OK) {
@@ -110,6 +123,7 @@ class Database {
     return stmt;
   }
   std::string Error() const { return sqlite3_errmsg(db_); }
+  sqlite3 *Handle() const { return db_; }
   // Runs a query for whether it gives a row; -1 on error.
   int Has_Row(const char *sql, std::string *error) {
     sqlite3_stmt *stmt = Prepare(sql, error);
@@ -183,6 +197,74 @@ void Remove_Temporary(const std::string &path) {
   std::remove((path + "-journal").c_str());
 }
 
+// Takes the write lock of the database file now at `path` (when there is
+// one) on `lock`, and describes that file in `info`. The lock is SQLite's
+// own (a reserved lock): readers go on reading, other importers wait. The
+// file is checked to be still the one at `path` once locked, since another
+// import may have renamed its new file over it meanwhile.
+bool Lock_Current(const std::string &path, Database *lock, struct stat *info, bool *exists, std::string *error) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (::stat(path.c_str(), info) != 0) {
+      if (errno != ENOENT) {
+        *error = std::strerror(errno);
+        return false;
+      }
+      *exists = false;
+      return true;
+    }
+    *exists = true;
+    lock->Close();
+    if (!lock->Open(path, SQLITE_OPEN_READWRITE, error) || !lock->Exec("BEGIN IMMEDIATE", error)) {
+      lock->Close();
+      return false;
+    }
+    struct stat now;
+    if (::stat(path.c_str(), &now) == 0 && now.st_dev == info->st_dev && now.st_ino == info->st_ino) return true;
+  }
+  lock->Close();
+  *error = "the database keeps being replaced by other imports";
+  return false;
+}
+
+// Copies the whole database at `path` into the empty database of `to`.
+bool Copy_Database(const std::string &path, sqlite3 *to, std::string *error) {
+  Database source;
+  if (!source.Open(path, SQLITE_OPEN_READONLY, error)) return false;
+  sqlite3_backup *backup = sqlite3_backup_init(to, "main", source.Handle(), "main");
+  if (backup == nullptr) {
+    *error = sqlite3_errmsg(to);
+    return false;
+  }
+  const int rc = sqlite3_backup_step(backup, -1);
+  sqlite3_backup_finish(backup);
+  if (rc != SQLITE_DONE) {
+    *error = std::string("cannot copy the current terms: ") + sqlite3_errstr(rc);
+    return false;
+  }
+  return true;
+}
+
+// Removes the temporary files that killed imports left beside `database`:
+// "<name>.import-<pid>.tmp" of a process that no longer runs.
+void Remove_Stale_Temporaries(const std::string &database) {
+  const size_t slash = database.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : database.substr(0, slash);
+  const std::string prefix = (slash == std::string::npos ? database : database.substr(slash + 1)) + ".import-";
+  DIR *listing = opendir(dir.c_str());
+  if (listing == nullptr) return;
+  while (const dirent *entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0)
+      continue;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
+    const pid_t pid = static_cast<pid_t>(std::atol(digits.c_str()));
+    if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) Remove_Temporary(tesq::Join_Path(dir, name));
+  }
+  closedir(listing);
+}
+
 int Import(const std::string &source, const std::string &database, bool replace) {
   const std::string source_name = source == "-" ? "<stdin>" : source;
   std::ifstream file;
@@ -195,25 +277,40 @@ int Import(const std::string &source, const std::string &database, bool replace)
   }
   std::istream &in = source == "-" ? std::cin : file;
 
-  // A merge goes into the existing file in one transaction; anything else is
-  // built beside it and renamed over it.
-  const bool in_place = !replace && File_Exists(database);
-  const std::string target = in_place ? database : database + ".import-" + std::to_string(getpid()) + ".tmp";
-  if (!in_place) Remove_Temporary(target);
+  // The new database is built beside the target and renamed over it.
+  const std::string target = database + ".import-" + std::to_string(getpid()) + ".tmp";
+  Remove_Temporary(target);
 
   bool ok = false;
   long terms = 0;
+  auto fail = [&](const std::string &message) {
+    std::fprintf(stderr, "tesq terms import: %s: %s\n", database.c_str(), message.c_str());
+  };
+  // Held until the new file has replaced the database (or the import failed).
+  Database lock;
+  struct stat current;
+  bool exists = false;
+  std::string error;
+  if (!Lock_Current(database, &lock, &current, &exists, &error)) {
+    // A replacement does not read the current file, which may be damaged
+    // beyond locking; it simply wins.
+    if (!replace) {
+      fail(error);
+      std::fprintf(stderr, "tesq terms import: nothing imported, '%s' is unchanged\n", database.c_str());
+      return 1;
+    }
+    error.clear();
+  }
+  Remove_Stale_Temporaries(database);
   {
     Database db;
-    std::string error;
-    auto fail = [&](const std::string &message) {
-      std::fprintf(stderr, "tesq terms import: %s: %s\n", database.c_str(), message.c_str());
-    };
     if (!db.Open(target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &error)) {
       fail(error);
     } else {
-      // A temporary file needs no journal: it is thrown away on failure.
-      bool ready = (in_place || db.Exec("PRAGMA journal_mode=OFF", &error)) &&
+      // A merge starts from the current terms. The temporary file needs no
+      // journal: it is thrown away on failure.
+      bool ready = (replace || !exists || Copy_Database(database, db.Handle(), &error)) &&
+                   db.Exec("PRAGMA journal_mode=OFF", &error) &&
                    db.Exec("PRAGMA cache_size=-65536", &error) && db.Exec("BEGIN IMMEDIATE", &error) &&
                    Ensure_Table(&db, &error);
       sqlite3_stmt *upsert = ready ? db.Prepare(kUpsertSql, &error) : nullptr;
@@ -260,13 +357,13 @@ int Import(const std::string &source, const std::string &database, bool replace)
       }
     }
   }
-  if (!in_place) {
-    if (ok && std::rename(target.c_str(), database.c_str()) != 0) {
-      std::fprintf(stderr, "tesq terms import: cannot replace '%s': %s\n", database.c_str(), std::strerror(errno));
-      ok = false;
-    }
-    if (!ok) Remove_Temporary(target);
+  // The new file keeps the permissions of the one it replaces.
+  if (ok && exists) chmod(target.c_str(), current.st_mode & 07777);
+  if (ok && std::rename(target.c_str(), database.c_str()) != 0) {
+    std::fprintf(stderr, "tesq terms import: cannot replace '%s': %s\n", database.c_str(), std::strerror(errno));
+    ok = false;
   }
+  if (!ok) Remove_Temporary(target);
   if (!ok) {
     std::fprintf(stderr, "tesq terms import: nothing imported, '%s' is unchanged\n", database.c_str());
     return 1;
