@@ -64,9 +64,13 @@ bool Name_Ok(const char *name) {
   return n > 0;
 }
 
+// Handles are taken once per lookup, so this runs very often: the first
+// character settles most comparisons before strcmp is called.
 int Find_Slot(const char *name) {
-  for (int i = 0; i < kSlots; ++i)
-    if (g_service.slots[i].generation != 0 && std::strcmp(g_service.slots[i].name, name) == 0) return i;
+  for (int i = 0; i < kSlots; ++i) {
+    const Slot &s = g_service.slots[i];
+    if (s.generation != 0 && s.name[0] == name[0] && std::strcmp(s.name, name) == 0) return i;
+  }
   return -1;
 }
 
