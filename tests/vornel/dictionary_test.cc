@@ -39,6 +39,32 @@ TEST(Dictionary, FindsEveryWordAndNothingElse) {
   EXPECT_EQ(d->Find(bj.data(), 0, &size), nullptr);
 }
 
+// Probing every prefix of a text, as a longest-match search does: the
+// length and first-character filters must never hide a stored word, also one
+// of odd length beginning with a two-byte character.
+TEST(Dictionary, EveryPrefixProbeAgreesWithTheWordList) {
+  const std::vector<std::pair<std::string, std::string>> entries = {
+      {"上海", "1"}, {"上海市", "2"}, {"上海市浦东新区", "3"}, {"上海1", "4"}, {"北京", "5"},
+      {"A股", "6"},  {"ab", "7"},     {"海", "8"},             {"海a", "9"},
+  };
+  std::string error;
+  auto d = Dictionary::From_Blob(vornel_test::Make_Dictionary(entries), &error);
+  ASSERT_NE(d, nullptr) << error;
+  const char *texts[] = {"上海市浦东新区的北京路", "上海1号", "A股上海", "ab海a", "海南上海", "北京上海市"};
+  for (const char *utf8 : texts) {
+    const std::string text = Gb(utf8);
+    for (size_t start = 0; start < text.size(); ++start) {
+      for (size_t n = 1; start + n <= text.size(); ++n) {
+        const std::string probe = text.substr(start, n);
+        std::string expected = "<absent>";
+        for (const auto &e : entries)
+          if (Gb(e.first) == probe) expected = e.second;
+        EXPECT_EQ(Info(*d, probe), expected) << utf8 << " from byte " << start << ", " << n << " bytes";
+      }
+    }
+  }
+}
+
 TEST(Dictionary, EmptyDictionaryFindsNothing) {
   std::string error;
   auto d = Dictionary::From_Blob(vornel_test::Make_Dictionary({}), &error);

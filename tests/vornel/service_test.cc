@@ -52,6 +52,10 @@ TEST_F(Service, HandlesOfLoadedAndUnloadedDictionaries) {
   EXPECT_EQ(Dict_Get_Handle("name_dic", ""), -1);
   EXPECT_EQ(Dict_Get_Handle(nullptr, ""), -1);
   EXPECT_EQ(Dict_Get_Handle("", ""), -1);
+  // Only the loaded name itself: not a prefix of it, nor a longer name that
+  // begins with it, nor another spelling.
+  for (const char *other : {"p", "plac", "places", "place_", "place\xA1", "Place", "./place", "plade"})
+    EXPECT_EQ(Dict_Get_Handle(other, ""), -1) << other;
 }
 
 TEST_F(Service, StaleAndForgedHandlesFindNothing) {

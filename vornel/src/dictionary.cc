@@ -17,6 +17,16 @@ inline unsigned First_Two(const char *word, size_t size) {
   return (a << 8) | b;
 }
 
+// The index of the GB2312 character a word begins with, or -1 when its
+// first two bytes are no such character.
+inline int Gb_Index(const char *word, size_t size) {
+  if (size < 2) return -1;
+  const unsigned a = static_cast<unsigned char>(word[0]);
+  const unsigned b = static_cast<unsigned char>(word[1]);
+  if (a < 0xA1 || a > 0xFE || b < 0xA1 || b > 0xFE) return -1;
+  return static_cast<int>((a - 0xA1) * 94 + (b - 0xA1));
+}
+
 }  // namespace
 
 uint32_t Word_Hash(const char *word, size_t size) {
@@ -87,6 +97,8 @@ std::unique_ptr<Dictionary> Dictionary::From_Blob(Blob blob, std::string *error)
     d->length_mask_ |= uint64_t{1} << Length_Bit(e.word_size);
     const unsigned f = First_Two(w, e.word_size);
     d->first_two_[f >> 6] |= uint64_t{1} << (f & 63);
+    const int g = Gb_Index(w, e.word_size);
+    if (g >= 0) d->gb_lengths_[g] |= uint64_t{1} << Length_Bit(e.word_size);
   }
   d->blob_ = std::move(blob);
   for (uint64_t i = 0; i < count; ++i) {
@@ -104,6 +116,8 @@ const char *Dictionary::Find(const char *word, size_t size, size_t *info_size) c
   if (size == 0 || (length_mask_ & (uint64_t{1} << Length_Bit(size))) == 0) return nullptr;
   const unsigned f = First_Two(word, size);
   if ((first_two_[f >> 6] & (uint64_t{1} << (f & 63))) == 0) return nullptr;
+  const int g = Gb_Index(word, size);
+  if (g >= 0 && (gb_lengths_[g] & (uint64_t{1} << Length_Bit(size))) == 0) return nullptr;
   const uint32_t hash = Word_Hash(word, size);
   for (uint32_t b = hash & bucket_mask_;; b = (b + 1) & bucket_mask_) {
     const uint32_t slot = buckets_[b];

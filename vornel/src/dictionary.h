@@ -11,11 +11,13 @@
 //   char pool[aux2]       words and information strings, each followed by
 //                         a NUL
 //
-// Besides the table, a loaded dictionary keeps two filters computed from its
-// words: a mask of the word lengths present and a bit set over the first two
-// bytes of the words. A word whose length or first two bytes no entry has is
-// answered without hashing, which makes probing a text with every prefix
-// length cheap.
+// Besides the table, a loaded dictionary keeps filters computed from its
+// words: a mask of the word lengths present, a bit set over the first two
+// bytes of the words, and for each GB2312 character the mask of the lengths
+// of the words that begin with it. A word whose length or first two bytes no
+// entry has, or that begins with a GB2312 character no entry of its length
+// begins with, is answered without hashing, which makes probing a text with
+// every prefix length cheap.
 #ifndef VORNEL_DICTIONARY_H
 #define VORNEL_DICTIONARY_H
 
@@ -69,6 +71,9 @@ class Dictionary {
   size_t count_ = 0;
   uint64_t length_mask_ = 0;
   uint64_t first_two_[65536 / 64] = {};
+  // Length masks (as length_mask_) of the words beginning with each GB2312
+  // character (both bytes 0xA1..0xFE), by the character's index.
+  uint64_t gb_lengths_[94 * 94] = {};
 
   friend bool Compile_Dictionary(const std::vector<std::pair<std::string, std::string>> &, Blob *,
                                  std::string *);

@@ -64,9 +64,17 @@ bool Name_Ok(const char *name) {
   return n > 0;
 }
 
+// Handles are taken once per lookup, so this runs very often: the names are
+// short, and compared in place rather than through strcmp. Reads `name` no
+// further than its first byte that differs from a stored name.
 int Find_Slot(const char *name) {
-  for (int i = 0; i < kSlots; ++i)
-    if (g_service.slots[i].generation != 0 && std::strcmp(g_service.slots[i].name, name) == 0) return i;
+  for (int i = 0; i < kSlots; ++i) {
+    const Slot &s = g_service.slots[i];
+    if (s.generation == 0 || s.name[0] != name[0]) continue;
+    size_t k = 0;
+    while (s.name[k] != '\0' && s.name[k] == name[k]) ++k;
+    if (s.name[k] == name[k]) return i;
+  }
   return -1;
 }
 
@@ -139,7 +147,9 @@ int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *) {
 }
 
 int32_t VORNEL_CALL Dict_Get_Handle(const char *name, const char *) {
-  if (!Name_Ok(name)) return -1;
+  // A name equal to a loaded dictionary's is valid: only valid names are
+  // ever loaded.
+  if (name == nullptr) return -1;
   const int slot = Find_Slot(name);
   return slot < 0 ? -1 : Handle_Of(slot);
 }
