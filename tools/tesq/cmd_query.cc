@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "gb2312.h"
+#include "platform.h"
 #include "tesqsrch/tesqsrch.h"
 
 namespace {
@@ -48,11 +49,11 @@ bool Parse_Common(int argc, char **argv, Common_Options *options, bool *help) {
     } else if (arg == "--data-dir") {
       const char *v = value("--data-dir");
       if (v == nullptr) return false;
-      setenv("TESQ_DATA_DIR", v, 1);
+      tesq::Set_Environment("TESQ_DATA_DIR", v);
     } else if (arg == "--db") {
       const char *v = value("--db");
       if (v == nullptr) return false;
-      setenv("TESQ_DB", v, 1);
+      tesq::Set_Environment("TESQ_DB", v);
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
       std::fprintf(stderr, "tesq %s: unknown option '%s'\n", argv[0], arg.c_str());
       return false;

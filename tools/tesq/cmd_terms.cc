@@ -18,7 +18,6 @@
 // Export writes every term in that same format, ordered by word, so importing
 // an export gives the same table back.
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -32,6 +31,7 @@
 #include "commands.h"
 #include "data_dir.h"
 #include "gb2312.h"
+#include "platform.h"
 
 namespace {
 
@@ -198,7 +198,7 @@ int Import(const std::string &source, const std::string &database, bool replace)
   // A merge goes into the existing file in one transaction; anything else is
   // built beside it and renamed over it.
   const bool in_place = !replace && File_Exists(database);
-  const std::string target = in_place ? database : database + ".import-" + std::to_string(getpid()) + ".tmp";
+  const std::string target = in_place ? database : database + ".import-" + std::to_string(tesq::Process_Id()) + ".tmp";
   if (!in_place) Remove_Temporary(target);
 
   bool ok = false;
@@ -220,7 +220,7 @@ int Import(const std::string &source, const std::string &database, bool replace)
       if (upsert == nullptr) {
         fail(error);
       } else {
-        const bool progress = isatty(STDERR_FILENO) != 0;
+        const bool progress = tesq::Stderr_Is_Terminal();
         std::string line, word, label;
         long line_number = 0;
         bool bad = false;
@@ -261,7 +261,7 @@ int Import(const std::string &source, const std::string &database, bool replace)
     }
   }
   if (!in_place) {
-    if (ok && std::rename(target.c_str(), database.c_str()) != 0) {
+    if (ok && !tesq::Replace_File(target, database)) {
       std::fprintf(stderr, "tesq terms import: cannot replace '%s': %s\n", database.c_str(), std::strerror(errno));
       ok = false;
     }
@@ -349,11 +349,11 @@ int Export(const std::string &database, const std::string &destination) {
     return 0;
   }
   // A file is written beside its destination and renamed over it.
-  const std::string temporary = destination + ".export-" + std::to_string(getpid()) + ".tmp";
+  const std::string temporary = destination + ".export-" + std::to_string(tesq::Process_Id()) + ".tmp";
   FILE *out = std::fopen(temporary.c_str(), "wb");
   bool ok = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size();
   if (out != nullptr) ok = (std::fclose(out) == 0) && ok;
-  if (ok) ok = std::rename(temporary.c_str(), destination.c_str()) == 0;
+  if (ok) ok = tesq::Replace_File(temporary, destination);
   if (!ok) {
     std::fprintf(stderr, "tesq terms export: cannot write '%s': %s\n", destination.c_str(), std::strerror(errno));
     std::remove(temporary.c_str());
