@@ -57,16 +57,16 @@ add_library(tesq_sqlite3 STATIC "${TESQ_SQLITE_AMALGAMATION_DIR}/sqlite3.c")
 target_include_directories(tesq_sqlite3 SYSTEM PUBLIC "${TESQ_SQLITE_AMALGAMATION_DIR}")
 target_compile_definitions(tesq_sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION SQLITE_DQS=0
                            SQLITE_DEFAULT_MEMSTATUS=0 SQLITE_OMIT_DEPRECATED)
-target_compile_options(tesq_sqlite3 PRIVATE -w)
+target_compile_options(tesq_sqlite3 PRIVATE -w -g0)  # third-party code, built once
 add_library(SQLite::SQLite3 ALIAS tesq_sqlite3)
 
 # GoogleTest from the sources Debian's googletest package installs.
 if(TESQ_BUILD_TESTS)
   set(TESQ_GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources for the Windows build")
-  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)  # the tests use GoogleTest only
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory("${TESQ_GOOGLETEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL SYSTEM)
-  foreach(lib gtest gtest_main gmock gmock_main)
+  foreach(lib gtest gtest_main)
     if(NOT TARGET GTest::${lib})
       add_library(GTest::${lib} ALIAS ${lib})
     endif()

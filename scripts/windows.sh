@@ -3,8 +3,8 @@
 # tesq.exe for 32-bit Windows with Debian's MinGW-w64 toolchain, checks the
 # DLLs' export and import tables, and runs the Windows tests under Wine (the
 # loader test, the unit tests, the vornel tests, the C header test), on the
-# data built by the Linux build, plus a cross-check of the data and the query
-# output of tesq.exe against the Linux tool.
+# data tesq.exe builds under Wine, which must equal the Linux build's, plus a
+# cross-check of the query output of tesq.exe against the Linux tool.
 #
 # Installs what it needs (Debian packages; the SQLite amalgamation, made from
 # Debian's sqlite3 source package and kept in build-deps/). Run after the
@@ -104,38 +104,29 @@ fi
 LINUX_TESQ="$ROOT/$LINUX_BUILD/tools/tesq/tesq"
 
 # --- cross-build ---------------------------------------------------------------------
-# build_windows DIR TOOLCHAIN: configures and builds, and puts the Linux
-# build's data beside the DLLs, where they look for it.
+# build_windows DIR TOOLCHAIN RUN: configures and builds. A build whose
+# programs run here (RUN=1) builds its data with tesq.exe under Wine, as the
+# Linux build does natively; the other gets the Linux build's data.
 build_windows() {
-  local dir="$1" toolchain="$2"
+  local dir="$1" toolchain="$2" run="$3"
   step "cross-build in $dir ($toolchain)"
+  local data=OFF
+  [ "$run" = 1 ] && data=ON
   cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTESQ_WERROR=ON -DTESQ_BUILD_DATA=OFF -DTESQ_SQLITE_AMALGAMATION_DIR="$SQLITE_DIR" >/dev/null
+    -DTESQ_WERROR=ON -DTESQ_BUILD_DATA=$data -DTESQ_SQLITE_AMALGAMATION_DIR="$SQLITE_DIR" >/dev/null
   cmake --build "$dir" -j2
-  mkdir -p "$dir/bin/data"
-  cp "$LINUX_BUILD"/data/*.vdic "$LINUX_BUILD"/data/segmenter.vlex "$LINUX_BUILD"/data/terms.db "$dir/bin/data/"
+  if [ "$run" != 1 ]; then
+    mkdir -p "$dir/bin/data"
+    cp "$LINUX_BUILD"/data/*.vdic "$LINUX_BUILD"/data/segmenter.vlex "$LINUX_BUILD"/data/terms.db "$dir/bin/data/"
+  fi
 }
 
-build_windows "$WIN_BUILD" toolchain-mingw32.cmake
-
-step "export and import tables of the 32-bit DLLs"
-for dll in tesqsrch vornel karvel; do
-  echo "-- $dll.dll"
-  i686-w64-mingw32-objdump -p "$WIN_BUILD/bin/$dll.dll" |
-    sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p;/DLL Name:/p'
-done
-ctest --test-dir "$WIN_BUILD" --output-on-failure -R '^abi\.pe_tables\.'
-
-# --- Wine -----------------------------------------------------------------------------
 if [ $RUN_WIN32 = 1 ]; then
   RUN_BUILD="$WIN_BUILD"
 else
-  build_windows "$WIN64_BUILD" toolchain-mingw64.cmake
-  ctest --test-dir "$WIN64_BUILD" --output-on-failure -R '^abi\.pe_tables\.'
   RUN_BUILD="$WIN64_BUILD"
 fi
-
-# A fresh, private Wine prefix in the build directory.
+# A fresh, private Wine prefix in the build directory that runs.
 export TESQ_WINEPREFIX_BASE="$ROOT/$RUN_BUILD/wine"
 rm -rf "$TESQ_WINEPREFIX_BASE"
 stop_wine() {
@@ -148,34 +139,46 @@ stop_wine() {
 }
 trap stop_wine EXIT
 
+build_windows "$WIN_BUILD" toolchain-mingw32.cmake $RUN_WIN32
+
+step "export and import tables of the 32-bit DLLs"
+for dll in tesqsrch vornel karvel; do
+  echo "-- $dll.dll"
+  i686-w64-mingw32-objdump -p "$WIN_BUILD/bin/$dll.dll" |
+    sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p;/DLL Name:/p'
+done
+ctest --test-dir "$WIN_BUILD" --output-on-failure -R '^abi\.pe_tables\.'
+
+# --- Wine -----------------------------------------------------------------------------
+if [ $RUN_WIN32 = 0 ]; then
+  build_windows "$WIN64_BUILD" toolchain-mingw64.cmake 1
+  ctest --test-dir "$WIN64_BUILD" --output-on-failure -R '^abi\.pe_tables\.'
+fi
+
 step "Windows tests under Wine ($RUN_BUILD)"
-# The prefix is made once, before the tests run in parallel.
-scripts/wine-run.sh "$RUN_BUILD/bin/tesq.exe" --help >/dev/null 2>&1 || true
 ctest --test-dir "$RUN_BUILD" --output-on-failure -j2
 
 step "tesq.exe under Wine against the Linux tool"
+# The compiled files the Windows tool made are byte for byte those of the
+# Linux tool: the formats do not depend on the platform.
+win_data="$RUN_BUILD/bin/data"
+for f in segmenter.vlex foreign_dic.vdic name_dic.vdic org_dic.vdic fund_dic.vdic place.vdic; do
+  cmp "$win_data/$f" "$LINUX_BUILD/data/$f"
+done
 check_dir="$ROOT/$RUN_BUILD/wine-check"
 rm -rf "$check_dir"
-mkdir -p "$check_dir/data"
-# The compiled files the Windows tool writes are byte for byte those of the
-# Linux tool: the formats do not depend on the platform.
-scripts/wine-run.sh "$RUN_BUILD/bin/tesq.exe" build-dicts --lexicon /usr/lib/python3/dist-packages/jieba/dict.txt \
-  --out "$check_dir/data" >/dev/null
-for f in segmenter.vlex foreign_dic.vdic name_dic.vdic org_dic.vdic fund_dic.vdic place.vdic; do
-  cmp "$check_dir/data/$f" "$LINUX_BUILD/data/$f"
-done
-scripts/wine-run.sh "$RUN_BUILD/bin/tesq.exe" terms import --replace --db "$check_dir/data/terms.db" data/terms.tsv
-"$LINUX_TESQ" terms export --db "$check_dir/data/terms.db" - >"$check_dir/windows.tsv"
+mkdir -p "$check_dir"
+"$LINUX_TESQ" terms export --db "$win_data/terms.db" - >"$check_dir/windows.tsv"
 "$LINUX_TESQ" terms export --db "$LINUX_BUILD/data/terms.db" - >"$check_dir/linux.tsv"
 cmp "$check_dir/windows.tsv" "$check_dir/linux.tsv"
 echo "data: the Windows tool's files equal the Linux tool's"
-# The same answers from both tools, on the data the Windows tool made.
+# The same answers from both tools, on the same data.
 queries=("计算机科学 9787111123453 1234-5679 11-1234/G 毛泽东 北京大学 国家自然科学基金" "情报学报 李小明 上海 abc")
 for q in "${queries[@]}"; do
   # shellcheck disable=SC2086
-  scripts/wine-run.sh "$RUN_BUILD/bin/tesq.exe" search --data-dir "$check_dir/data" $q | tr -d '\r' >"$check_dir/windows.xml"
+  scripts/wine-run.sh "$RUN_BUILD/bin/tesq.exe" search --data-dir "$LINUX_BUILD/data" $q | tr -d '\r' >"$check_dir/windows.xml"
   # shellcheck disable=SC2086
-  "$LINUX_TESQ" search --data-dir "$check_dir/data" $q >"$check_dir/linux.xml"
+  "$LINUX_TESQ" search --data-dir "$LINUX_BUILD/data" $q >"$check_dir/linux.xml"
   cmp "$check_dir/windows.xml" "$check_dir/linux.xml"
 done
 echo "queries: the Windows tool answers as the Linux tool"
