@@ -112,7 +112,7 @@ build_windows() {
   step "cross-build in $dir ($toolchain)"
   local data=OFF
   [ "$run" = 1 ] && data=ON
-  cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTESQ_WERROR=ON -DTESQ_BUILD_DATA=$data -DTESQ_SQLITE_AMALGAMATION_DIR="$SQLITE_DIR" >/dev/null
   cmake --build "$dir" -j2
   if [ "$run" != 1 ]; then

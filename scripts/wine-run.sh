@@ -32,7 +32,8 @@ export WINEPREFIX="${TESQ_WINEPREFIX_BASE:-/tmp/tesq-wine-$(id -u)}/$arch"
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export DISPLAY=
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  # Made once, also when several tests start at the same time.
   mkdir -p "$WINEPREFIX"
-  flock "$WINEPREFIX" "$loader" wineboot --init >/dev/null 2>&1 || true
+  flock "$WINEPREFIX" sh -c '[ -f "$WINEPREFIX/system.reg" ] || "$0" wineboot --init' "$loader" >/dev/null 2>&1 || true
 fi
 exec "$loader" "$program" "$@"
