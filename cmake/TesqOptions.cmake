@@ -6,6 +6,18 @@ function(tesq_target_defaults target)
   endif()
 endfunction()
 
+# Registers the GoogleTest cases of a test program with ctest: one ctest test
+# per case natively; one test for the whole program when cross-compiled, where
+# every start of a program goes through the emulator.
+function(tesq_add_gtests target)
+  if(CMAKE_CROSSCOMPILING)
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES TIMEOUT 300)
+  else()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()
+
 if(TESQ_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)

@@ -14,3 +14,6 @@ cmake --build build-asan -j2
 TESQ_DATA_DIR="$PWD/build/data" ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j2
 bash scripts/reliability.sh
+
+# The Windows cross-build: export/import tables checked, tests run under Wine.
+scripts/windows.sh

@@ -1,7 +1,6 @@
 #include "term_store.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +12,7 @@
 
 #include "data_dir.h"
 #include "gb2312.h"
+#include "platform.h"
 
 namespace karvel {
 
@@ -83,19 +83,18 @@ class Connection {
   // Makes sure the connection is open on the file at `path`; false (after
   // a report) when the file is missing or cannot be opened.
   bool Attach(const char *path) {
-    struct stat info;
-    if (::stat(path, &info) != 0) {
-      const int error = errno;
+    const tesq::File_Identity identity = tesq::Identify_File(path);
+    if (!identity.known) {
       Close();
-      Report(path, error == ENOENT ? "no such file" : std::strerror(error));
+      Report(path, identity.error == ENOENT ? "no such file" : std::strerror(identity.error));
       return false;
     }
-    if (S_ISDIR(info.st_mode)) {
+    if (identity.directory) {
       Close();
       Report(path, "is a directory");
       return false;
     }
-    if (db_ != nullptr && (path_ != path || device_ != info.st_dev || inode_ != info.st_ino)) Close();
+    if (db_ != nullptr && (path_ != path || identity_ != identity)) Close();
     if (db_ != nullptr) return true;
     // Read-only, never created; the connection belongs to this thread alone,
     // so SQLite's per-connection mutex is not needed.
@@ -108,8 +107,7 @@ class Connection {
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
     path_ = path;
-    device_ = info.st_dev;
-    inode_ = info.st_ino;
+    identity_ = identity;
     return true;
   }
 
@@ -174,8 +172,7 @@ class Connection {
   sqlite3 *db_ = nullptr;
   sqlite3_stmt *lookups_[kSelectCount] = {};
   std::string path_;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
+  tesq::File_Identity identity_;
 };
 
 Connection &This_Thread_Connection() {

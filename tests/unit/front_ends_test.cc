@@ -1,6 +1,6 @@
 // Tesquin_Search (the query document and its trace) and
 // Tesquin_Search_Singleword, through the fake services.
-#include <sys/stat.h>
+#include <filesystem>
 
 #include <cstdio>
 #include <cstring>
@@ -145,11 +145,11 @@ TEST_F(Query_Search, NullArgumentsAreRefused) {
 TEST_F(Query_Search, TraceIsLostQuietlyWhenItCannotBeWritten) {
   Init_Library();
   // A directory named as.txt cannot be opened as a file.
-  ASSERT_EQ(mkdir("as.txt", 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directory("as.txt"));
   std::string document;
   EXPECT_EQ(Search("abc", &document), 0);
   EXPECT_EQ(document.size(), 137u);
-  rmdir("as.txt");
+  std::filesystem::remove("as.txt");
 }
 
 struct Single_Case {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "gb2312.h"
+#include "platform.h"
 #include "test_support.h"
 #include "vornel/vornel.h"
 
@@ -18,7 +19,7 @@ class Built_Data : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!VORNEL_HAVE_BUILT_DATA) GTEST_SKIP() << "configured with TESQ_BUILD_DATA=OFF";
-    unsetenv("TESQ_DATA_DIR");  // the build tree's data, found without configuration
+    tesq::Set_Environment("TESQ_DATA_DIR", nullptr);  // the build tree's data, found without configuration
     ASSERT_NE(Dict_Init_New(0, 100, 200, 0x80000, 4), 0) << "no lexicon in " VORNEL_BUILT_DATA_DIR;
   }
   void TearDown() override { Free_All_Space(); }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform.h"
 #include "test_support.h"
 #include "vornel/vornel.h"
 
@@ -26,12 +27,12 @@ class Service : public ::testing::Test {
     for (const char *name : kNames)
       vornel_test::Write_Blob(dir_ + "/" + name + ".vdic",
                               vornel_test::Make_Dictionary({{"北京", "f:1;"}, {"王", "x:0.6;fx:0.3;"}}));
-    setenv("TESQ_DATA_DIR", dir_.c_str(), 1);
+    tesq::Set_Environment("TESQ_DATA_DIR", dir_.c_str());
     ASSERT_NE(Dict_Init_New(0, 100, 200, 0x80000, 4), 0);
   }
   void TearDown() override {
     Free_All_Space();
-    unsetenv("TESQ_DATA_DIR");
+    tesq::Set_Environment("TESQ_DATA_DIR", nullptr);
   }
   std::string dir_;
 };

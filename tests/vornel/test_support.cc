@@ -10,6 +10,7 @@
 
 #include "dictionary.h"
 #include "gb2312.h"
+#include "platform.h"
 #include "lexicon.h"
 #include "tags.h"
 #include "vornel/vornel.h"
@@ -72,7 +73,7 @@ std::string Temp_Dir(const std::string &tag) {
   namespace fs = std::filesystem;
   static int counter = 0;
   const fs::path dir = fs::temp_directory_path() /
-                       ("vornel_test_" + tag + "_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+                       ("vornel_test_" + tag + "_" + std::to_string(tesq::Process_Id()) + "_" + std::to_string(counter++));
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir.string();

@@ -1,5 +1,7 @@
 #include "cli_options.h"
 
+#include "platform.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -144,7 +146,7 @@ bool Apply_Service_Options(const Parsed_Args &args, std::string *error) {
       *error = "data directory '" + dir + "' does not exist";
       return false;
     }
-    setenv("TESQ_DATA_DIR", dir.c_str(), 1);
+    tesq::Set_Environment("TESQ_DATA_DIR", dir.c_str());
   }
   if (args.Has("--db")) {
     const std::string db = args.Get("--db");
@@ -154,7 +156,7 @@ bool Apply_Service_Options(const Parsed_Args &args, std::string *error) {
       *error = "term database '" + db + "' does not exist";
       return false;
     }
-    setenv("TESQ_DB", db.c_str(), 1);
+    tesq::Set_Environment("TESQ_DB", db.c_str());
   }
   return true;
 }

@@ -25,7 +25,6 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -39,6 +38,7 @@
 #include "commands.h"
 #include "data_dir.h"
 #include "gb2312.h"
+#include "platform.h"
 
 namespace {
 
@@ -278,7 +278,7 @@ int Import(const std::string &source, const std::string &database, bool replace)
   std::istream &in = source == "-" ? std::cin : file;
 
   // The new database is built beside the target and renamed over it.
-  const std::string target = database + ".import-" + std::to_string(getpid()) + ".tmp";
+  const std::string target = database + ".import-" + std::to_string(tesq::Process_Id()) + ".tmp";
   Remove_Temporary(target);
 
   bool ok = false;
@@ -317,7 +317,7 @@ int Import(const std::string &source, const std::string &database, bool replace)
       if (upsert == nullptr) {
         fail(error);
       } else {
-        const bool progress = isatty(STDERR_FILENO) != 0;
+        const bool progress = tesq::Stderr_Is_Terminal();
         std::string line, word, label;
         long line_number = 0;
         bool bad = false;
@@ -359,7 +359,7 @@ int Import(const std::string &source, const std::string &database, bool replace)
   }
   // The new file keeps the permissions of the one it replaces.
   if (ok && exists) chmod(target.c_str(), current.st_mode & 07777);
-  if (ok && std::rename(target.c_str(), database.c_str()) != 0) {
+  if (ok && !tesq::Replace_File(target, database)) {
     std::fprintf(stderr, "tesq terms import: cannot replace '%s': %s\n", database.c_str(), std::strerror(errno));
     ok = false;
   }
@@ -446,11 +446,11 @@ int Export(const std::string &database, const std::string &destination) {
     return 0;
   }
   // A file is written beside its destination and renamed over it.
-  const std::string temporary = destination + ".export-" + std::to_string(getpid()) + ".tmp";
+  const std::string temporary = destination + ".export-" + std::to_string(tesq::Process_Id()) + ".tmp";
   FILE *out = std::fopen(temporary.c_str(), "wb");
   bool ok = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size();
   if (out != nullptr) ok = (std::fclose(out) == 0) && ok;
-  if (ok) ok = std::rename(temporary.c_str(), destination.c_str()) == 0;
+  if (ok) ok = tesq::Replace_File(temporary, destination);
   if (!ok) {
     std::fprintf(stderr, "tesq terms export: cannot write '%s': %s\n", destination.c_str(), std::strerror(errno));
     std::remove(temporary.c_str());

@@ -4,6 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(_WIN32)
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+#endif
+
 #include "commands.h"
 
 namespace {
@@ -31,9 +39,44 @@ void Print_Usage(FILE *out) {
                "'tesq --version' prints the version.\n");
 }
 
+#if defined(_WIN32)
+// Windows hands a program its arguments in the system's ANSI code page; the
+// tool reads text arguments as UTF-8 (as on other systems), so it takes them
+// from the wide command line instead.
+bool Utf8_Arguments(std::vector<std::string> *storage, std::vector<char *> *pointers) {
+  int count = 0;
+  LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return false;
+  storage->resize(static_cast<size_t>(count));
+  bool ok = true;
+  for (int i = 0; i < count && ok; ++i) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    ok = size > 0;
+    if (!ok) break;
+    std::string &arg = (*storage)[static_cast<size_t>(i)];
+    arg.resize(static_cast<size_t>(size));
+    ok = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &arg[0], size, nullptr, nullptr) == size;
+    arg.resize(static_cast<size_t>(size - 1));
+  }
+  LocalFree(wide);
+  if (!ok) return false;
+  for (std::string &arg : *storage) pointers->push_back(&arg[0]);
+  pointers->push_back(nullptr);
+  return true;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char **argv) {
+#if defined(_WIN32)
+  std::vector<std::string> utf8_storage;
+  std::vector<char *> utf8_argv;
+  if (Utf8_Arguments(&utf8_storage, &utf8_argv)) {
+    argc = static_cast<int>(utf8_storage.size());
+    argv = utf8_argv.data();
+  }
+#endif
   if (argc < 2) {
     Print_Usage(stderr);
     return 2;

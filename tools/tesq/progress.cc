@@ -1,9 +1,9 @@
 #include "progress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <utility>
+
+#include "platform.h"
 
 namespace cli {
 
@@ -11,7 +11,7 @@ namespace {
 constexpr int kBarWidth = 30;
 }  // namespace
 
-bool Stderr_Is_Terminal() { return isatty(STDERR_FILENO) != 0; }
+bool Stderr_Is_Terminal() { return tesq::Stderr_Is_Terminal(); }
 
 Progress::Progress(std::string label, uint64_t total, bool enabled, FILE *out)
     : label_(std::move(label)), total_(total), enabled_(enabled), out_(out) {}

@@ -4,10 +4,16 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+
+#include "platform.h"
 
 namespace vornel {
 
@@ -65,13 +71,60 @@ Blob &Blob::operator=(Blob &&other) noexcept {
 }
 
 void Blob::Release() {
+#if !defined(_WIN32)
   if (mapped_ && data_ != nullptr) munmap(data_, size_);
+#endif
   words_.reset();
   data_ = nullptr;
   size_ = 0;
   mapped_ = false;
 }
 
+#if defined(_WIN32)
+// Windows keeps a mapped file from being replaced, which would stop the
+// dictionary builder while a host runs; the file is read into memory
+// instead, with every kind of sharing allowed while it is read.
+bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string *error) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    *error = "cannot open " + path + ": " +
+             (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? std::string("No such file or directory")
+                                                                          : "error " + std::to_string(code));
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    *error = path + " is not a regular file";
+    return false;
+  }
+  const uint64_t file_size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (file_size > max_size) {
+    CloseHandle(file);
+    *error = path + " is too large";
+    return false;
+  }
+  const size_t size = static_cast<size_t>(file_size);
+  Blob blob(size);
+  size_t done = 0;
+  while (done < size) {
+    const DWORD want = static_cast<DWORD>(size - done < (1u << 30) ? size - done : (1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(file, blob.Data() + done, want, &got, nullptr) || got == 0) break;
+    done += got;
+  }
+  CloseHandle(file);
+  if (done != size) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  *out = std::move(blob);
+  return true;
+}
+#else
 bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string *error) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -109,8 +162,10 @@ bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string 
   return true;
 }
 
+#endif
+
 bool Write_File_Atomic(const std::string &path, const void *data, size_t size, std::string *error) {
-  const std::string tmp = path + ".tmp." + std::to_string(static_cast<long>(getpid()));
+  const std::string tmp = path + ".tmp." + std::to_string(tesq::Process_Id());
   FILE *f = std::fopen(tmp.c_str(), "wb");
   if (f == nullptr) {
     *error = "cannot create " + tmp + ": " + std::strerror(errno);
@@ -123,7 +178,7 @@ bool Write_File_Atomic(const std::string &path, const void *data, size_t size, s
     *error = "cannot write " + tmp;
     return false;
   }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+  if (!tesq::Replace_File(tmp, path)) {
     *error = "cannot rename " + tmp + " to " + path + ": " + std::strerror(errno);
     std::remove(tmp.c_str());
     return false;

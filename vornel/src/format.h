@@ -76,7 +76,8 @@ class Blob {
   bool mapped_ = false;
 };
 
-// Maps a whole file read-only (its pages read ahead in one go). False with a
+// Maps a whole file read-only (its pages read ahead in one go; on Windows,
+// where a mapped file cannot be replaced, reads it into memory). False with a
 // message in `error` when the file cannot be opened or mapped, is not a
 // regular file, or is larger than `max_size`.
 bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string *error);

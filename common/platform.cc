@@ -1,0 +1,108 @@
+#include "platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace tesq {
+
+#if defined(_WIN32)
+
+namespace {
+// errno for the Windows error of the last failed call.
+int Errno_From_Last_Error() {
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    default:
+      return EIO;
+  }
+}
+}  // namespace
+
+bool Replace_File(const std::string &from, const std::string &to) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  errno = Errno_From_Last_Error();
+  return false;
+}
+
+bool Set_Environment(const char *name, const char *value) {
+  // An empty value removes the variable on Windows; the readers treat an
+  // empty variable as unset, so both mean the same.
+  return _putenv_s(name, value != nullptr ? value : "") == 0;
+}
+
+long Process_Id() { return static_cast<long>(GetCurrentProcessId()); }
+
+bool Stderr_Is_Terminal() { return _isatty(_fileno(stderr)) != 0; }
+
+File_Identity Identify_File(const char *path) {
+  File_Identity id;
+  // Opened for no access, sharing everything: examining the file never keeps
+  // anyone from reading, writing, renaming or deleting it.
+  HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    id.error = Errno_From_Last_Error();
+    return id;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) {
+    id.error = Errno_From_Last_Error();
+    CloseHandle(file);
+    return id;
+  }
+  CloseHandle(file);
+  id.known = true;
+  id.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return id;
+}
+
+#else
+
+bool Replace_File(const std::string &from, const std::string &to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool Set_Environment(const char *name, const char *value) {
+  return (value != nullptr ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
+long Process_Id() { return static_cast<long>(getpid()); }
+
+bool Stderr_Is_Terminal() { return isatty(STDERR_FILENO) != 0; }
+
+File_Identity Identify_File(const char *path) {
+  File_Identity id;
+  struct stat info;
+  if (::stat(path, &info) != 0) {
+    id.error = errno;
+    return id;
+  }
+  id.known = true;
+  id.directory = S_ISDIR(info.st_mode);
+  id.volume = static_cast<uint64_t>(info.st_dev);
+  id.index = static_cast<uint64_t>(info.st_ino);
+  return id;
+}
+
+#endif
+
+}  // namespace tesq

@@ -1,0 +1,44 @@
+// The few operating-system calls whose POSIX and Windows forms differ,
+// behind one interface, so that the libraries and the tool build for both.
+#ifndef TESQ_COMMON_PLATFORM_H
+#define TESQ_COMMON_PLATFORM_H
+
+#include <cstdint>
+#include <string>
+
+namespace tesq {
+
+// Renames `from` over `to`, replacing an existing `to` in one step (POSIX
+// rename; on Windows a move that replaces, which plain rename refuses).
+// False with errno set on failure.
+bool Replace_File(const std::string &from, const std::string &to);
+
+// Sets (or, for a null `value`, removes) an environment variable of this
+// process. False on failure.
+bool Set_Environment(const char *name, const char *value);
+
+// The calling process's id, to name temporary files.
+long Process_Id();
+
+// True when standard error is a terminal (progress output).
+bool Stderr_Is_Terminal();
+
+// What tells one file from another under the same name: a file replaced
+// under its name gets another identity. `known` is false when the file could
+// not be examined (then `error` holds errno, ENOENT for a missing file).
+struct File_Identity {
+  bool known = false;
+  bool directory = false;
+  int error = 0;
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const File_Identity &other) const {
+    return known == other.known && directory == other.directory && volume == other.volume && index == other.index;
+  }
+  bool operator!=(const File_Identity &other) const { return !(*this == other); }
+};
+File_Identity Identify_File(const char *path);
+
+}  // namespace tesq
+
+#endif

@@ -1,0 +1,193 @@
+#!/usr/bin/env bash
+# The Windows build: cross-builds tesqsrch.dll, vornel.dll, karvel.dll and
+# tesq.exe for 32-bit Windows with Debian's MinGW-w64 toolchain, checks the
+# DLLs' export and import tables, and runs the Windows tests under Wine (the
+# loader test, the unit tests, the vornel tests, the C header test), on the
+# data tesq.exe builds under Wine, which must equal the Linux build's, plus a
+# cross-check of the query output of tesq.exe against the Linux tool.
+#
+# Installs what it needs (Debian packages; the SQLite amalgamation, made from
+# Debian's sqlite3 source package and kept in build-deps/). Run after the
+# Linux build (scripts/test.sh calls it last).
+#
+# A machine that cannot run 32-bit programs (some virtual machines) cannot
+# run 32-bit Wine: there the same tests run on a 64-bit Windows build under
+# 64-bit Wine, and the 32-bit build is checked without being run.
+#
+# Environment: LINUX_BUILD (default build), the Linux build whose data is
+# used; WIN_BUILD (default build-win32).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT="$PWD"
+LINUX_BUILD="${LINUX_BUILD:-build}"
+WIN_BUILD="${WIN_BUILD:-build-win32}"
+WIN64_BUILD="${WIN64_BUILD:-build-win64}"
+DEPS="$ROOT/build-deps"
+start_time=$(date +%s)
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+step() { echo; echo "== windows: $*"; }
+
+# --- packages -----------------------------------------------------------------
+apt_updated=0
+apt_update() {
+  if [ $apt_updated = 0 ]; then
+    $SUDO apt-get update -qq
+    apt_updated=1
+  fi
+}
+install_missing() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    apt_update
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+step "packages"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+  apt_updated=0
+fi
+install_missing g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools \
+  wine wine32:i386 tcl xz-utils googletest cmake make
+
+# Can this machine run 32-bit x86 programs at all?
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  RUN_WIN32=1
+else
+  RUN_WIN32=0
+  echo "This machine cannot run 32-bit programs: the tests run on a 64-bit Windows build under 64-bit Wine."
+  install_missing g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+fi
+
+# --- SQLite amalgamation ------------------------------------------------------------
+# Debian ships no SQLite for MinGW and no amalgamation: sqlite3.c is made from
+# the source package with SQLite's own configure and make.
+SQLITE_DIR="$DEPS/sqlite"
+if [ ! -s "$SQLITE_DIR/sqlite3.c" ] || [ ! -s "$SQLITE_DIR/sqlite3.h" ]; then
+  step "SQLite amalgamation from Debian's sqlite3 source package"
+  if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    [ -f /etc/apt/sources.list.d/debian.sources ] || {
+      echo "no /etc/apt/sources.list.d/debian.sources to derive a deb-src entry from" >&2
+      exit 1
+    }
+    sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+      $SUDO tee /etc/apt/sources.list.d/debian-src.sources >/dev/null
+    apt_updated=0
+  fi
+  apt_update
+  work="$DEPS/sqlite-src"
+  rm -rf "$work"
+  mkdir -p "$work"
+  (cd "$work" && apt-get source --download-only sqlite3 >/dev/null)
+  orig=$(ls "$work"/sqlite3_*.orig.tar.xz)
+  mkdir -p "$work/tree"
+  tar -xJf "$orig" -C "$work/tree" --strip-components=1
+  (cd "$work/tree" && ./configure --disable-tcl >/dev/null && make sqlite3.c >/dev/null)
+  mkdir -p "$SQLITE_DIR"
+  cp "$work/tree/sqlite3.c" "$work/tree/sqlite3.h" "$SQLITE_DIR/"
+  rm -rf "$work"
+fi
+
+# --- the Linux data -----------------------------------------------------------------
+if [ ! -f "$LINUX_BUILD/data/terms.db" ] || [ ! -f "$LINUX_BUILD/data/segmenter.vlex" ]; then
+  step "Linux build of the data"
+  cmake -S . -B "$LINUX_BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESQ_WERROR=ON
+  cmake --build "$LINUX_BUILD" -j2 --target tesq_data
+fi
+LINUX_TESQ="$ROOT/$LINUX_BUILD/tools/tesq/tesq"
+
+# --- cross-build ---------------------------------------------------------------------
+# build_windows DIR TOOLCHAIN RUN: configures and builds. A build whose
+# programs run here (RUN=1) builds its data with tesq.exe under Wine, as the
+# Linux build does natively; the other gets the Linux build's data.
+build_windows() {
+  local dir="$1" toolchain="$2" run="$3"
+  step "cross-build in $dir ($toolchain)"
+  local data=OFF
+  [ "$run" = 1 ] && data=ON
+  cmake --no-warn-unused-cli -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTESQ_WERROR=ON -DTESQ_BUILD_DATA=$data -DTESQ_SQLITE_AMALGAMATION_DIR="$SQLITE_DIR" >/dev/null
+  cmake --build "$dir" -j2
+  if [ "$run" != 1 ]; then
+    mkdir -p "$dir/bin/data"
+    cp "$LINUX_BUILD"/data/*.vdic "$LINUX_BUILD"/data/segmenter.vlex "$LINUX_BUILD"/data/terms.db "$dir/bin/data/"
+  fi
+}
+
+if [ $RUN_WIN32 = 1 ]; then
+  RUN_BUILD="$WIN_BUILD"
+else
+  RUN_BUILD="$WIN64_BUILD"
+fi
+# A fresh, private Wine prefix in the build directory that runs.
+export TESQ_WINEPREFIX_BASE="$ROOT/$RUN_BUILD/wine"
+rm -rf "$TESQ_WINEPREFIX_BASE"
+stop_wine() {
+  local arch
+  for arch in win32 win64; do
+    if [ -d "$TESQ_WINEPREFIX_BASE/$arch" ]; then
+      WINEPREFIX="$TESQ_WINEPREFIX_BASE/$arch" /usr/bin/wineserver -k 2>/dev/null || true
+    fi
+  done
+}
+trap stop_wine EXIT
+
+build_windows "$WIN_BUILD" toolchain-mingw32.cmake $RUN_WIN32
+
+step "export and import tables of the 32-bit DLLs"
+for dll in tesqsrch vornel karvel; do
+  echo "-- $dll.dll"
+  i686-w64-mingw32-objdump -p "$WIN_BUILD/bin/$dll.dll" |
+    sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p;/DLL Name:/p'
+done
+ctest --test-dir "$WIN_BUILD" --output-on-failure -R '^abi\.pe_tables\.'
+
+# --- Wine -----------------------------------------------------------------------------
+if [ $RUN_WIN32 = 0 ]; then
+  build_windows "$WIN64_BUILD" toolchain-mingw64.cmake 1
+  ctest --test-dir "$WIN64_BUILD" --output-on-failure -R '^abi\.pe_tables\.'
+fi
+
+step "Windows tests under Wine ($RUN_BUILD)"
+ctest --test-dir "$RUN_BUILD" --output-on-failure -j2
+
+step "tesq.exe under Wine against the Linux tool"
+# The compiled files the Windows tool made are byte for byte those of the
+# Linux tool: the formats do not depend on the platform.
+win_data="$RUN_BUILD/bin/data"
+for f in segmenter.vlex foreign_dic.vdic name_dic.vdic org_dic.vdic fund_dic.vdic place.vdic; do
+  cmp "$win_data/$f" "$LINUX_BUILD/data/$f"
+done
+check_dir="$ROOT/$RUN_BUILD/wine-check"
+rm -rf "$check_dir"
+mkdir -p "$check_dir"
+"$LINUX_TESQ" terms export --db "$win_data/terms.db" - >"$check_dir/windows.tsv"
+"$LINUX_TESQ" terms export --db "$LINUX_BUILD/data/terms.db" - >"$check_dir/linux.tsv"
+cmp "$check_dir/windows.tsv" "$check_dir/linux.tsv"
+echo "data: the Windows tool's files equal the Linux tool's"
+# The same answers from both tools, on the same data.
+queries=("计算机科学 9787111123453 1234-5679 11-1234/G 毛泽东 北京大学 国家自然科学基金" "情报学报 李小明 上海 abc")
+for q in "${queries[@]}"; do
+  # shellcheck disable=SC2086
+  scripts/wine-run.sh "$RUN_BUILD/bin/tesq.exe" search --data-dir "$LINUX_BUILD/data" $q | tr -d '\r' >"$check_dir/windows.xml"
+  # shellcheck disable=SC2086
+  "$LINUX_TESQ" search --data-dir "$LINUX_BUILD/data" $q >"$check_dir/linux.xml"
+  cmp "$check_dir/windows.xml" "$check_dir/linux.xml"
+done
+echo "queries: the Windows tool answers as the Linux tool"
+rm -rf "$check_dir"
+
+if [ $RUN_WIN32 = 0 ]; then
+  echo
+  echo "NOTE: 32-bit programs cannot run on this machine; the 32-bit DLLs were built and their tables"
+  echo "checked, the Wine runs used the 64-bit build of the same sources."
+fi
+echo
+echo "windows: done in $(($(date +%s) - start_time)) s"

@@ -1,0 +1,57 @@
+# Reads the export and import tables of a Windows DLL (objdump -p) and fails
+# unless it exports exactly the expected names, each undecorated (no "@N"
+# suffix, no leading underscore), and imports nothing but system DLLs and the
+# project's own DLLs: no C++ runtime, libgcc or winpthreads DLL.
+# Run with -DOBJDUMP=... -DLIBRARY=... -DEXPECTED="a;b;c".
+execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump -p failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${listing}")
+
+set(exports "")
+set(imports "")
+set(in_names OFF)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^\\[Ordinal/Name Pointer\\] Table")
+    set(in_names ON)
+  elseif(in_names AND line MATCHES "^[ \t]*\\[ *[0-9]+\\] (.+)$")
+    list(APPEND exports "${CMAKE_MATCH_1}")
+  elseif(in_names AND line STREQUAL "")
+    set(in_names OFF)
+  endif()
+  if(line MATCHES "^[ \t]*DLL Name: (.+)$")
+    list(APPEND imports "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+
+set(problems "")
+list(SORT exports)
+set(expected ${EXPECTED})
+list(SORT expected)
+if(NOT exports STREQUAL expected)
+  string(APPEND problems "\n  exports found:    ${exports}\n  exports expected: ${expected}")
+endif()
+foreach(name IN LISTS exports)
+  if(name MATCHES "@[0-9]+$" OR name MATCHES "^_")
+    string(APPEND problems "\n  decorated export: ${name}")
+  endif()
+endforeach()
+# Allowed: Windows system DLLs (the C runtime msvcrt/ucrt included) and the
+# project's own DLLs.
+foreach(dll IN LISTS imports)
+  string(TOLOWER "${dll}" lower)
+  if(lower MATCHES "^(libstdc\\+\\+|libgcc_s|libwinpthread)")
+    string(APPEND problems "\n  imports the runtime DLL ${dll}; link it statically")
+  elseif(NOT lower MATCHES "^(kernel32|user32|advapi32|msvcrt|ucrtbase|api-ms-win-.*|ntdll|ws2_32|shell32|ole32)\\.dll$"
+         AND NOT lower MATCHES "^(tesqsrch|vornel|karvel)\\.dll$")
+    string(APPEND problems "\n  imports ${dll}, neither a system DLL nor one of the project's")
+  endif()
+endforeach()
+
+get_filename_component(name "${LIBRARY}" NAME)
+if(problems)
+  message(FATAL_ERROR "${name}:${problems}")
+endif()
+message(STATUS "${name} exports: ${exports}")
+message(STATUS "${name} imports: ${imports}")
