@@ -9,6 +9,7 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -49,6 +50,14 @@ bool Set_Environment(const char *name, const char *value) {
 
 long Process_Id() { return static_cast<long>(GetCurrentProcessId()); }
 
+bool Process_Gone(long pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process
+  const bool exited = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return exited;
+}
+
 bool Stderr_Is_Terminal() { return _isatty(_fileno(stderr)) != 0; }
 
 File_Identity Identify_File(const char *path) {
@@ -86,6 +95,8 @@ bool Set_Environment(const char *name, const char *value) {
 }
 
 long Process_Id() { return static_cast<long>(getpid()); }
+
+bool Process_Gone(long pid) { return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 
 bool Stderr_Is_Terminal() { return isatty(STDERR_FILENO) != 0; }
 

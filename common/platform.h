@@ -20,6 +20,10 @@ bool Set_Environment(const char *name, const char *value);
 // The calling process's id, to name temporary files.
 long Process_Id();
 
+// True when no process with this id runs any more (a process that left a
+// temporary file behind was killed). False when it runs or cannot be told.
+bool Process_Gone(long pid);
+
 // True when standard error is a terminal (progress output).
 bool Stderr_Is_Terminal();
 

@@ -259,8 +259,8 @@ void Remove_Stale_Temporaries(const std::string &database) {
       continue;
     const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
     if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9) continue;
-    const pid_t pid = static_cast<pid_t>(std::atol(digits.c_str()));
-    if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) Remove_Temporary(tesq::Join_Path(dir, name));
+    const long pid = std::atol(digits.c_str());
+    if (pid > 0 && tesq::Process_Gone(pid)) Remove_Temporary(tesq::Join_Path(dir, name));
   }
   closedir(listing);
 }
