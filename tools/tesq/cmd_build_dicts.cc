@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "progress.h"
 #include "data_dir.h"
 #include "dict_trainer.h"
 #include "dict_sources.h"
@@ -120,8 +121,12 @@ int Command_Build_Dicts(int argc, char **argv) {
   const bool estimate = !lexicon_path.empty();
   const std::string lex_text =
       estimate ? lexicon_path : tesq::Join_Path(sources_dir, "segmenter.txt");
+  // The stages of the build, shown as a bar when stderr is a terminal: read,
+  // segmenter lexicon, training, sources, compiling, writing.
+  cli::Progress progress("tesq build-dicts", 6, cli::Stderr_Is_Terminal());
   tesq_tools::Lexicon_Source src;
   if (!tesq_tools::Read_Lexicon_Text(lex_text, &src, &error)) return Fail(error);
+  progress.Update(1);
   // The segmenter's words: with a tagged lexicon, without the fragments of
   // transliterated names (the trainer reads every entry).
   tesq_tools::Lexicon_Source seg;
@@ -135,9 +140,13 @@ int Command_Build_Dicts(int argc, char **argv) {
   }
   vornel::Blob lex_blob;
   if (!Compile_Lexicon_Source(*seg_src, &lex_blob, &error)) return Fail(error);
-  std::printf("segmenter.vlex: %zu words (%zu dropped: not GB2312 Han", seg_src->entries.size(), seg_src->dropped);
-  if (estimate) std::printf("; %zu transliteration fragments", src.entries.size() - seg.entries.size());
-  std::printf("), total frequency %llu\n", static_cast<unsigned long long>(seg_src->total));
+  progress.Update(2);
+  // The summary is printed once the bar is gone.
+  char summary[256];
+  std::snprintf(summary, sizeof summary, "segmenter.vlex: %zu words (%zu dropped: not GB2312 Han%s%zu%s), total frequency %llu\n",
+                seg_src->entries.size(), seg_src->dropped, estimate ? "; " : "",
+                estimate ? src.entries.size() - seg.entries.size() : size_t{0},
+                estimate ? " transliteration fragments" : "", static_cast<unsigned long long>(seg_src->total));
 
   std::vector<Dict_Entries> dicts(5);
   if (estimate) {
@@ -157,6 +166,7 @@ int Command_Build_Dicts(int argc, char **argv) {
     const tesq_tools::Trained_Dictionaries est = tesq_tools::Train_Dictionaries(src.entries, split, parameters);
     dicts = {est.foreign_dic, est.name_dic, est.org_dic, est.fund_dic, est.place};
   }
+  progress.Update(3);
   for (size_t k = 0; k < 5; ++k) {
     const Dict_Spec &spec = kDicts[k];
     const std::string text_path = tesq::Join_Path(estimate ? out_dir : sources_dir, std::string(spec.name) + ".txt");
@@ -169,15 +179,19 @@ int Command_Build_Dicts(int argc, char **argv) {
       return Fail(error);
     }
   }
+  progress.Update(4);
   // Every source is read and compiled before any compiled file is replaced.
   std::vector<vornel::Blob> blobs(5);
   for (size_t k = 0; k < 5; ++k)
     if (!vornel::Compile_Dictionary(dicts[k], &blobs[k], &error)) return Fail(kDicts[k].name + std::string(": ") + error);
+  progress.Update(5);
   if (!Write_Blob(lex_blob, tesq::Join_Path(out_dir, "segmenter.vlex"), &error)) return Fail(error);
   for (size_t k = 0; k < 5; ++k) {
     if (!Write_Blob(blobs[k], tesq::Join_Path(out_dir, std::string(kDicts[k].name) + ".vdic"), &error))
       return Fail(error);
-    std::printf("%s.vdic: %zu entries\n", kDicts[k].name, dicts[k].size());
   }
+  progress.Finish();
+  std::fputs(summary, stdout);
+  for (size_t k = 0; k < 5; ++k) std::printf("%s.vdic: %zu entries\n", kDicts[k].name, dicts[k].size());
   return 0;
 }
