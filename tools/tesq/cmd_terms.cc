@@ -359,6 +359,11 @@ int Import(const std::string &source, const std::string &database, bool replace)
   }
   // The new file keeps the permissions of the one it replaces.
   if (ok && exists) chmod(target.c_str(), current.st_mode & 07777);
+#if defined(_WIN32)
+  // Windows cannot replace a file that is open, and the lock holds the
+  // current database open: release it just before the replacement.
+  lock.Close();
+#endif
   if (ok && !tesq::Replace_File(target, database)) {
     std::fprintf(stderr, "tesq terms import: cannot replace '%s': %s\n", database.c_str(), std::strerror(errno));
     ok = false;
