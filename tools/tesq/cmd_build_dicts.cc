@@ -32,13 +32,13 @@ namespace {
 
 using tesq_tools::Dict_Entries;
 
-struct Dict_Spec {
+struct Dict_Output {
   const char *name;
   size_t max_info;
   const char *title;
 };
 
-const Dict_Spec kDicts[] = {
+const Dict_Output kDicts[] = {
     {"foreign_dic", tesq_tools::kMax_Info_Org, "foreign_dic: characters of transliterated foreign names"},
     {"name_dic", tesq_tools::kMax_Info_Name, "name_dic: surname and given-name character statistics"},
     {"org_dic", tesq_tools::kMax_Info_Org, "org_dic: organisation-name part statistics"},
@@ -168,14 +168,14 @@ int Command_Build_Dicts(int argc, char **argv) {
   }
   progress.Update(3);
   for (size_t k = 0; k < 5; ++k) {
-    const Dict_Spec &spec = kDicts[k];
-    const std::string text_path = tesq::Join_Path(estimate ? out_dir : sources_dir, std::string(spec.name) + ".txt");
+    const Dict_Output &output = kDicts[k];
+    const std::string text_path = tesq::Join_Path(estimate ? out_dir : sources_dir, std::string(output.name) + ".txt");
     if (estimate) {
       for (const auto &e : dicts[k])
-        if (!tesq_tools::Info_String_Ok(e.second, spec.max_info))
-          return Fail(std::string(spec.name) + ": trained information string does not fit: " + e.second);
-      if (!tesq_tools::Write_Dict_Text(text_path, spec.title, dicts[k], &error)) return Fail(error);
-    } else if (!tesq_tools::Read_Dict_Text(text_path, spec.max_info, &dicts[k], &error)) {
+        if (!tesq_tools::Info_String_Ok(e.second, output.max_info))
+          return Fail(std::string(output.name) + ": trained information string does not fit: " + e.second);
+      if (!tesq_tools::Write_Dict_Text(text_path, output.title, dicts[k], &error)) return Fail(error);
+    } else if (!tesq_tools::Read_Dict_Text(text_path, output.max_info, &dicts[k], &error)) {
       return Fail(error);
     }
   }
