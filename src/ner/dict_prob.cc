@@ -18,7 +18,6 @@
 #include <cctype>
 #include <charconv>
 #include <cstring>
-#include <vector>
 
 #include "ner/ner.h"
 #include "services/services.h"
@@ -98,14 +97,16 @@ int32_t Dict_Get_Prob(const char *dictionary, const char *key, const char *word,
 
 }  // namespace
 
+// The buffers live on the stack: these lookups run for nearly every word of
+// an essay, and only the terminator written first needs clearing.
 int32_t Fund_Get_Prob(const char *word, int32_t type, double *value) {
-  std::vector<char> info(kOrgFundInfoSize);
-  return Dict_Get_Prob("fund_dic", Key_Of(kFundOrgKeys, type), word, info.data(), kOrgFundInfoSize, value);
+  char info[kOrgFundInfoSize];
+  return Dict_Get_Prob("fund_dic", Key_Of(kFundOrgKeys, type), word, info, kOrgFundInfoSize, value);
 }
 
 int32_t Org_Get_Prob(const char *word, int32_t type, double *value) {
-  std::vector<char> info(kOrgFundInfoSize);
-  return Dict_Get_Prob("org_dic", Key_Of(kFundOrgKeys, type), word, info.data(), kOrgFundInfoSize, value);
+  char info[kOrgFundInfoSize];
+  return Dict_Get_Prob("org_dic", Key_Of(kFundOrgKeys, type), word, info, kOrgFundInfoSize, value);
 }
 
 int32_t Name_Get_Prob(const char *word, int32_t type, double *value) {

@@ -9,7 +9,9 @@
 // shorter prefix is tried after it. Callers that need whole characters check
 // the length themselves.
 //
-// Every lookup takes its own "place" handle and releases it at once. Only the
+// One "place" handle serves all the lookups of a call: a handle is a plain
+// value naming the loaded dictionary, so taking it once gives the same answers
+// as taking it around every lookup, without 37 round trips per word. Only the
 // first 40 bytes of the text are ever read, so the cost of one call does not
 // depend on how long the text runs on.
 #include "ner/ner.h"
@@ -29,9 +31,10 @@ bool Place_Recognize(const char *text, int32_t *length) {
     prefix[size] = text[size];
     ++size;
   }
+  if (size < kShortestPlace) return false;
+  const services::Dict_Lease place("place");
   for (; size >= kShortestPlace; --size) {
     prefix[size] = '\0';
-    const services::Dict_Lease place("place");
     if (place.Contains(prefix)) {
       *length = static_cast<int32_t>(size);
       return true;

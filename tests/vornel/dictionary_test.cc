@@ -24,6 +24,13 @@ std::string Info(const Dictionary &d, const std::string &gbword) {
   return info == nullptr ? "<absent>" : std::string(info, size);
 }
 
+// The same lookup through the NUL-terminated form the service uses.
+std::string Info_Terminated(const Dictionary &d, const std::string &gbword) {
+  size_t size = 0;
+  const char *info = d.Find_Terminated(gbword.c_str(), &size);
+  return info == nullptr ? "<absent>" : std::string(info, size);
+}
+
 TEST(Dictionary, FindsEveryWordAndNothingElse) {
   std::string error;
   auto d = Dictionary::From_Blob(vornel_test::Make_Dictionary(kEntries), &error);
@@ -42,16 +49,23 @@ TEST(Dictionary, FindsEveryWordAndNothingElse) {
 // Probing every prefix of a text, as a longest-match search does: the
 // length and first-character filters must never hide a stored word, also one
 // of odd length beginning with a two-byte character.
+// Both lookup forms are checked: the terminated one reads a word only as far
+// as the longest entry that begins with its first character, and words of 63
+// bytes or more (which share one length bit) are measured in full.
 TEST(Dictionary, EveryPrefixProbeAgreesWithTheWordList) {
+  const std::string long_name = "中华人民共和国全国人民代表大会常务委员会法制工作委员会办公室主任";  // 64 bytes
   const std::vector<std::pair<std::string, std::string>> entries = {
       {"上海", "1"}, {"上海市", "2"}, {"上海市浦东新区", "3"}, {"上海1", "4"}, {"北京", "5"},
-      {"A股", "6"},  {"ab", "7"},     {"海", "8"},             {"海a", "9"},
+      {"A股", "6"},  {"ab", "7"},     {"海", "8"},             {"海a", "9"},    {long_name, "10"},
+      {"中华", "11"}, {"中华人民共和国全国人民代表大会常务委员会法制工作委员会", "12"},
   };
   std::string error;
   auto d = Dictionary::From_Blob(vornel_test::Make_Dictionary(entries), &error);
   ASSERT_NE(d, nullptr) << error;
-  const char *texts[] = {"上海市浦东新区的北京路", "上海1号", "A股上海", "ab海a", "海南上海", "北京上海市"};
-  for (const char *utf8 : texts) {
+  ASSERT_EQ(Gb(long_name).size(), 64u);
+  const std::string texts[] = {"上海市浦东新区的北京路", "上海1号", "A股上海", "ab海a", "海南上海", "北京上海市",
+                               long_name + "的中华", "上海市浦东新区浦东新区浦东新区"};
+  for (const std::string &utf8 : texts) {
     const std::string text = Gb(utf8);
     for (size_t start = 0; start < text.size(); ++start) {
       for (size_t n = 1; start + n <= text.size(); ++n) {
@@ -60,6 +74,8 @@ TEST(Dictionary, EveryPrefixProbeAgreesWithTheWordList) {
         for (const auto &e : entries)
           if (Gb(e.first) == probe) expected = e.second;
         EXPECT_EQ(Info(*d, probe), expected) << utf8 << " from byte " << start << ", " << n << " bytes";
+        EXPECT_EQ(Info_Terminated(*d, probe), expected)
+            << utf8 << " from byte " << start << ", " << n << " bytes, terminated";
       }
     }
   }
@@ -71,6 +87,8 @@ TEST(Dictionary, EmptyDictionaryFindsNothing) {
   ASSERT_NE(d, nullptr) << error;
   size_t size;
   EXPECT_EQ(d->Find("ab", 2, &size), nullptr);
+  EXPECT_EQ(d->Find_Terminated("ab", &size), nullptr);
+  EXPECT_EQ(d->Find_Terminated("", &size), nullptr);
 }
 
 TEST(Dictionary, CompileRejectsBadEntries) {

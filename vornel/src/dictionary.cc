@@ -7,28 +7,6 @@ namespace vornel {
 
 const char kDictionary_Magic[8] = {'V', 'R', 'N', 'L', 'D', 'I', 'C', 'T'};
 
-namespace {
-
-inline unsigned Length_Bit(size_t size) { return size >= 63 ? 63u : static_cast<unsigned>(size); }
-
-inline unsigned First_Two(const char *word, size_t size) {
-  const unsigned a = static_cast<unsigned char>(word[0]);
-  const unsigned b = size >= 2 ? static_cast<unsigned char>(word[1]) : 0u;
-  return (a << 8) | b;
-}
-
-// The index of the GB2312 character a word begins with, or -1 when its
-// first two bytes are no such character.
-inline int Gb_Index(const char *word, size_t size) {
-  if (size < 2) return -1;
-  const unsigned a = static_cast<unsigned char>(word[0]);
-  const unsigned b = static_cast<unsigned char>(word[1]);
-  if (a < 0xA1 || a > 0xFE || b < 0xA1 || b > 0xFE) return -1;
-  return static_cast<int>((a - 0xA1) * 94 + (b - 0xA1));
-}
-
-}  // namespace
-
 uint32_t Word_Hash(const char *word, size_t size) {
   uint32_t h = 2166136261u;
   for (size_t i = 0; i < size; ++i) {
@@ -118,6 +96,10 @@ const char *Dictionary::Find(const char *word, size_t size, size_t *info_size) c
   if ((first_two_[f >> 6] & (uint64_t{1} << (f & 63))) == 0) return nullptr;
   const int g = Gb_Index(word, size);
   if (g >= 0 && (gb_lengths_[g] & (uint64_t{1} << Length_Bit(size))) == 0) return nullptr;
+  return Probe(word, size, info_size);
+}
+
+const char *Dictionary::Probe(const char *word, size_t size, size_t *info_size) const {
   const uint32_t hash = Word_Hash(word, size);
   for (uint32_t b = hash & bucket_mask_;; b = (b + 1) & bucket_mask_) {
     const uint32_t slot = buckets_[b];

@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <cstring>
 #include <vector>
 
 #include "format.h"
@@ -50,6 +51,11 @@ class Dictionary {
   // The information string of `word` (its `size` bytes), or null when the
   // word is absent. `info_size` receives its length.
   const char *Find(const char *word, size_t size, size_t *info_size) const;
+  // As Find, for a NUL-terminated word. A word beginning with a GB2312
+  // character is read no further than the longest entry beginning with that
+  // character (plus its NUL): callers probing many prefixes of one text, most
+  // of them longer than any entry, are answered without measuring each.
+  const char *Find_Terminated(const char *word, size_t *info_size) const;
 
   size_t Entry_Count() const { return count_; }
 
@@ -62,6 +68,9 @@ class Dictionary {
     uint16_t info_size;
   };
   Dictionary() = default;
+  // The hash-table search for a word that passed the length and first
+  // character filters.
+  const char *Probe(const char *word, size_t size, size_t *info_size) const;
 
   Blob blob_;
   const uint32_t *buckets_ = nullptr;
@@ -78,6 +87,44 @@ class Dictionary {
   friend bool Compile_Dictionary(const std::vector<std::pair<std::string, std::string>> &, Blob *,
                                  std::string *);
 };
+
+// Word lookups run for every prefix a recogniser probes, so the filters in
+// front of the hash table are inline.
+inline unsigned Length_Bit(size_t size) { return size >= 63 ? 63u : static_cast<unsigned>(size); }
+
+inline unsigned First_Two(const char *word, size_t size) {
+  const unsigned a = static_cast<unsigned char>(word[0]);
+  const unsigned b = size >= 2 ? static_cast<unsigned char>(word[1]) : 0u;
+  return (a << 8) | b;
+}
+
+// The index of the GB2312 character a word begins with, or -1 when its
+// first two bytes are no such character.
+inline int Gb_Index(const char *word, size_t size) {
+  if (size < 2) return -1;
+  const unsigned a = static_cast<unsigned char>(word[0]);
+  const unsigned b = static_cast<unsigned char>(word[1]);
+  if (a < 0xA1 || a > 0xFE || b < 0xA1 || b > 0xFE) return -1;
+  return static_cast<int>((a - 0xA1) * 94 + (b - 0xA1));
+}
+
+inline const char *Dictionary::Find_Terminated(const char *word, size_t *info_size) const {
+  if (word[0] == '\0') return nullptr;
+  // word[1] exists: word[0] is not the terminator. For a one-byte word it is
+  // the NUL, which is what First_Two takes for a missing second byte.
+  const unsigned f = First_Two(word, 2);
+  if ((first_two_[f >> 6] & (uint64_t{1} << (f & 63))) == 0) return nullptr;
+  const int g = Gb_Index(word, 2);
+  // Bit 63 stands for every length from 63 up: such words are measured.
+  if (g < 0 || (gb_lengths_[g] >> 63) != 0) return Find(word, strnlen(word, kMax_Word_Bytes + 1), info_size);
+  const uint64_t lengths = gb_lengths_[g];
+  if (lengths == 0) return nullptr;
+  const size_t longest = 63 - static_cast<size_t>(__builtin_clzll(lengths));
+  size_t size = 2;
+  while (size <= longest && word[size] != '\0') ++size;
+  if (size > longest || (lengths & (uint64_t{1} << size)) == 0) return nullptr;
+  return Probe(word, size, info_size);
+}
 
 // The hash of a word, as stored in the entries.
 uint32_t Word_Hash(const char *word, size_t size);

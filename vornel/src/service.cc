@@ -89,10 +89,6 @@ const vornel::Dictionary *Dict_Of(int32_t handle, int *slot_out = nullptr) {
   return s.dict.get();
 }
 
-// The length of `word` up to its NUL, or kMax_Word_Bytes + 1 when longer
-// (no dictionary holds such a word).
-size_t Word_Size(const char *word) { return strnlen(word, vornel::kMax_Word_Bytes + 1); }
-
 void Unload_All() {
   for (Slot &s : g_service.slots) {
     s.dict.reset();
@@ -176,14 +172,14 @@ int32_t VORNEL_CALL Dict_Search_Word(const char *word, int32_t handle) {
   const vornel::Dictionary *d = Dict_Of(handle);
   if (d == nullptr || word == nullptr) return 0;
   size_t info_size;
-  return d->Find(word, Word_Size(word), &info_size) != nullptr ? 1 : 0;
+  return d->Find_Terminated(word, &info_size) != nullptr ? 1 : 0;
 }
 
 int32_t VORNEL_CALL Dict_Search_Get_Info(const char *word, int32_t handle, char *info, int32_t info_size) {
   const vornel::Dictionary *d = Dict_Of(handle);
   if (d == nullptr || word == nullptr || info == nullptr || info_size <= 0) return 0;
   size_t size;
-  const char *found = d->Find(word, Word_Size(word), &size);
+  const char *found = d->Find_Terminated(word, &size);
   if (found == nullptr) {
     info[0] = '\0';
     return 0;
