@@ -162,9 +162,20 @@ TEST(Trainer, ForeignCharactersAgainstOrdinaryUses) {
   const auto d = tesq_tools::Train_Dictionaries(Lexicon(more), Table_Splitter({}));
   EXPECT_TRUE(Has(d.foreign_dic, "克"));
   EXPECT_TRUE(Has(d.foreign_dic, "斯"));
-  EXPECT_FALSE(Has(d.foreign_dic, "林")) << "林 is mostly an ordinary character";
   EXPECT_FALSE(Has(d.foreign_dic, "肯")) << "used in one transliteration only";
   EXPECT_TRUE(Has(d.foreign_dic, "·"));
+  // Its ordinary uses lower the share of 林, used in as many names as 克.
+  const double lin = Value(d.foreign_dic, "林", "t");
+  ASSERT_GT(lin, 0);
+  EXPECT_LT(lin, Value(d.foreign_dic, "克", "t") / 4);
+  const auto fewer = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}));
+  EXPECT_GT(Value(fewer.foreign_dic, "林", "t"), lin);
+  // A minimum share keeps the characters that are mostly ordinary out.
+  tesq_tools::Train_Parameters strict;
+  strict.foreign_min_share = 0.2;
+  const auto s = tesq_tools::Train_Dictionaries(Lexicon(more), Table_Splitter({}), strict);
+  EXPECT_FALSE(Has(s.foreign_dic, "林")) << "林 is mostly an ordinary character";
+  EXPECT_TRUE(Has(s.foreign_dic, "克"));
 }
 
 TEST(Trainer, SegmenterLeavesOutTransliterationFragments) {
@@ -172,20 +183,30 @@ TEST(Trainer, SegmenterLeavesOutTransliterationFragments) {
       {"威尔", "52", "nrt"},    {"斯特", "110", "nrt"},    {"威尔斯", "20", "nrt"},  {"威尔斯特", "5", "nrt"},
       {"斯威", "3000", "nrt"},  {"克林", "9", "n"},        {"王克", "9", "nr"},      {"克", "900", "m"},
       {"威", "900", "v"},       {"尔", "900", "r"},        {"斯", "900", "nr"},      {"特", "900", "d"},
+      {"斯吉", "5", "nrt"},     {"克尔", "71", "ns"},      {"特威", "9", "nz"},      {"克斯", "500", "ns"},
+      {"威克尔", "9", "ns"},
   };
   const auto lexicon = Lexicon(rows);
   Dict_Entries foreign;
   for (const char *c : {"威", "尔", "斯", "特", "克", "林"}) foreign.emplace_back(Gb(c), "t:0.9;");
+  foreign.emplace_back(Gb("吉"), "t:0.02;");  // below the fragment share
   std::set<std::string> kept;
   for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(lexicon, foreign)) kept.insert(e.word);
-  // Person entries of 2-3 transliteration characters go; longer ones, common
-  // ones, other tags and words with other characters stay.
-  for (const char *gone : {"威尔", "斯特", "威尔斯"}) EXPECT_EQ(kept.count(Gb(gone)), 0u) << gone;
-  for (const char *stays : {"威尔斯特", "斯威", "克林", "王克", "克", "威", "尔", "斯", "特"})
+  // Person entries of 2-3 transliteration characters go, and place and other
+  // proper nouns of two (克尔, 特威); longer ones, common ones, other tags and
+  // words with other characters (or characters of a low share) stay.
+  for (const char *gone : {"威尔", "斯特", "威尔斯", "克尔", "特威"}) EXPECT_EQ(kept.count(Gb(gone)), 0u) << gone;
+  for (const char *stays : {"威尔斯特", "斯威", "克林", "王克", "克", "威", "尔", "斯", "特", "斯吉", "克斯", "威克尔"})
     EXPECT_EQ(kept.count(Gb(stays)), 1u) << stays;
   tesq_tools::Train_Parameters off;
   off.fragment_max_chars = 0;
+  off.proper_fragment_max_chars = 0;
   EXPECT_EQ(tesq_tools::Segmenter_Entries(lexicon, foreign, off).size(), lexicon.size());
+  tesq_tools::Train_Parameters low;
+  low.fragment_min_share = 0.01;
+  std::set<std::string> kept_low;
+  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(lexicon, foreign, low)) kept_low.insert(e.word);
+  EXPECT_EQ(kept_low.count(Gb("斯吉")), 0u) << "吉 is a fragment character above a share of 0.01";
   // Train_Foreign gives the foreign_dic of Train_Dictionaries.
   EXPECT_EQ(tesq_tools::Train_Foreign(lexicon), tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({})).foreign_dic);
 }

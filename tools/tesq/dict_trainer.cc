@@ -90,8 +90,11 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"foreign_min_share", &p->foreign_min_share, nullptr},
                           {"foreign_min_uses", nullptr, &p->foreign_min_uses},
                           {"foreign_min_chars", nullptr, &p->foreign_min_chars},
+                          {"fragment_min_share", &p->fragment_min_share, nullptr},
                           {"fragment_max_chars", nullptr, &p->fragment_max_chars},
-                          {"fragment_max_frequency", &p->fragment_max_frequency, nullptr}};
+                          {"fragment_max_frequency", &p->fragment_max_frequency, nullptr},
+                          {"proper_fragment_max_chars", nullptr, &p->proper_fragment_max_chars},
+                          {"proper_fragment_max_frequency", &p->proper_fragment_max_frequency, nullptr}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -138,13 +141,18 @@ Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Trai
 std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
                                              const Train_Parameters &p) {
   std::unordered_set<std::string> marks;
-  for (const auto &f : foreign) marks.insert(f.first);
+  for (const auto &f : foreign)
+    if (f.second.compare(0, 2, "t:") == 0 && std::atof(f.second.c_str() + 2) > p.fragment_min_share) marks.insert(f.first);
   std::vector<Lexicon_Entry> out;
   out.reserve(lexicon.size());
   for (const Lexicon_Entry &e : lexicon) {
     const size_t chars = e.word.size() / 2;
-    bool fragment = Is_Person_Tag(e.tag) && chars >= 2 && static_cast<int>(chars) <= p.fragment_max_chars &&
-                    static_cast<double>(e.frequency) <= p.fragment_max_frequency;
+    const double frequency = static_cast<double>(e.frequency);
+    bool fragment = chars >= 2 && ((Is_Person_Tag(e.tag) && static_cast<int>(chars) <= p.fragment_max_chars &&
+                                    frequency <= p.fragment_max_frequency) ||
+                                   ((e.tag == "ns" || e.tag == "nz") &&
+                                    static_cast<int>(chars) <= p.proper_fragment_max_chars &&
+                                    frequency <= p.proper_fragment_max_frequency));
     for (size_t k = 0; k < chars && fragment; ++k) fragment = marks.count(Char_At(e.word, k)) > 0;
     if (!fragment) out.push_back(e);
   }

@@ -71,7 +71,7 @@ struct Train_Parameters {
   uint64_t title_frequency = 50; // ... of at least this frequency
   double given1_other = 1.5;    // dm
   double given1_prior = 1.0;
-  double given2_other = 0.035;   // ss, sw
+  double given2_other = 0.04;    // ss, sw
   double given2_prior = 1.0;
   double glued_other = 0.5;      // fx of a word the segmenter makes of surname + given character
   double glued_prior = 2.0;
@@ -80,11 +80,14 @@ struct Train_Parameters {
   double org_prior = 0.2;
   double foreign_other = 0.6;    // foreign_dic share
   double foreign_prior = 1.0;
-  double foreign_min_share = 0.15;
+  double foreign_min_share = 0.01;
   int foreign_min_uses = 2;
   int foreign_min_chars = 2;     // nrt entries of at least this many characters count
+  double fragment_min_share = 0.035;  // segmenter: characters of foreign_dic above this share make fragments
   int fragment_max_chars = 3;    // segmenter: person entries of 2 up to this many characters, all of
   double fragment_max_frequency = 1000;  // foreign_dic, and at most this frequency, are left out
+  int proper_fragment_max_chars = 2;        // place and other proper-noun entries (ns, nz) alike, of 2 up
+  double proper_fragment_max_frequency = 100;  // to this many characters and at most this frequency
 };
 
 // Sets one parameter by name ("surname_other=0.4"); false for an unknown
