@@ -107,6 +107,23 @@ TEST(Trainer, TitleEntriesWeighLessThanNames) {
   EXPECT_GT(Value(d.name_dic, "华", "sw"), 0);
 }
 
+TEST(Trainer, LastGivenCharacterWeighsItsEndsOfOrdinaryWords) {
+  // 华 ends two ordinary words of three characters, as suffixes do (性, 界);
+  // 明 ends none. Only the "sw" of 华 falls with the weight of such ends.
+  auto rows = Person_Rows();
+  rows.push_back({"新中华", "5", "n"});
+  rows.push_back({"大中华", "5", "n"});
+  tesq_tools::Train_Parameters none;
+  none.suffix_weight = 0;
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}));
+  const auto n = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}), none);
+  ASSERT_GT(Value(n.name_dic, "华", "sw"), 0);
+  EXPECT_LT(Value(d.name_dic, "华", "sw"), Value(n.name_dic, "华", "sw"));
+  EXPECT_DOUBLE_EQ(Value(d.name_dic, "华", "ss"), Value(n.name_dic, "华", "ss")) << "only the last position";
+  EXPECT_DOUBLE_EQ(Value(d.name_dic, "明", "sw"), Value(n.name_dic, "明", "sw"));
+  EXPECT_GT(Value(d.name_dic, "明", "sw"), 0);
+}
+
 TEST(Trainer, GluedSurnameWordGetsCompoundWeight) {
   // The splitter makes 王小 one word, as a segmenter may: it then begins names.
   auto rows = Person_Rows();

@@ -80,6 +80,7 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"given1_prior", &p->given1_prior, nullptr},
                           {"given2_other", &p->given2_other, nullptr},
                           {"given2_prior", &p->given2_prior, nullptr},
+                          {"suffix_weight", &p->suffix_weight, nullptr},
                           {"glued_other", &p->glued_other, nullptr},
                           {"glued_prior", &p->glued_prior, nullptr},
                           {"glued_given", &p->glued_given, nullptr},
@@ -170,7 +171,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   // Uses of each character in ordinary (not person) words of 2 characters or
   // more: as first character, anywhere, and anywhere outside proper names.
   struct Char_Uses {
-    double first = 0, any = 0, plain = 0;
+    double first = 0, any = 0, plain = 0, last = 0;
     double starts = 0;                        // person entries it starts
     double surname = 0, given1 = 0, ss = 0, sw = 0;  // weighted roles
   };
@@ -180,6 +181,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     if (chars < 2 || Is_Person_Tag(e.tag)) continue;
     const bool proper = e.tag == "ns" || e.tag == "nz" || e.tag == "nt";
     uses[Char_At(e.word, 0)].first += 1;
+    if (chars >= 3 && !proper) uses[Char_At(e.word, chars - 1)].last += 1;
     for (size_t k = 0; k < chars; ++k) {
       Char_Uses &u = uses[Char_At(e.word, k)];
       u.any += 1;
@@ -241,7 +243,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       info += Number("x", Share(u.starts, u.first, p.surname_other, p.surname_prior));
     if (u.given1 > 0) info += Number("dm", Share(u.given1, u.any, p.given1_other, p.given1_prior));
     if (u.ss > 0) info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior));
-    if (u.sw > 0) info += Number("sw", Share(u.sw, u.any, p.given2_other, p.given2_prior));
+    if (u.sw > 0) info += Number("sw", Share(u.sw, u.any + p.suffix_weight * u.last, p.given2_other, p.given2_prior));
     if (!info.empty()) d.name_dic.emplace_back(c, info);
   }
   // Glued first parts: against the ordinary entries they start.

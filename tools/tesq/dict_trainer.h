@@ -17,7 +17,9 @@
 //                its starts of ordinary words; "dm" its count as the given
 //                name of a 2-character name, "ss"/"sw" as first/second
 //                character of the given name of a 3-character name, each
-//                against the ordinary words it occurs in. "fx" of the
+//                against the ordinary words it occurs in; "sw" also against
+//                the ordinary words of 3 characters or more it ends, so that
+//                a suffix (性, 界, 会) does not close a name. "fx" of the
 //                compound surnames: share of the entries they start that are
 //                person names.
 //   org_dic      Organisation (nt) entries split into words by the segmenter:
@@ -30,9 +32,11 @@
 //                words of organisation names are admitted as first words of
 //                fund names ("b:" the greater of the two).
 //   foreign_dic  Characters of transliterated names (nrt), "t:" their share
-//                against their uses in ordinary words; a character is kept
-//                when the share is high enough (membership is all that the
-//                recogniser reads). And the name separator "·".
+//                against their uses in ordinary words; a character used in
+//                two names is kept unless its share is negligible (membership
+//                is all that the recogniser reads, and it wants every
+//                character of a short name to be a member). And the name
+//                separator "·".
 //   place        Every place (ns) entry of two characters or more, "f:" its
 //                frequency.
 #ifndef TESQ_TOOLS_DICT_TRAINER_H
@@ -71,8 +75,9 @@ struct Train_Parameters {
   uint64_t title_frequency = 50; // ... of at least this frequency
   double given1_other = 1.5;    // dm
   double given1_prior = 1.0;
-  double given2_other = 0.04;    // ss, sw
+  double given2_other = 0.035;   // ss, sw
   double given2_prior = 1.0;
+  double suffix_weight = 3.0;    // sw: extra weight of a character's ends of ordinary words of 3 characters or more
   double glued_other = 0.5;      // fx of a word the segmenter makes of surname + given character
   double glued_prior = 2.0;
   double glued_given = 2.0;      // weight of the character after such a word in dm
@@ -101,9 +106,11 @@ bool Is_Fund_Word(const std::string &gbword);
 Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Train_Parameters &parameters = Train_Parameters());
 
 // The segmenter's words: the lexicon without the transliteration fragments,
-// the short person entries (nr, nrt, nrfg) made only of characters of
-// `foreign` (威尔, 斯特), so that a transliterated name the lexicon does not
-// know falls apart into the one-character words the recogniser walks.
+// the short person entries (nr, nrt, nrfg) and the rare two-character place
+// and proper-noun entries (ns, nz) made only of characters of `foreign` of a
+// share above `fragment_min_share` (威尔, 斯特, 尼亚), so that a
+// transliterated name the lexicon does not know falls apart into the
+// one-character words the recogniser walks.
 std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
                                              const Train_Parameters &parameters = Train_Parameters());
 
