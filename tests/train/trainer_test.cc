@@ -124,6 +124,24 @@ TEST(Trainer, LastGivenCharacterWeighsItsEndsOfOrdinaryWords) {
   EXPECT_GT(Value(d.name_dic, "明", "sw"), 0);
 }
 
+TEST(Trainer, ShortTransliteratedNamesTrainTheGivenName) {
+  // 丽妮 and 安娜 fall apart into two one-character words, read as surname +
+  // given character; 克林顿 is left to the foreign-name walk.
+  auto rows = Person_Rows();
+  for (const char *name : {"丽妮", "丽莎", "安娜", "安妮"}) rows.push_back({name, "5", "nrt"});
+  rows.push_back({"克林顿", "5", "nrt"});
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}));
+  EXPECT_GT(Value(d.name_dic, "妮", "dm"), 0);
+  EXPECT_GT(Value(d.name_dic, "娜", "dm"), 0);
+  EXPECT_EQ(Value(d.name_dic, "林", "ss"), -1) << "three-character transliterations stay out";
+  EXPECT_EQ(Value(d.name_dic, "顿", "sw"), -1);
+  tesq_tools::Train_Parameters none;
+  none.foreign_person_max_chars = 0;
+  const auto n = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}), none);
+  EXPECT_EQ(Value(n.name_dic, "妮", "dm"), -1);
+  EXPECT_DOUBLE_EQ(Value(n.name_dic, "王", "x"), Value(d.name_dic, "王", "x"));
+}
+
 TEST(Trainer, GluedSurnameWordGetsCompoundWeight) {
   // The splitter makes 王小 one word, as a segmenter may: it then begins names.
   auto rows = Person_Rows();

@@ -76,6 +76,7 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"surname_min", nullptr, &p->surname_min},
                           {"title_penalty", &p->title_penalty, nullptr},
                           {"title_frequency", nullptr, &title_frequency},
+                          {"foreign_person_max_chars", nullptr, &p->foreign_person_max_chars},
                           {"given1_other", &p->given1_other, nullptr},
                           {"given1_prior", &p->given1_prior, nullptr},
                           {"given2_other", &p->given2_other, nullptr},
@@ -190,10 +191,14 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   }
 
   // Person entries of 2 and 3 characters, weighted by how name-like they are.
+  // The short transliterated names count too: the segmenter gives 丽妮 as two
+  // one-character words, which only the surname + given-name test can read
+  // (the foreign-name walk wants three).
   std::vector<const Lexicon_Entry *> persons;
   for (const Lexicon_Entry &e : lexicon) {
     const size_t chars = e.word.size() / 2;
-    if (e.tag != "nr" || (chars != 2 && chars != 3)) continue;
+    const bool name = e.tag == "nr" || (e.tag == "nrt" && static_cast<int>(chars) <= p.foreign_person_max_chars);
+    if (!name || (chars != 2 && chars != 3)) continue;
     persons.push_back(&e);
     uses[Char_At(e.word, 0)].starts += 1;
   }

@@ -8,7 +8,8 @@
 // words of the lexicon, so that a common word that happens to occur in names
 // stays low.
 //
-//   name_dic     From person (nr) entries of 2 and 3 characters, each weighted
+//   name_dic     From person (nr) entries of 2 and 3 characters and the
+//                transliterated names (nrt) of 2, each weighted
 //                by how name-like it is: the surname prior of its first
 //                character (its share of starting person entries among the
 //                words it starts) times a penalty when the given-name part is
@@ -73,6 +74,7 @@ struct Train_Parameters {
   int surname_min = 3;           // x only for characters starting this many person entries
   double title_penalty = 0.25;   // weight of an entry whose given-name part is a common word
   uint64_t title_frequency = 50; // ... of at least this frequency
+  int foreign_person_max_chars = 2;  // transliterated names (nrt) up to this many characters train name_dic too
   double given1_other = 1.5;    // dm
   double given1_prior = 1.0;
   double given2_other = 0.035;   // ss, sw
