@@ -237,6 +237,20 @@ TEST(Trainer, SegmenterLeavesOutTransliterationFragments) {
   off.fragment_max_chars = 0;
   off.proper_fragment_max_chars = 0;
   EXPECT_EQ(tesq_tools::Segmenter_Entries(lexicon, foreign, off).size(), lexicon.size());
+  // A fragment inside the name of an organisation stays a word (the name is
+  // read by its words), unless more such names are asked for.
+  auto with_org = rows;
+  with_org.push_back({"威尔大学", "5", "nt"});
+  std::set<std::string> kept_org;
+  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(Lexicon(with_org), foreign)) kept_org.insert(e.word);
+  EXPECT_EQ(kept_org.count(Gb("威尔")), 1u);
+  EXPECT_EQ(kept_org.count(Gb("斯特")), 0u);
+  tesq_tools::Train_Parameters two_orgs;
+  two_orgs.fragment_max_org_uses = 1;
+  std::set<std::string> kept_two;
+  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(Lexicon(with_org), foreign, two_orgs))
+    kept_two.insert(e.word);
+  EXPECT_EQ(kept_two.count(Gb("威尔")), 0u);
   tesq_tools::Train_Parameters low;
   low.fragment_min_share = 0.01;
   std::set<std::string> kept_low;

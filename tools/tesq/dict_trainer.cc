@@ -96,7 +96,8 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"fragment_max_chars", nullptr, &p->fragment_max_chars},
                           {"fragment_max_frequency", &p->fragment_max_frequency, nullptr},
                           {"proper_fragment_max_chars", nullptr, &p->proper_fragment_max_chars},
-                          {"proper_fragment_max_frequency", &p->proper_fragment_max_frequency, nullptr}};
+                          {"proper_fragment_max_frequency", &p->proper_fragment_max_frequency, nullptr},
+                          {"fragment_max_org_uses", nullptr, &p->fragment_max_org_uses}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -145,10 +146,26 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
   std::unordered_set<std::string> marks;
   for (const auto &f : foreign)
     if (f.second.compare(0, 2, "t:") == 0 && std::atof(f.second.c_str() + 2) > p.fragment_min_share) marks.insert(f.first);
+  // The words of 2 and 3 characters inside organisation names: the number
+  // of names each stands in.
+  const size_t longest = static_cast<size_t>(std::max(p.fragment_max_chars, p.proper_fragment_max_chars)) * 2;
+  std::unordered_map<std::string, int> in_orgs;
+  for (const Lexicon_Entry &e : lexicon) {
+    if (e.tag != "nt") continue;
+    std::unordered_set<std::string> seen;
+    for (size_t at = 0; at + 4 <= e.word.size(); at += 2)
+      for (size_t len = 4; len <= longest && at + len <= e.word.size(); len += 2)
+        if (len < e.word.size() && seen.insert(e.word.substr(at, len)).second) ++in_orgs[e.word.substr(at, len)];
+  }
   std::vector<Lexicon_Entry> out;
   out.reserve(lexicon.size());
   for (const Lexicon_Entry &e : lexicon) {
     const size_t chars = e.word.size() / 2;
+    const auto orgs = in_orgs.find(e.word);
+    if (orgs != in_orgs.end() && orgs->second > p.fragment_max_org_uses) {
+      out.push_back(e);
+      continue;
+    }
     const double frequency = static_cast<double>(e.frequency);
     bool fragment = chars >= 2 && ((Is_Person_Tag(e.tag) && static_cast<int>(chars) <= p.fragment_max_chars &&
                                     frequency <= p.fragment_max_frequency) ||

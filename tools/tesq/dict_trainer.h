@@ -95,6 +95,7 @@ struct Train_Parameters {
   double fragment_max_frequency = 1000;  // foreign_dic, and at most this frequency, are left out
   int proper_fragment_max_chars = 2;        // place and other proper-noun entries (ns, nz) alike, of 2 up
   double proper_fragment_max_frequency = 100;  // to this many characters and at most this frequency
+  int fragment_max_org_uses = 0;  // a word inside more organisation (nt) entries than this is no fragment
 };
 
 // Sets one parameter by name ("surname_other=0.4"); false for an unknown
@@ -112,7 +113,9 @@ Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Trai
 // and proper-noun entries (ns, nz) made only of characters of `foreign` of a
 // share above `fragment_min_share` (威尔, 斯特, 尼亚), so that a
 // transliterated name the lexicon does not know falls apart into the
-// one-character words the recogniser walks.
+// one-character words the recogniser walks. A word that stands inside the
+// names of organisations (吉林, 哈佛 in 吉林大学, 哈佛大学) stays: those
+// names are read by their words.
 std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
                                              const Train_Parameters &parameters = Train_Parameters());
 
