@@ -145,10 +145,11 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
                                              const Train_Parameters &p) {
   std::unordered_set<std::string> marks;
   for (const auto &f : foreign)
-    if (f.second.compare(0, 2, "t:") == 0 && std::atof(f.second.c_str() + 2) > p.fragment_min_share) marks.insert(f.first);
+    if (f.second.compare(0, 2, "t:") == 0 && std::atof(f.second.c_str() + 2) > p.fragment_min_share)
+      marks.insert(f.first);
   // The words of 2 and 3 characters inside organisation names: the number
   // of names each stands in.
-  const size_t longest = static_cast<size_t>(std::max(p.fragment_max_chars, p.proper_fragment_max_chars)) * 2;
+  const size_t longest = static_cast<size_t>(std::max({0, p.fragment_max_chars, p.proper_fragment_max_chars})) * 2;
   std::unordered_map<std::string, int> in_orgs;
   for (const Lexicon_Entry &e : lexicon) {
     if (e.tag != "nt") continue;
