@@ -107,6 +107,41 @@ TEST(Trainer, TitleEntriesWeighLessThanNames) {
   EXPECT_GT(Value(d.name_dic, "华", "sw"), 0);
 }
 
+TEST(Trainer, LastGivenCharacterWeighsItsEndsOfOrdinaryWords) {
+  // 华 ends two ordinary words of three characters, as suffixes do (性, 界);
+  // 明 ends none. Only the "sw" of 华 falls with the weight of such ends.
+  auto rows = Person_Rows();
+  rows.push_back({"新中华", "5", "n"});
+  rows.push_back({"大中华", "5", "n"});
+  tesq_tools::Train_Parameters none;
+  none.suffix_weight = 0;
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}));
+  const auto n = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}), none);
+  ASSERT_GT(Value(n.name_dic, "华", "sw"), 0);
+  EXPECT_LT(Value(d.name_dic, "华", "sw"), Value(n.name_dic, "华", "sw"));
+  EXPECT_DOUBLE_EQ(Value(d.name_dic, "华", "ss"), Value(n.name_dic, "华", "ss")) << "only the last position";
+  EXPECT_DOUBLE_EQ(Value(d.name_dic, "明", "sw"), Value(n.name_dic, "明", "sw"));
+  EXPECT_GT(Value(d.name_dic, "明", "sw"), 0);
+}
+
+TEST(Trainer, ShortTransliteratedNamesTrainTheGivenName) {
+  // 丽妮 and 安娜 fall apart into two one-character words, read as surname +
+  // given character; 克林顿 is left to the foreign-name walk.
+  auto rows = Person_Rows();
+  for (const char *name : {"丽妮", "丽莎", "安娜", "安妮"}) rows.push_back({name, "5", "nrt"});
+  rows.push_back({"克林顿", "5", "nrt"});
+  const auto d = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}));
+  EXPECT_GT(Value(d.name_dic, "妮", "dm"), 0);
+  EXPECT_GT(Value(d.name_dic, "娜", "dm"), 0);
+  EXPECT_EQ(Value(d.name_dic, "林", "ss"), -1) << "three-character transliterations stay out";
+  EXPECT_EQ(Value(d.name_dic, "顿", "sw"), -1);
+  tesq_tools::Train_Parameters none;
+  none.foreign_person_max_chars = 0;
+  const auto n = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}), none);
+  EXPECT_EQ(Value(n.name_dic, "妮", "dm"), -1);
+  EXPECT_DOUBLE_EQ(Value(n.name_dic, "王", "x"), Value(d.name_dic, "王", "x"));
+}
+
 TEST(Trainer, GluedSurnameWordGetsCompoundWeight) {
   // The splitter makes 王小 one word, as a segmenter may: it then begins names.
   auto rows = Person_Rows();
@@ -162,9 +197,20 @@ TEST(Trainer, ForeignCharactersAgainstOrdinaryUses) {
   const auto d = tesq_tools::Train_Dictionaries(Lexicon(more), Table_Splitter({}));
   EXPECT_TRUE(Has(d.foreign_dic, "克"));
   EXPECT_TRUE(Has(d.foreign_dic, "斯"));
-  EXPECT_FALSE(Has(d.foreign_dic, "林")) << "林 is mostly an ordinary character";
   EXPECT_FALSE(Has(d.foreign_dic, "肯")) << "used in one transliteration only";
   EXPECT_TRUE(Has(d.foreign_dic, "·"));
+  // Its ordinary uses lower the share of 林, used in as many names as 克.
+  const double lin = Value(d.foreign_dic, "林", "t");
+  ASSERT_GT(lin, 0);
+  EXPECT_LT(lin, Value(d.foreign_dic, "克", "t") / 4);
+  const auto fewer = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}));
+  EXPECT_GT(Value(fewer.foreign_dic, "林", "t"), lin);
+  // A minimum share keeps the characters that are mostly ordinary out.
+  tesq_tools::Train_Parameters strict;
+  strict.foreign_min_share = 0.2;
+  const auto s = tesq_tools::Train_Dictionaries(Lexicon(more), Table_Splitter({}), strict);
+  EXPECT_FALSE(Has(s.foreign_dic, "林")) << "林 is mostly an ordinary character";
+  EXPECT_TRUE(Has(s.foreign_dic, "克"));
 }
 
 TEST(Trainer, SegmenterLeavesOutTransliterationFragments) {
@@ -172,20 +218,44 @@ TEST(Trainer, SegmenterLeavesOutTransliterationFragments) {
       {"威尔", "52", "nrt"},    {"斯特", "110", "nrt"},    {"威尔斯", "20", "nrt"},  {"威尔斯特", "5", "nrt"},
       {"斯威", "3000", "nrt"},  {"克林", "9", "n"},        {"王克", "9", "nr"},      {"克", "900", "m"},
       {"威", "900", "v"},       {"尔", "900", "r"},        {"斯", "900", "nr"},      {"特", "900", "d"},
+      {"斯吉", "5", "nrt"},     {"克尔", "71", "ns"},      {"特威", "9", "nz"},      {"克斯", "500", "ns"},
+      {"威克尔", "9", "ns"},
   };
   const auto lexicon = Lexicon(rows);
   Dict_Entries foreign;
   for (const char *c : {"威", "尔", "斯", "特", "克", "林"}) foreign.emplace_back(Gb(c), "t:0.9;");
+  foreign.emplace_back(Gb("吉"), "t:0.02;");  // below the fragment share
   std::set<std::string> kept;
   for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(lexicon, foreign)) kept.insert(e.word);
-  // Person entries of 2-3 transliteration characters go; longer ones, common
-  // ones, other tags and words with other characters stay.
-  for (const char *gone : {"威尔", "斯特", "威尔斯"}) EXPECT_EQ(kept.count(Gb(gone)), 0u) << gone;
-  for (const char *stays : {"威尔斯特", "斯威", "克林", "王克", "克", "威", "尔", "斯", "特"})
+  // Person entries of 2-3 transliteration characters go, and place and other
+  // proper nouns of two (克尔, 特威); longer ones, common ones, other tags and
+  // words with other characters (or characters of a low share) stay.
+  for (const char *gone : {"威尔", "斯特", "威尔斯", "克尔", "特威"}) EXPECT_EQ(kept.count(Gb(gone)), 0u) << gone;
+  for (const char *stays : {"威尔斯特", "斯威", "克林", "王克", "克", "威", "尔", "斯", "特", "斯吉", "克斯", "威克尔"})
     EXPECT_EQ(kept.count(Gb(stays)), 1u) << stays;
   tesq_tools::Train_Parameters off;
   off.fragment_max_chars = 0;
+  off.proper_fragment_max_chars = 0;
   EXPECT_EQ(tesq_tools::Segmenter_Entries(lexicon, foreign, off).size(), lexicon.size());
+  // A fragment inside the name of an organisation stays a word (the name is
+  // read by its words), unless more such names are asked for.
+  auto with_org = rows;
+  with_org.push_back({"威尔大学", "5", "nt"});
+  std::set<std::string> kept_org;
+  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(Lexicon(with_org), foreign)) kept_org.insert(e.word);
+  EXPECT_EQ(kept_org.count(Gb("威尔")), 1u);
+  EXPECT_EQ(kept_org.count(Gb("斯特")), 0u);
+  tesq_tools::Train_Parameters two_orgs;
+  two_orgs.fragment_max_org_uses = 1;
+  std::set<std::string> kept_two;
+  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(Lexicon(with_org), foreign, two_orgs))
+    kept_two.insert(e.word);
+  EXPECT_EQ(kept_two.count(Gb("威尔")), 0u);
+  tesq_tools::Train_Parameters low;
+  low.fragment_min_share = 0.01;
+  std::set<std::string> kept_low;
+  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(lexicon, foreign, low)) kept_low.insert(e.word);
+  EXPECT_EQ(kept_low.count(Gb("斯吉")), 0u) << "吉 is a fragment character above a share of 0.01";
   // Train_Foreign gives the foreign_dic of Train_Dictionaries.
   EXPECT_EQ(tesq_tools::Train_Foreign(lexicon), tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({})).foreign_dic);
 }

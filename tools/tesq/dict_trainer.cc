@@ -76,10 +76,12 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"surname_min", nullptr, &p->surname_min},
                           {"title_penalty", &p->title_penalty, nullptr},
                           {"title_frequency", nullptr, &title_frequency},
+                          {"foreign_person_max_chars", nullptr, &p->foreign_person_max_chars},
                           {"given1_other", &p->given1_other, nullptr},
                           {"given1_prior", &p->given1_prior, nullptr},
                           {"given2_other", &p->given2_other, nullptr},
                           {"given2_prior", &p->given2_prior, nullptr},
+                          {"suffix_weight", &p->suffix_weight, nullptr},
                           {"glued_other", &p->glued_other, nullptr},
                           {"glued_prior", &p->glued_prior, nullptr},
                           {"glued_given", &p->glued_given, nullptr},
@@ -90,8 +92,12 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"foreign_min_share", &p->foreign_min_share, nullptr},
                           {"foreign_min_uses", nullptr, &p->foreign_min_uses},
                           {"foreign_min_chars", nullptr, &p->foreign_min_chars},
+                          {"fragment_min_share", &p->fragment_min_share, nullptr},
                           {"fragment_max_chars", nullptr, &p->fragment_max_chars},
-                          {"fragment_max_frequency", &p->fragment_max_frequency, nullptr}};
+                          {"fragment_max_frequency", &p->fragment_max_frequency, nullptr},
+                          {"proper_fragment_max_chars", nullptr, &p->proper_fragment_max_chars},
+                          {"proper_fragment_max_frequency", &p->proper_fragment_max_frequency, nullptr},
+                          {"fragment_max_org_uses", nullptr, &p->fragment_max_org_uses}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -138,13 +144,35 @@ Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Trai
 std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
                                              const Train_Parameters &p) {
   std::unordered_set<std::string> marks;
-  for (const auto &f : foreign) marks.insert(f.first);
+  for (const auto &f : foreign)
+    if (f.second.compare(0, 2, "t:") == 0 && std::atof(f.second.c_str() + 2) > p.fragment_min_share)
+      marks.insert(f.first);
+  // The words of 2 and 3 characters inside organisation names: the number
+  // of names each stands in.
+  const size_t longest = static_cast<size_t>(std::max({0, p.fragment_max_chars, p.proper_fragment_max_chars})) * 2;
+  std::unordered_map<std::string, int> in_orgs;
+  for (const Lexicon_Entry &e : lexicon) {
+    if (e.tag != "nt") continue;
+    std::unordered_set<std::string> seen;
+    for (size_t at = 0; at + 4 <= e.word.size(); at += 2)
+      for (size_t len = 4; len <= longest && at + len <= e.word.size(); len += 2)
+        if (len < e.word.size() && seen.insert(e.word.substr(at, len)).second) ++in_orgs[e.word.substr(at, len)];
+  }
   std::vector<Lexicon_Entry> out;
   out.reserve(lexicon.size());
   for (const Lexicon_Entry &e : lexicon) {
     const size_t chars = e.word.size() / 2;
-    bool fragment = Is_Person_Tag(e.tag) && chars >= 2 && static_cast<int>(chars) <= p.fragment_max_chars &&
-                    static_cast<double>(e.frequency) <= p.fragment_max_frequency;
+    const auto orgs = in_orgs.find(e.word);
+    if (orgs != in_orgs.end() && orgs->second > p.fragment_max_org_uses) {
+      out.push_back(e);
+      continue;
+    }
+    const double frequency = static_cast<double>(e.frequency);
+    bool fragment = chars >= 2 && ((Is_Person_Tag(e.tag) && static_cast<int>(chars) <= p.fragment_max_chars &&
+                                    frequency <= p.fragment_max_frequency) ||
+                                   ((e.tag == "ns" || e.tag == "nz") &&
+                                    static_cast<int>(chars) <= p.proper_fragment_max_chars &&
+                                    frequency <= p.proper_fragment_max_frequency));
     for (size_t k = 0; k < chars && fragment; ++k) fragment = marks.count(Char_At(e.word, k)) > 0;
     if (!fragment) out.push_back(e);
   }
@@ -162,7 +190,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   // Uses of each character in ordinary (not person) words of 2 characters or
   // more: as first character, anywhere, and anywhere outside proper names.
   struct Char_Uses {
-    double first = 0, any = 0, plain = 0;
+    double first = 0, any = 0, plain = 0, last = 0;
     double starts = 0;                        // person entries it starts
     double surname = 0, given1 = 0, ss = 0, sw = 0;  // weighted roles
   };
@@ -172,6 +200,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     if (chars < 2 || Is_Person_Tag(e.tag)) continue;
     const bool proper = e.tag == "ns" || e.tag == "nz" || e.tag == "nt";
     uses[Char_At(e.word, 0)].first += 1;
+    if (chars >= 3 && !proper) uses[Char_At(e.word, chars - 1)].last += 1;
     for (size_t k = 0; k < chars; ++k) {
       Char_Uses &u = uses[Char_At(e.word, k)];
       u.any += 1;
@@ -180,10 +209,14 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   }
 
   // Person entries of 2 and 3 characters, weighted by how name-like they are.
+  // The short transliterated names count too: the segmenter gives 丽妮 as two
+  // one-character words, which only the surname + given-name test can read
+  // (the foreign-name walk wants three).
   std::vector<const Lexicon_Entry *> persons;
   for (const Lexicon_Entry &e : lexicon) {
     const size_t chars = e.word.size() / 2;
-    if (e.tag != "nr" || (chars != 2 && chars != 3)) continue;
+    const bool name = e.tag == "nr" || (e.tag == "nrt" && static_cast<int>(chars) <= p.foreign_person_max_chars);
+    if (!name || (chars != 2 && chars != 3)) continue;
     persons.push_back(&e);
     uses[Char_At(e.word, 0)].starts += 1;
   }
@@ -233,7 +266,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       info += Number("x", Share(u.starts, u.first, p.surname_other, p.surname_prior));
     if (u.given1 > 0) info += Number("dm", Share(u.given1, u.any, p.given1_other, p.given1_prior));
     if (u.ss > 0) info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior));
-    if (u.sw > 0) info += Number("sw", Share(u.sw, u.any, p.given2_other, p.given2_prior));
+    if (u.sw > 0) info += Number("sw", Share(u.sw, u.any + p.suffix_weight * u.last, p.given2_other, p.given2_prior));
     if (!info.empty()) d.name_dic.emplace_back(c, info);
   }
   // Glued first parts: against the ordinary entries they start.

@@ -8,7 +8,8 @@
 // words of the lexicon, so that a common word that happens to occur in names
 // stays low.
 //
-//   name_dic     From person (nr) entries of 2 and 3 characters, each weighted
+//   name_dic     From person (nr) entries of 2 and 3 characters and the
+//                transliterated names (nrt) of 2, each weighted
 //                by how name-like it is: the surname prior of its first
 //                character (its share of starting person entries among the
 //                words it starts) times a penalty when the given-name part is
@@ -17,7 +18,9 @@
 //                its starts of ordinary words; "dm" its count as the given
 //                name of a 2-character name, "ss"/"sw" as first/second
 //                character of the given name of a 3-character name, each
-//                against the ordinary words it occurs in. "fx" of the
+//                against the ordinary words it occurs in; "sw" also against
+//                the ordinary words of 3 characters or more it ends, so that
+//                a suffix (性, 界, 会) does not close a name. "fx" of the
 //                compound surnames: share of the entries they start that are
 //                person names.
 //   org_dic      Organisation (nt) entries split into words by the segmenter:
@@ -30,9 +33,11 @@
 //                words of organisation names are admitted as first words of
 //                fund names ("b:" the greater of the two).
 //   foreign_dic  Characters of transliterated names (nrt), "t:" their share
-//                against their uses in ordinary words; a character is kept
-//                when the share is high enough (membership is all that the
-//                recogniser reads). And the name separator "·".
+//                against their uses in ordinary words; a character used in
+//                two names is kept unless its share is negligible (membership
+//                is all that the recogniser reads, and it wants every
+//                character of a short name to be a member). And the name
+//                separator "·".
 //   place        Every place (ns) entry of two characters or more, "f:" its
 //                frequency.
 #ifndef TESQ_TOOLS_DICT_TRAINER_H
@@ -69,10 +74,12 @@ struct Train_Parameters {
   int surname_min = 3;           // x only for characters starting this many person entries
   double title_penalty = 0.25;   // weight of an entry whose given-name part is a common word
   uint64_t title_frequency = 50; // ... of at least this frequency
+  int foreign_person_max_chars = 2;  // transliterated names (nrt) up to this many characters train name_dic too
   double given1_other = 1.5;    // dm
   double given1_prior = 1.0;
   double given2_other = 0.035;   // ss, sw
   double given2_prior = 1.0;
+  double suffix_weight = 3.0;    // sw: extra weight of a character's ends of ordinary words of 3 characters or more
   double glued_other = 0.5;      // fx of a word the segmenter makes of surname + given character
   double glued_prior = 2.0;
   double glued_given = 2.0;      // weight of the character after such a word in dm
@@ -80,11 +87,15 @@ struct Train_Parameters {
   double org_prior = 0.2;
   double foreign_other = 0.6;    // foreign_dic share
   double foreign_prior = 1.0;
-  double foreign_min_share = 0.15;
+  double foreign_min_share = 0.01;
   int foreign_min_uses = 2;
   int foreign_min_chars = 2;     // nrt entries of at least this many characters count
+  double fragment_min_share = 0.035;  // segmenter: characters of foreign_dic above this share make fragments
   int fragment_max_chars = 3;    // segmenter: person entries of 2 up to this many characters, all of
   double fragment_max_frequency = 1000;  // foreign_dic, and at most this frequency, are left out
+  int proper_fragment_max_chars = 2;        // place and other proper-noun entries (ns, nz) alike, of 2 up
+  double proper_fragment_max_frequency = 100;  // to this many characters and at most this frequency
+  int fragment_max_org_uses = 0;  // a word inside more organisation (nt) entries than this is no fragment
 };
 
 // Sets one parameter by name ("surname_other=0.4"); false for an unknown
@@ -98,9 +109,13 @@ bool Is_Fund_Word(const std::string &gbword);
 Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Train_Parameters &parameters = Train_Parameters());
 
 // The segmenter's words: the lexicon without the transliteration fragments,
-// the short person entries (nr, nrt, nrfg) made only of characters of
-// `foreign` (威尔, 斯特), so that a transliterated name the lexicon does not
-// know falls apart into the one-character words the recogniser walks.
+// the short person entries (nr, nrt, nrfg) and the rare two-character place
+// and proper-noun entries (ns, nz) made only of characters of `foreign` of a
+// share above `fragment_min_share` (威尔, 斯特, 尼亚), so that a
+// transliterated name the lexicon does not know falls apart into the
+// one-character words the recogniser walks. A word that stands inside the
+// names of organisations (吉林, 哈佛 in 吉林大学, 哈佛大学) stays: those
+// names are read by their words.
 std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
                                              const Train_Parameters &parameters = Train_Parameters());
 
