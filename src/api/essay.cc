@@ -115,16 +115,21 @@ int32_t Essay_Collect_Spans(const Essay_Text &essay, size_t span_capacity, std::
 int32_t Essay_Search(const char *text, int32_t *word_ends, int32_t count, int32_t a, int32_t b, int16_t *tags) {
   if (text == nullptr || word_ends == nullptr || tags == nullptr) return 2;
   // The essay is the text as the segmenter reads it: at most `count` bytes,
-  // up to its NUL. Names are looked for in a NUL-terminated copy of that
-  // part, so that none runs past the words the segmenter made of it (a
-  // caller's `count` may be shorter than the string).
-  const std::string essay_text(text, strnlen(text, count > 0 ? static_cast<size_t>(count) : 0));
-  text = essay_text.c_str();
+  // up to its NUL. When the NUL lies within `count` bytes that is the text
+  // itself; otherwise names are looked for in a NUL-terminated copy of the
+  // first `count` bytes, so that none runs past the words the segmenter made
+  // of them (a caller's `count` may be shorter than the string, and nothing
+  // past `count` is read to find out).
+  const size_t length = strnlen(text, count > 0 ? static_cast<size_t>(count) : 0);
+  std::string cut_text;
+  if (count > 0 && length == static_cast<size_t>(count)) {
+    cut_text.assign(text, length);
+    text = cut_text.c_str();
+  }
   if (!services::Word_Sect(text, word_ends, count, a, b, tags)) {
     Report_Segmentation_Failure();
     return 1;
   }
-  const size_t length = essay_text.size();
   const int32_t words = Essay_Word_Count(word_ends, count, length);
   if (words < 0) {
     Report_Segmentation_Failure();

@@ -77,6 +77,10 @@ std::unique_ptr<Dictionary> Dictionary::From_Blob(Blob blob, std::string *error)
     d->first_two_[f >> 6] |= uint64_t{1} << (f & 63);
     const int g = Gb_Index(w, e.word_size);
     if (g >= 0) d->gb_lengths_[g] |= uint64_t{1} << Length_Bit(e.word_size);
+    if (e.word_size >= 4) {
+      const unsigned four = First_Four(w);
+      d->first_four_[four >> 6] |= uint64_t{1} << (four & 63);
+    }
   }
   d->blob_ = std::move(blob);
   for (uint64_t i = 0; i < count; ++i) {
@@ -96,6 +100,10 @@ const char *Dictionary::Find(const char *word, size_t size, size_t *info_size) c
   if ((first_two_[f >> 6] & (uint64_t{1} << (f & 63))) == 0) return nullptr;
   const int g = Gb_Index(word, size);
   if (g >= 0 && (gb_lengths_[g] & (uint64_t{1} << Length_Bit(size))) == 0) return nullptr;
+  if (size >= 4) {
+    const unsigned four = First_Four(word);
+    if ((first_four_[four >> 6] & (uint64_t{1} << (four & 63))) == 0) return nullptr;
+  }
   return Probe(word, size, info_size);
 }
 

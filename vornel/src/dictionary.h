@@ -83,6 +83,10 @@ class Dictionary {
   // Length masks (as length_mask_) of the words beginning with each GB2312
   // character (both bytes 0xA1..0xFE), by the character's index.
   uint64_t gb_lengths_[94 * 94] = {};
+  // A bit for the first four bytes (hashed) of every word of four bytes or
+  // more: a longest-match search probes many prefixes that share their first
+  // two characters, and most such pairs begin no entry at all.
+  uint64_t first_four_[65536 / 64] = {};
 
   friend bool Compile_Dictionary(const std::vector<std::pair<std::string, std::string>> &, Blob *,
                                  std::string *);
@@ -96,6 +100,13 @@ inline unsigned First_Two(const char *word, size_t size) {
   const unsigned a = static_cast<unsigned char>(word[0]);
   const unsigned b = size >= 2 ? static_cast<unsigned char>(word[1]) : 0u;
   return (a << 8) | b;
+}
+
+// The bit of a word's first four bytes in a dictionary's first-four filter.
+inline unsigned First_Four(const char *word) {
+  uint32_t v = 0;
+  std::memcpy(&v, word, 4);
+  return (v * 2654435761u) >> 16;
 }
 
 // The index of the GB2312 character a word begins with, or -1 when its
@@ -119,6 +130,11 @@ inline const char *Dictionary::Find_Terminated(const char *word, size_t *info_si
   if (g < 0 || (gb_lengths_[g] >> 63) != 0) return Find(word, strnlen(word, kMax_Word_Bytes + 1), info_size);
   const uint64_t lengths = gb_lengths_[g];
   if (lengths == 0) return nullptr;
+  // word[2] exists (word[1] is no NUL), and word[3] when word[2] is no NUL.
+  if (word[2] != '\0' && word[3] != '\0') {
+    const unsigned four = First_Four(word);
+    if ((first_four_[four >> 6] & (uint64_t{1} << (four & 63))) == 0) return nullptr;
+  }
   const size_t longest = 63 - static_cast<size_t>(__builtin_clzll(lengths));
   size_t size = 2;
   while (size <= longest && word[size] != '\0') ++size;
