@@ -51,20 +51,23 @@ TEST(Dictionary, FindsEveryWordAndNothingElse) {
 // of odd length beginning with a two-byte character.
 // Both lookup forms are checked: the terminated one reads a word only as far
 // as the longest entry that begins with its first character, and words of 63
-// bytes or more (which share one length bit) are measured in full.
+// bytes or more (which share one length bit) are measured in full; both pass
+// the first-four-bytes filter, for words beginning with ASCII too.
 TEST(Dictionary, EveryPrefixProbeAgreesWithTheWordList) {
   const std::string long_name = "中华人民共和国全国人民代表大会常务委员会法制工作委员会办公室主任";  // 64 bytes
   const std::vector<std::pair<std::string, std::string>> entries = {
       {"上海", "1"}, {"上海市", "2"}, {"上海市浦东新区", "3"}, {"上海1", "4"}, {"北京", "5"},
       {"A股", "6"},  {"ab", "7"},     {"海", "8"},             {"海a", "9"},    {long_name, "10"},
       {"中华", "11"}, {"中华人民共和国全国人民代表大会常务委员会法制工作委员会", "12"},
+      {"abcd", "13"}, {"A股上海", "14"},
   };
   std::string error;
   auto d = Dictionary::From_Blob(vornel_test::Make_Dictionary(entries), &error);
   ASSERT_NE(d, nullptr) << error;
   ASSERT_EQ(Gb(long_name).size(), 64u);
   const std::string texts[] = {"上海市浦东新区的北京路", "上海1号", "A股上海", "ab海a", "海南上海", "北京上海市",
-                               long_name + "的中华", "上海市浦东新区浦东新区浦东新区"};
+                               long_name + "的中华", "上海市浦东新区浦东新区浦东新区",
+                               "abcde上海abcd"};
   for (const std::string &utf8 : texts) {
     const std::string text = Gb(utf8);
     for (size_t start = 0; start < text.size(); ++start) {
