@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build: cross-builds tesqsrch.dll, vornel.dll, karvel.dll and
 # tesq.exe for 32-bit Windows with Debian's MinGW-w64 toolchain, checks the
-# DLLs' export and import tables, and runs the Windows tests under Wine (the
-# loader test, the unit tests, the vornel tests, the C header test), on the
+# DLLs' export and import tables (and that no DLL has thread-exit
+# destructors), and runs the Windows tests under Wine (the loader test, the
+# threads test, the unit tests, the vornel tests, the C header test), on the
 # data tesq.exe builds under Wine, which must equal the Linux build's, plus a
 # cross-check of the query output of tesq.exe against the Linux tool.
 #

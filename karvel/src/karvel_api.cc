@@ -5,6 +5,13 @@
 #include <new>
 #include <string>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#endif
+
 #include "karvel/karvel.h"
 #include "query_table.h"
 #include "statement.h"
@@ -24,9 +31,12 @@ KARVEL_API Karvel_Query KARVEL_CALL Karvel_ExecSql(const char *sql) {
   try {
     const size_t length = strnlen(sql, kMaxStatementLength + 1);
     if (length > kMaxStatementLength) return karvel::Query_Empty();
-    thread_local karvel::Lookup_Statement statement;
+    // Plain locals: a thread-exit destructor is what a DLL must not have
+    // (see term_store.cc), and the parts of a statement are short enough to
+    // stay inside their strings without allocating.
+    karvel::Lookup_Statement statement;
     if (!karvel::Statement_Parse(std::string_view(sql, length), &statement)) return karvel::Query_Empty();
-    thread_local std::string value;
+    std::string value;
     const char *column = nullptr;
     if (!karvel::Term_Find(statement, &value, &column)) return karvel::Query_Empty();
     return karvel::Query_Open(column, value);
@@ -52,5 +62,22 @@ KARVEL_API int32_t KARVEL_CALL Karvel_CloseQuery(Karvel_Query query) {
     return -1;
   }
 }
+
+#ifdef _WIN32
+// Unloaded by FreeLibrary (`reserved` is null): the idle connections are
+// closed, so that no library out of use holds the database file open. At
+// the end of the process (`reserved` set) the other threads have already
+// been stopped wherever they were, possibly inside the pool or SQLite, so
+// nothing is touched then.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    try {
+      karvel::Term_Store_Close_Idle();
+    } catch (...) {
+    }
+  }
+  return TRUE;
+}
+#endif
 
 }  // extern "C"

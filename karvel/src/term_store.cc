@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string_view>
@@ -74,8 +75,10 @@ const char *Current_Path(std::string *scratch) {
   return Default_Path();
 }
 
-// --- the calling thread's connection ------------------------------------------
+// --- connections ----------------------------------------------------------------
 
+// One read-only connection with its prepared lookups. Used by one lookup at
+// a time (the pool below hands it to one caller only).
 class Connection {
  public:
   ~Connection() { Close(); }
@@ -96,8 +99,8 @@ class Connection {
     }
     if (db_ != nullptr && (path_ != path || identity_ != identity)) Close();
     if (db_ != nullptr) return true;
-    // Read-only, never created; the connection belongs to this thread alone,
-    // so SQLite's per-connection mutex is not needed.
+    // Read-only, never created; the connection is used by one lookup at a
+    // time, so SQLite's per-connection mutex is not needed.
     const int rc = sqlite3_open_v2(path, &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
       Report(path, db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc));
@@ -130,6 +133,9 @@ class Connection {
 
   // Reports a failed step of a lookup.
   void Report_Step(int rc) { Report(path_, Describe(rc)); }
+
+  // Room for a path built from TESQ_DATA_DIR, kept for the next lookup.
+  std::string *Path_Scratch() { return &path_scratch_; }
 
  private:
   std::string Describe(int rc) const {
@@ -172,13 +178,87 @@ class Connection {
   sqlite3 *db_ = nullptr;
   sqlite3_stmt *lookups_[kSelectCount] = {};
   std::string path_;
+  std::string path_scratch_;
   tesq::File_Identity identity_;
 };
 
-Connection &This_Thread_Connection() {
-  thread_local Connection connection;
-  return connection;
+// The idle connections. A lookup takes one (or opens a new one when none is
+// idle), uses it alone and gives it back; connections beyond kMaxIdle are
+// closed when given back. Nothing is tied to the threads that use them, so
+// a thread may end at any time without anything to clean up: no connection
+// waits for a thread's end to be closed. (Thread-exit destructors in a
+// Windows DLL run after the thread's own storage of them has been freed,
+// and a fault there is silently swallowed while the thread still holds the
+// heap's lock, which then stops the whole process.)
+class Connection_Pool {
+ public:
+  static constexpr size_t kMaxIdle = 32;
+
+  std::unique_ptr<Connection> Take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (idle_count_ > 0) return std::unique_ptr<Connection>(idle_[--idle_count_]);
+    }
+    return std::make_unique<Connection>();
+  }
+
+  void Give_Back(std::unique_ptr<Connection> connection) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (idle_count_ < kMaxIdle) {
+        idle_[idle_count_++] = connection.release();
+        return;
+      }
+    }
+    // closed here, outside the lock
+  }
+
+  void Close_Idle() {
+    Connection *closing[kMaxIdle];
+    size_t count;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      count = idle_count_;
+      for (size_t i = 0; i < count; ++i) closing[i] = idle_[i];
+      idle_count_ = 0;
+    }
+    for (size_t i = 0; i < count; ++i) delete closing[i];
+  }
+
+ private:
+  std::mutex mutex_;
+  Connection *idle_[kMaxIdle] = {};
+  size_t idle_count_ = 0;
+};
+
+// Never destroyed: a lookup still running on another thread while the
+// process ends, or a connection given back late, never meets a destroyed
+// pool.
+Connection_Pool &Pool() {
+  static Connection_Pool *const pool = new Connection_Pool;
+  return *pool;
 }
+
+// A connection taken from the pool for one lookup, given back at the end.
+class Connection_Lease {
+ public:
+  Connection_Lease() : connection_(Pool().Take()) {}
+  ~Connection_Lease() { Pool().Give_Back(std::move(connection_)); }
+  Connection_Lease(const Connection_Lease &) = delete;
+  Connection_Lease &operator=(const Connection_Lease &) = delete;
+  Connection *operator->() const { return connection_.get(); }
+
+ private:
+  std::unique_ptr<Connection> connection_;
+};
+
+#ifndef _WIN32
+// The idle connections are closed when the library is unloaded or the
+// process ends normally. (Windows: see Term_Store_Close_Idle's caller.)
+struct Idle_Closer {
+  ~Idle_Closer() { Pool().Close_Idle(); }
+} g_idle_closer;
+#endif
 
 bool Same_Name(const std::string &a, const char *b) {
   // SQL identifiers compare without regard to ASCII case.
@@ -212,10 +292,9 @@ bool Term_Find(const Lookup_Statement &statement, std::string *value, const char
   std::string word;
   if (!gb::Gb_To_Utf8(Statement_Word(statement.value), &word)) return false;
 
-  thread_local std::string scratch;
-  Connection &connection = This_Thread_Connection();
-  if (!connection.Attach(Current_Path(&scratch))) return false;
-  sqlite3_stmt *stmt = connection.Lookup(selected);
+  Connection_Lease connection;
+  if (!connection->Attach(Current_Path(connection->Path_Scratch()))) return false;
+  sqlite3_stmt *stmt = connection->Lookup(selected);
   if (stmt == nullptr) return false;
 
   bool found = false;
@@ -231,11 +310,13 @@ bool Term_Find(const Lookup_Statement &statement, std::string *value, const char
         found = gb::Utf8_To_Gb(std::string_view(text, static_cast<size_t>(length)), value);
     }
   } else if (rc != SQLITE_DONE) {
-    connection.Report_Step(rc);
+    connection->Report_Step(rc);
   }
   sqlite3_reset(stmt);
   sqlite3_clear_bindings(stmt);
   return found;
 }
+
+void Term_Store_Close_Idle() { Pool().Close_Idle(); }
 
 }  // namespace karvel

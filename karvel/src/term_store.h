@@ -12,9 +12,12 @@
 // at the next word; a file replaced under the same name (a new device or
 // inode) is reopened as well.
 //
-// Connections: one read-only connection per thread, opened on the thread's
-// first lookup and closed when the thread ends, holding the prepared lookup
-// statements for reuse. Opening never creates a file. Each lookup is one
+// Connections: a pool of read-only connections, each holding its prepared
+// lookup statements for reuse. A lookup takes an idle connection, or opens a
+// new one when every connection is in use, and gives it back when done;
+// nothing is left to clean up when a thread ends. Up to 32 idle connections
+// are kept; they are closed when the library is unloaded. Opening never
+// creates a file. Each lookup is one
 // search of the word's index; nothing of the caller's statement is ever
 // executed as SQL, the word is bound as a parameter.
 //
@@ -35,12 +38,16 @@ namespace karvel {
 extern const char kWordColumnGb[];   // 词
 extern const char kLabelColumnGb[];  // 附加信息
 
-// Runs a parsed lookup on the calling thread's connection. Returns true and
+// Runs a parsed lookup on a connection of the pool. Returns true and
 // sets *value (GB2312) and *column (the selected column's GB2312 name) when
 // the word has a row whose selected value is not NULL and is representable in
 // GB2312 without a NUL byte; false otherwise (no such row, a statement about
 // another table or column, a word that cannot be in the table, no database).
 bool Term_Find(const Lookup_Statement &statement, std::string *value, const char **column);
+
+// Closes the idle connections (lookups running meanwhile keep theirs and
+// give them back as usual). For the library's unloading.
+void Term_Store_Close_Idle();
 
 }  // namespace karvel
 

@@ -2,7 +2,8 @@
 # unless it exports exactly the expected names, each undecorated (no "@N"
 # suffix, no leading underscore), and imports nothing but system DLLs and the
 # project's own DLLs: no C++ runtime, libgcc or winpthreads DLL.
-# Run with -DOBJDUMP=... -DLIBRARY=... -DEXPECTED="a;b;c".
+# With -DNM=..., also fails on a DLL with thread-exit destructors.
+# Run with -DOBJDUMP=... [-DNM=...] -DLIBRARY=... -DEXPECTED="a;b;c".
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump -p failed on ${LIBRARY}")
@@ -48,6 +49,21 @@ foreach(dll IN LISTS imports)
     string(APPEND problems "\n  imports ${dll}, neither a system DLL nor one of the project's")
   endif()
 endforeach()
+
+# No thread-exit destructors (a thread_local object with a destructor): in a
+# MinGW DLL they run after emutls has freed the objects' storage, corrupting
+# the heap at a thread's end. A DLL that has one links __cxa_thread_atexit.
+# Read from the symbol table when NM is given (the DLLs are not stripped).
+if(NM)
+  execute_process(COMMAND ${NM} ${LIBRARY} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc ERROR_QUIET)
+  if(NOT rc EQUAL 0 OR NOT symbols MATCHES "Dict_|Karvel_|Tesquin_")
+    message(FATAL_ERROR "cannot read the symbol table of ${LIBRARY} with ${NM}")
+  endif()
+  if(symbols MATCHES "__cxa_thread_atexit")
+    string(APPEND problems "\n  has thread-exit destructors (links __cxa_thread_atexit): no thread_local object "
+                           "with a destructor may be in a DLL")
+  endif()
+endif()
 
 get_filename_component(name "${LIBRARY}" NAME)
 if(problems)

@@ -42,7 +42,11 @@ int16_t Symbol_Tag(unsigned char lead, unsigned char trail) {
   }
 }
 
-// Per-thread working arrays for the Han runs, grown as needed.
+// Working arrays for the Han runs of one segmentation, grown as needed and
+// reused from run to run. One per call rather than per thread: a
+// thread-exit destructor is what a DLL must not have (in a Windows DLL it
+// runs on storage already freed, and the fault is swallowed while the
+// thread holds the heap's lock).
 struct Work {
   std::vector<uint16_t> codes;
   std::vector<double> score;
@@ -126,7 +130,7 @@ bool Segment_Han(const Lexicon &lex, Work &w, size_t n, size_t start, bool whole
 
 long Segment(const Lexicon &lexicon, const char *text, size_t size, int32_t *ends, int16_t *tags,
              size_t capacity, bool whole_word) {
-  thread_local Work work;
+  Work work;
   Writer out(ends, tags, capacity);
   const unsigned char *t = reinterpret_cast<const unsigned char *>(text);
   size_t i = 0;
