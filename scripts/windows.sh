@@ -239,7 +239,10 @@ if [ $EMULATED_WIN32 = 1 ]; then
   # a minute or two), before any test's time is counted.
   mkdir -p "$EMULATED_PREFIX_BASE/win64"
   WINEDEBUG=-all WINEARCH=win64 WINEPREFIX="$EMULATED_PREFIX_BASE/win64" WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
-    DISPLAY= /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+    DISPLAY= /usr/lib/wine/wine64 wineboot --init >"$EMULATED_PREFIX_BASE/wineboot.log" 2>&1 || {
+    echo "windows: making the Wine prefix for the 32-bit tests failed (see $EMULATED_PREFIX_BASE/wineboot.log)" >&2
+    exit 1
+  }
   export TESQ_WINE32_IN_WIN64=1
   TESQ_WINEPREFIX_BASE="$EMULATED_PREFIX_BASE" \
     ctest --test-dir "$WIN_BUILD" --output-on-failure -R '^(windows\.loader|abi\.c_header|tesq_unit_tests)$'

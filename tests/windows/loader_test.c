@@ -5,19 +5,11 @@
  * directory, where the query document's trace "as.txt" must appear as a
  * Windows text file (CR LF line ends). Prints "N passed, N failed" and exits
  * nonzero on any failure. */
-#include <windows.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "tesqsrch/tesqsrch.h"
-
-typedef int32_t(TESQ_CALL *Init_Fn)(int32_t);
-typedef int32_t(TESQ_CALL *UnInit_Fn)(void);
-typedef int32_t(TESQ_CALL *Search_Fn)(const char *, char *, uint32_t *);
-typedef int32_t(TESQ_CALL *Singleword_Fn)(const char *, char *, uint32_t *);
-typedef int32_t(TESQ_CALL *Essay_Fn)(const char *, int32_t *, int32_t, int32_t, int32_t, int16_t *);
+#include "host_library.h"
 
 static int passed, failed;
 
@@ -156,65 +148,41 @@ static void Check_Essay(Essay_Fn essay) {
   CHECK(essay(NULL, ends, 64, 0, 0, tags) == 2);
 }
 
-/* A fresh scratch directory as the current directory, for "as.txt". */
-static int Enter_Scratch_Directory(char *dir, size_t size) {
-  char base[MAX_PATH];
-  const DWORD n = GetTempPathA(sizeof base, base);
-  if (n == 0 || n >= sizeof base) return 0;
-  snprintf(dir, size, "%stesq-loader-%lu-%lu", base, (unsigned long)GetCurrentProcessId(),
-           (unsigned long)GetTickCount());
-  return CreateDirectoryA(dir, NULL) && SetCurrentDirectoryA(dir);
-}
-
 int main(void) {
   char scratch[MAX_PATH + 64];
   char home[MAX_PATH];
-  HMODULE library;
-  Init_Fn init;
-  UnInit_Fn uninit;
-  Search_Fn search;
-  Singleword_Fn single;
-  Essay_Fn essay;
+  struct Host_Library library;
 
   if (GetCurrentDirectoryA(sizeof home, home) == 0) return 2;
-  if (!Enter_Scratch_Directory(scratch, sizeof scratch)) {
+  if (!Enter_Scratch_Directory("loader", scratch, sizeof scratch)) {
     fprintf(stderr, "cannot make a scratch directory\n");
     return 2;
   }
 
-  library = LoadLibraryA("tesqsrch.dll");
-  if (library == NULL) {
-    fprintf(stderr, "LoadLibrary(tesqsrch.dll) failed: error %lu\n", (unsigned long)GetLastError());
-    return 1;
-  }
-  init = (Init_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_Init");
-  uninit = (UnInit_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_UnInit");
-  search = (Search_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_Search");
-  single = (Singleword_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_Search_Singleword");
-  essay = (Essay_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_Search_Essay");
-  CHECK(init != NULL && uninit != NULL && search != NULL && single != NULL && essay != NULL);
+  if (!Host_Library_Load(&library)) return 1;
+  CHECK(Host_Library_Complete(&library));
   /* Only the plain names are exported. */
-  CHECK(GetProcAddress(library, "Tesquin_Init@4") == NULL);
-  CHECK(GetProcAddress(library, "_Tesquin_Init@4") == NULL);
-  CHECK(GetProcAddress(library, "_Tesquin_Init") == NULL);
-  if (init == NULL || uninit == NULL || search == NULL || single == NULL || essay == NULL) {
+  CHECK(GetProcAddress(library.module, "Tesquin_Init@4") == NULL);
+  CHECK(GetProcAddress(library.module, "_Tesquin_Init@4") == NULL);
+  CHECK(GetProcAddress(library.module, "_Tesquin_Init") == NULL);
+  if (!Host_Library_Complete(&library)) {
     fprintf(stderr, "%d passed, %d failed\n", passed, failed);
     return 1;
   }
 
-  CHECK(init(0) == 0);
-  CHECK(init(0) == 0);
-  Check_Query_Document(search);
+  CHECK(library.init(0) == 0);
+  CHECK(library.init(0) == 0);
+  Check_Query_Document(library.search);
   Check_Trace_File();
-  Check_Single_Words(single);
-  Check_Essay(essay);
-  CHECK(uninit() == 0);
-  CHECK(uninit() == 0);
+  Check_Single_Words(library.single);
+  Check_Essay(library.essay);
+  CHECK(library.uninit() == 0);
+  CHECK(library.uninit() == 0);
   /* A second life in the same process. */
-  CHECK(init(0) == 0);
-  Check_Single_Words(single);
-  CHECK(uninit() == 0);
-  CHECK(FreeLibrary(library));
+  CHECK(library.init(0) == 0);
+  Check_Single_Words(library.single);
+  CHECK(library.uninit() == 0);
+  CHECK(FreeLibrary(library.module));
 
   DeleteFileA("as.txt");
   SetCurrentDirectoryA(home);

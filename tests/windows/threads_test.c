@@ -24,19 +24,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "tesqsrch/tesqsrch.h"
+#include "host_library.h"
 
-typedef int32_t(TESQ_CALL *Init_Fn)(int32_t);
-typedef int32_t(TESQ_CALL *UnInit_Fn)(void);
-typedef int32_t(TESQ_CALL *Search_Fn)(const char *, char *, uint32_t *);
-typedef int32_t(TESQ_CALL *Singleword_Fn)(const char *, char *, uint32_t *);
-typedef int32_t(TESQ_CALL *Essay_Fn)(const char *, int32_t *, int32_t, int32_t, int32_t, int16_t *);
-
-static Init_Fn init_fn;
-static UnInit_Fn uninit_fn;
-static Search_Fn search_fn;
-static Singleword_Fn single_fn;
-static Essay_Fn essay_fn;
+static struct Host_Library library;
 
 static volatile LONG passed, failed;
 
@@ -96,7 +86,7 @@ static int16_t expected_tags[ESSAY_SLOTS];
 static int Word_Matches(size_t i) {
   char output[256];
   uint32_t size = sizeof output;
-  const int32_t rc = single_fn(kWords[i], output, &size);
+  const int32_t rc = library.single(kWords[i], output, &size);
   if (rc != expected_word[i].result) return 0;
   return rc != 0 || strcmp(output, expected_word[i].label) == 0;
 }
@@ -106,7 +96,7 @@ static int Document_Matches(void) {
   char *output = (char *)malloc(size);
   int same;
   if (output == NULL) return 0;
-  same = search_fn(kQuery, output, &size) == 0 && strcmp(output, expected_document) == 0;
+  same = library.search(kQuery, output, &size) == 0 && strcmp(output, expected_document) == 0;
   free(output);
   return same;
 }
@@ -116,7 +106,7 @@ static int Essay_Matches(void) {
   int16_t tags[ESSAY_SLOTS];
   memset(ends, 0, sizeof ends);
   memset(tags, 0, sizeof tags);
-  if (essay_fn(kEssay, ends, ESSAY_SLOTS, -1, 1, tags) != expected_essay_rc) return 0;
+  if (library.essay(kEssay, ends, ESSAY_SLOTS, -1, 1, tags) != expected_essay_rc) return 0;
   return memcmp(ends, expected_ends, sizeof ends) == 0 && memcmp(tags, expected_tags, sizeof tags) == 0;
 }
 
@@ -125,7 +115,7 @@ static void Take_Expected_Answers(void) {
   uint32_t size;
   for (i = 0; i < WORD_COUNT; ++i) {
     size = sizeof expected_word[i].label;
-    expected_word[i].result = single_fn(kWords[i], expected_word[i].label, &size);
+    expected_word[i].result = library.single(kWords[i], expected_word[i].label, &size);
   }
   /* The list must exercise the classifier: known terms, names and words
    * that are nothing. */
@@ -134,9 +124,9 @@ static void Take_Expected_Answers(void) {
   CHECK(expected_word[3].result == 0 && strcmp(expected_word[3].label, "\xBF\xAF\xC3\xFB") == 0);
   CHECK(expected_word[WORD_COUNT - 1].result == 3);
   size = sizeof expected_document;
-  CHECK(search_fn(kQuery, expected_document, &size) == 0);
+  CHECK(library.search(kQuery, expected_document, &size) == 0);
   CHECK(strstr(expected_document, "\t<Word p=\"ISBN\">9787111123453</Word>\n") != NULL);
-  expected_essay_rc = essay_fn(kEssay, expected_ends, ESSAY_SLOTS, -1, 1, expected_tags);
+  expected_essay_rc = library.essay(kEssay, expected_ends, ESSAY_SLOTS, -1, 1, expected_tags);
   CHECK(expected_essay_rc == 0);
   CHECK(expected_ends[0] == 6); /* 毛泽东 */
 }
@@ -230,40 +220,20 @@ static void Run_Short_Threads(void) {
   CHECK(wrong == 0);
 }
 
-/* A fresh scratch directory as the current directory, for "as.txt". */
-static int Enter_Scratch_Directory(char *dir, size_t size) {
-  char base[MAX_PATH];
-  const DWORD n = GetTempPathA(sizeof base, base);
-  if (n == 0 || n >= sizeof base) return 0;
-  snprintf(dir, size, "%stesq-threads-%lu-%lu", base, (unsigned long)GetCurrentProcessId(),
-           (unsigned long)GetTickCount());
-  return CreateDirectoryA(dir, NULL) && SetCurrentDirectoryA(dir);
-}
-
 int main(void) {
   char scratch[MAX_PATH + 64];
   char home[MAX_PATH];
   HANDLE workers[WORKERS];
-  HMODULE library;
   int life;
 
   setvbuf(stderr, NULL, _IONBF, 0);
   if (GetCurrentDirectoryA(sizeof home, home) == 0) return 2;
-  if (!Enter_Scratch_Directory(scratch, sizeof scratch)) {
+  if (!Enter_Scratch_Directory("threads", scratch, sizeof scratch)) {
     fprintf(stderr, "cannot make a scratch directory\n");
     return 2;
   }
-  library = LoadLibraryA("tesqsrch.dll");
-  if (library == NULL) {
-    fprintf(stderr, "LoadLibrary(tesqsrch.dll) failed: error %lu\n", (unsigned long)GetLastError());
-    return 1;
-  }
-  init_fn = (Init_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_Init");
-  uninit_fn = (UnInit_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_UnInit");
-  search_fn = (Search_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_Search");
-  single_fn = (Singleword_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_Search_Singleword");
-  essay_fn = (Essay_Fn)(void (*)(void))GetProcAddress(library, "Tesquin_Search_Essay");
-  if (init_fn == NULL || uninit_fn == NULL || search_fn == NULL || single_fn == NULL || essay_fn == NULL) {
+  if (!Host_Library_Load(&library)) return 1;
+  if (!Host_Library_Complete(&library)) {
     fprintf(stderr, "tesqsrch.dll lacks one of its five functions\n");
     return 1;
   }
@@ -271,7 +241,7 @@ int main(void) {
   /* Two lives of the library in one process: the second finds whatever the
    * threads of the first left behind. */
   for (life = 0; life < 2; ++life) {
-    CHECK(init_fn(0) == 0);
+    CHECK(library.init(0) == 0);
     Take_Expected_Answers();
     Run_Workers(workers, (size_t)life);
     Join_Workers(workers);
@@ -280,9 +250,9 @@ int main(void) {
     Run_Workers(workers, (size_t)life + 1);
     Run_Short_Threads();
     Join_Workers(workers);
-    CHECK(uninit_fn() == 0);
+    CHECK(library.uninit() == 0);
   }
-  CHECK(FreeLibrary(library));
+  CHECK(FreeLibrary(library.module));
 
   DeleteFileA("as.txt");
   SetCurrentDirectoryA(home);
