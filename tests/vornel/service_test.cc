@@ -59,6 +59,30 @@ TEST_F(Service, HandlesOfLoadedAndUnloadedDictionaries) {
     EXPECT_EQ(Dict_Get_Handle(other, ""), -1) << other;
 }
 
+// "foreign_dic" and "fund_dic" begin alike: each is found by its own name
+// alone, and unloading one leaves the other's handle and lookups as they were.
+TEST_F(Service, NamesBeginningAlikeAreTakenApart) {
+  const int32_t foreign = Dict_Load_New("foreign_dic", "");
+  const int32_t fund = Dict_Load_New("fund_dic", "");
+  ASSERT_GE(foreign, 0);
+  ASSERT_GE(fund, 0);
+  EXPECT_NE(foreign, fund);
+  EXPECT_EQ(Dict_Get_Handle("foreign_dic", ""), foreign);
+  EXPECT_EQ(Dict_Get_Handle("fund_dic", ""), fund);
+  EXPECT_EQ(Dict_Get_Handle("f", ""), -1);
+  EXPECT_EQ(Dict_Get_Handle("fund", ""), -1);
+  EXPECT_EQ(Dict_Unload_New(foreign), 0);
+  EXPECT_EQ(Dict_Get_Handle("foreign_dic", ""), -1);
+  EXPECT_EQ(Dict_Get_Handle("fund_dic", ""), fund);
+  EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), Dict_Get_Handle("fund_dic", "")), 1);
+  // Loaded again, it takes a slot and a handle of its own.
+  const int32_t again = Dict_Load_New("foreign_dic", "");
+  ASSERT_GE(again, 0);
+  EXPECT_NE(again, foreign);
+  EXPECT_EQ(Dict_Get_Handle("foreign_dic", ""), again);
+  EXPECT_EQ(Dict_Get_Handle("fund_dic", ""), fund);
+}
+
 TEST_F(Service, StaleAndForgedHandlesFindNothing) {
   const int32_t old = Dict_Load_New("org_dic", "");
   ASSERT_GE(old, 0);

@@ -39,6 +39,9 @@ extern const char kDictionary_Magic[8];
 // Longest word and information string a dictionary holds, in bytes.
 constexpr size_t kMax_Word_Bytes = 1024;
 constexpr size_t kMax_Info_Bytes = 4096;
+// Size of a dictionary's first-four-bytes filter.
+constexpr unsigned kFirst_Four_Shift = 20;
+constexpr size_t kFirst_Four_Bits = size_t{1} << kFirst_Four_Shift;
 
 class Dictionary {
  public:
@@ -85,8 +88,9 @@ class Dictionary {
   uint64_t gb_lengths_[94 * 94] = {};
   // A bit for the first four bytes (hashed) of every word of four bytes or
   // more: a longest-match search probes many prefixes that share their first
-  // two characters, and most such pairs begin no entry at all.
-  uint64_t first_four_[65536 / 64] = {};
+  // two characters, and most such pairs begin no entry at all; the filter is
+  // large enough (2^20 bits) that few such pairs pass it.
+  uint64_t first_four_[kFirst_Four_Bits / 64] = {};
 
   friend bool Compile_Dictionary(const std::vector<std::pair<std::string, std::string>> &, Blob *,
                                  std::string *);
@@ -106,7 +110,7 @@ inline unsigned First_Two(const char *word, size_t size) {
 inline unsigned First_Four(const char *word) {
   uint32_t v = 0;
   std::memcpy(&v, word, 4);
-  return (v * 2654435761u) >> 16;
+  return (v * 2654435761u) >> (32 - kFirst_Four_Shift);
 }
 
 // The index of the GB2312 character a word begins with, or -1 when its

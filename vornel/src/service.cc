@@ -45,6 +45,10 @@ struct Service {
   bool initialised = false;
   std::unique_ptr<const vornel::Lexicon> lexicon;
   Slot slots[kSlots] = {};
+  // For each first byte of a name, the mask of the loaded slots whose name
+  // begins with it: a handle is taken for every single lookup, and this
+  // narrows the names compared to one or two.
+  uint16_t slots_by_first_byte[256] = {};
   int32_t last_generation = 0;
 };
 
@@ -68,14 +72,28 @@ bool Name_Ok(const char *name) {
 // short, and compared in place rather than through strcmp. Reads `name` no
 // further than its first byte that differs from a stored name.
 int Find_Slot(const char *name) {
-  for (int i = 0; i < kSlots; ++i) {
+  for (unsigned mask = g_service.slots_by_first_byte[static_cast<unsigned char>(name[0])]; mask != 0;
+       mask &= mask - 1) {
+    const int i = __builtin_ctz(mask);
     const Slot &s = g_service.slots[i];
-    if (s.generation == 0 || s.name[0] != name[0]) continue;
     size_t k = 0;
     while (s.name[k] != '\0' && s.name[k] == name[k]) ++k;
     if (s.name[k] == name[k]) return i;
   }
   return -1;
+}
+
+uint16_t &Slots_Beginning_Like(const Slot &s) {
+  return g_service.slots_by_first_byte[static_cast<unsigned char>(s.name[0])];
+}
+
+// Empties a slot; its dictionary is released.
+void Clear_Slot(int slot) {
+  Slot &s = g_service.slots[slot];
+  Slots_Beginning_Like(s) &= static_cast<uint16_t>(~(1u << slot));
+  s.dict.reset();
+  s.generation = 0;
+  s.name[0] = '\0';
 }
 
 int32_t Handle_Of(int slot) { return g_service.slots[slot].generation * kSlots + slot; }
@@ -90,11 +108,7 @@ const vornel::Dictionary *Dict_Of(int32_t handle, int *slot_out = nullptr) {
 }
 
 void Unload_All() {
-  for (Slot &s : g_service.slots) {
-    s.dict.reset();
-    s.generation = 0;
-    s.name[0] = '\0';
-  }
+  for (int i = 0; i < kSlots; ++i) Clear_Slot(i);
 }
 
 }  // namespace
@@ -136,6 +150,7 @@ int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *) {
     s.generation = g_service.last_generation;
     std::snprintf(s.name, sizeof s.name, "%s", name);
     s.dict = std::move(dict);
+    Slots_Beginning_Like(s) |= static_cast<uint16_t>(1u << free_slot);
     return Handle_Of(free_slot);
   } catch (...) {
     return kLoad_Failed;
@@ -155,10 +170,7 @@ int32_t VORNEL_CALL Dict_Delete_Handle(int32_t handle) { return Dict_Of(handle) 
 int32_t VORNEL_CALL Dict_Unload_New(int32_t handle) {
   int slot;
   if (Dict_Of(handle, &slot) == nullptr) return -1;
-  Slot &s = g_service.slots[slot];
-  s.dict.reset();
-  s.generation = 0;
-  s.name[0] = '\0';
+  Clear_Slot(slot);
   return 0;
 }
 
