@@ -14,6 +14,8 @@
 // as taking it around every lookup, without 37 round trips per word. Only the
 // first 40 bytes of the text are ever read, so the cost of one call does not
 // depend on how long the text runs on.
+#include <cstring>
+
 #include "ner/ner.h"
 #include "services/services.h"
 
@@ -26,12 +28,9 @@ constexpr size_t kShortestPlace = 4;
 
 bool Place_Recognize(const char *text, int32_t *length) {
   char prefix[kLongestPlace + 1];
-  size_t size = 0;
-  while (size < kLongestPlace && text[size] != '\0') {
-    prefix[size] = text[size];
-    ++size;
-  }
+  size_t size = strnlen(text, kLongestPlace);
   if (size < kShortestPlace) return false;
+  std::memcpy(prefix, text, size);
   const services::Dict_Lease place("place");
   for (; size >= kShortestPlace; --size) {
     prefix[size] = '\0';

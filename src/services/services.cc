@@ -28,8 +28,6 @@ Dict_Lease::Dict_Lease(const char *dictionary_name) : handle_(Dict_Get_Handle(di
 
 Dict_Lease::~Dict_Lease() { Dict_Delete_Handle(handle_); }
 
-bool Dict_Lease::Contains(const char *word) const { return Dict_Search_Word(word, handle_) != 0; }
-
 int32_t Dict_Lease::Get_Info(const char *word, char *info, int32_t info_size) const {
   return Dict_Search_Get_Info(word, handle_, info, info_size);
 }

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "vornel/vornel.h"
+
 namespace services {
 
 // --- lifecycle -------------------------------------------------------------
@@ -39,8 +41,9 @@ class Dict_Lease {
   Dict_Lease(const Dict_Lease &) = delete;
   Dict_Lease &operator=(const Dict_Lease &) = delete;
 
-  // Dict_Search_Word: true when the word is present.
-  bool Contains(const char *word) const;
+  // Dict_Search_Word: true when the word is present. Inline: a longest-match
+  // search asks it for every prefix length of a text.
+  bool Contains(const char *word) const { return Dict_Search_Word(word, handle_) != 0; }
   // Dict_Search_Get_Info: returns the service's result (1 = written).
   int32_t Get_Info(const char *word, char *info, int32_t info_size) const;
 
