@@ -38,6 +38,7 @@ constexpr int32_t kLoad_No_Service = -5;
 struct Slot {
   char name[kMax_Name + 1];
   int32_t generation;  // 0 when the slot is empty
+  int32_t handle = -1;  // Handle_Of the slot while it holds a dictionary, else -1
   std::unique_ptr<const vornel::Dictionary> dict;
 };
 
@@ -93,6 +94,7 @@ void Clear_Slot(int slot) {
   Slots_Beginning_Like(s) &= static_cast<uint16_t>(~(1u << slot));
   s.dict.reset();
   s.generation = 0;
+  s.handle = -1;
   s.name[0] = '\0';
 }
 
@@ -100,9 +102,11 @@ int32_t Handle_Of(int slot) { return g_service.slots[slot].generation * kSlots +
 
 const vornel::Dictionary *Dict_Of(int32_t handle, int *slot_out = nullptr) {
   if (handle < 0) return nullptr;
+  // Every search call starts here: one comparison with the slot's current
+  // handle tells a live handle from a stale, forged or released one.
   const int slot = handle % kSlots;
   const Slot &s = g_service.slots[slot];
-  if (s.generation == 0 || s.generation != handle / kSlots) return nullptr;
+  if (s.handle != handle) return nullptr;
   if (slot_out != nullptr) *slot_out = slot;
   return s.dict.get();
 }
@@ -150,6 +154,7 @@ int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *) {
     s.generation = g_service.last_generation;
     std::snprintf(s.name, sizeof s.name, "%s", name);
     s.dict = std::move(dict);
+    s.handle = Handle_Of(free_slot);
     Slots_Beginning_Like(s) |= static_cast<uint16_t>(1u << free_slot);
     return Handle_Of(free_slot);
   } catch (...) {
