@@ -155,8 +155,11 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
     if (e.tag != "nt") continue;
     std::unordered_set<std::string> seen;
     for (size_t at = 0; at + 4 <= e.word.size(); at += 2)
-      for (size_t len = 4; len <= longest && at + len <= e.word.size(); len += 2)
-        if (len < e.word.size() && seen.insert(e.word.substr(at, len)).second) ++in_orgs[e.word.substr(at, len)];
+      for (size_t len = 4; len <= longest && at + len <= e.word.size(); len += 2) {
+        if (len == e.word.size()) continue;
+        std::string part = e.word.substr(at, len);
+        if (seen.insert(part).second) ++in_orgs[std::move(part)];
+      }
   }
   std::vector<Lexicon_Entry> out;
   out.reserve(lexicon.size());

@@ -74,13 +74,10 @@ std::unique_ptr<Dictionary> Dictionary::From_Blob(Blob blob, std::string *error)
     }
     d->length_mask_ |= uint64_t{1} << Length_Bit(e.word_size);
     const unsigned f = First_Two(w, e.word_size);
-    d->first_two_[f >> 6] |= uint64_t{1} << (f & 63);
+    Filter_Add(d->first_two_, f);
     const int g = Gb_Index(w, e.word_size);
     if (g >= 0) d->gb_lengths_[g] |= uint64_t{1} << Length_Bit(e.word_size);
-    if (e.word_size >= 4) {
-      const unsigned four = First_Four(w);
-      d->first_four_[four >> 6] |= uint64_t{1} << (four & 63);
-    }
+    if (e.word_size >= 4) Filter_Add(d->first_four_, First_Four(w));
   }
   d->blob_ = std::move(blob);
   for (uint64_t i = 0; i < count; ++i) {
@@ -97,13 +94,10 @@ std::unique_ptr<Dictionary> Dictionary::From_Blob(Blob blob, std::string *error)
 const char *Dictionary::Find(const char *word, size_t size, size_t *info_size) const {
   if (size == 0 || (length_mask_ & (uint64_t{1} << Length_Bit(size))) == 0) return nullptr;
   const unsigned f = First_Two(word, size);
-  if ((first_two_[f >> 6] & (uint64_t{1} << (f & 63))) == 0) return nullptr;
+  if (!Filter_Has(first_two_, f)) return nullptr;
   const int g = Gb_Index(word, size);
   if (g >= 0 && (gb_lengths_[g] & (uint64_t{1} << Length_Bit(size))) == 0) return nullptr;
-  if (size >= 4) {
-    const unsigned four = First_Four(word);
-    if ((first_four_[four >> 6] & (uint64_t{1} << (four & 63))) == 0) return nullptr;
-  }
+  if (size >= 4 && !Filter_Has(first_four_, First_Four(word))) return nullptr;
   return Probe(word, size, info_size);
 }
 

@@ -24,10 +24,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <cstring>
 #include <vector>
 
 #include "format.h"
@@ -100,6 +100,10 @@ class Dictionary {
 // front of the hash table are inline.
 inline unsigned Length_Bit(size_t size) { return size >= 63 ? 63u : static_cast<unsigned>(size); }
 
+// Bit `bit` of a filter held as 64-bit words, tested and set.
+inline bool Filter_Has(const uint64_t *filter, unsigned bit) { return (filter[bit >> 6] >> (bit & 63)) & 1u; }
+inline void Filter_Add(uint64_t *filter, unsigned bit) { filter[bit >> 6] |= uint64_t{1} << (bit & 63); }
+
 inline unsigned First_Two(const char *word, size_t size) {
   const unsigned a = static_cast<unsigned char>(word[0]);
   const unsigned b = size >= 2 ? static_cast<unsigned char>(word[1]) : 0u;
@@ -128,17 +132,14 @@ inline const char *Dictionary::Find_Terminated(const char *word, size_t *info_si
   // word[1] exists: word[0] is not the terminator. For a one-byte word it is
   // the NUL, which is what First_Two takes for a missing second byte.
   const unsigned f = First_Two(word, 2);
-  if ((first_two_[f >> 6] & (uint64_t{1} << (f & 63))) == 0) return nullptr;
+  if (!Filter_Has(first_two_, f)) return nullptr;
   const int g = Gb_Index(word, 2);
   // Bit 63 stands for every length from 63 up: such words are measured.
   if (g < 0 || (gb_lengths_[g] >> 63) != 0) return Find(word, strnlen(word, kMax_Word_Bytes + 1), info_size);
   const uint64_t lengths = gb_lengths_[g];
   if (lengths == 0) return nullptr;
   // word[2] exists (word[1] is no NUL), and word[3] when word[2] is no NUL.
-  if (word[2] != '\0' && word[3] != '\0') {
-    const unsigned four = First_Four(word);
-    if ((first_four_[four >> 6] & (uint64_t{1} << (four & 63))) == 0) return nullptr;
-  }
+  if (word[2] != '\0' && word[3] != '\0' && !Filter_Has(first_four_, First_Four(word))) return nullptr;
   const size_t longest = 63 - static_cast<size_t>(__builtin_clzll(lengths));
   size_t size = 2;
   while (size <= longest && word[size] != '\0') ++size;
