@@ -10,7 +10,9 @@
 //
 // The recognisers read the essay through a Word_View from the examined word
 // on: no per-word copy of the remaining word ends and no per-word measuring
-// of the text, so the walk costs time in proportion to the words it examines.
+// of the text, and the foreign-name runs and organisation walks are memoised
+// per essay, so the walk costs time in proportion to the words it examines
+// however repetitive the text.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -64,7 +66,8 @@ int32_t Essay_Classify_Span(const Essay_Text &essay, int32_t i, char *label, int
   const int32_t start = i == 0 ? 0 : essay.word_ends[i - 1];
   const size_t remaining = essay.length - static_cast<size_t>(start);
   const Word_View view{essay.text + start, remaining,       essay.word_ends + i, essay.tags + i,
-                       start,              essay.count - i, i,                   essay.foreign_memo};
+                       start,              essay.count - i, i,                   essay.foreign_memo,
+                       essay.org_memo};
 
   int32_t end = 0;
   if (Org_Recognize(view, &end) && Sound_Length(end, remaining))
@@ -137,7 +140,8 @@ int32_t Essay_Search(const char *text, int32_t *word_ends, int32_t count, int32_
   }
 
   Foreign_Run_Memo foreign_runs;
-  const Essay_Text essay{text, length, word_ends, tags, words, count, &foreign_runs};
+  Org_Walk_Memo org_walks;
+  const Essay_Text essay{text, length, word_ends, tags, words, count, &foreign_runs, &org_walks};
   std::vector<Essay_Span> spans;
   std::string labels;
   const int32_t walked = Essay_Collect_Spans(essay, static_cast<size_t>(count), &spans, &labels);

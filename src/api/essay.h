@@ -30,6 +30,7 @@ struct Essay_Text {
   int32_t words;             // words before the terminating 0 entry
   int32_t count;             // entries each array holds
   Foreign_Run_Memo *foreign_memo = nullptr;  // runs of one-character words already walked
+  Org_Walk_Memo *org_memo = nullptr;         // organisation walks already walked
 };
 
 // Checks the segmenter's word-end array: within its `count` entries it must

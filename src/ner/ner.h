@@ -23,6 +23,30 @@ struct Foreign_Run_Memo {
   std::vector<int32_t> hits_from;  // hits_from[k]: hits among words first + k .. end_index - 1
 };
 
+// The last run of following words that Org_Recognize walked from the third
+// word of a name on, kept by a caller that asks the recogniser at many words
+// of the same text (the essay front end). From its third word on, what a
+// following word does to the walk does not depend on where the name began:
+// it is an inner word or a word let through after "第" (it adds its value and
+// the walk goes on), or it stops the walk by failing the test, closing the
+// name or being missing. So a walk from any word of a recorded run stops
+// where the recorded one stopped, and a later call reads the values from
+// here instead of looking the rest of the run up again. Indices and offsets
+// are in the caller's numbering.
+struct Org_Walk_Memo {
+  enum class Stop : int8_t { kFails, kCloses, kRunsOut };
+  int32_t first = -1;          // index of the run's first word; -1: empty
+  int32_t stop = -1;           // index of the word that stopped the walk
+  Stop how = Stop::kFails;     // what that word did
+  double closing_value = 0.0;  // its end value, when it closed the name
+  int32_t end_offset = 0;      // just past the closing word, or past the last word when the text ran out
+  bool exact_only = false;     // a value unfit for the summed bound: always sum word by word
+  std::vector<double> values;  // values[n]: what word first + n adds
+  // sums[n]: values[0 .. n) added in long double, for the bound on a walk's
+  // average; the decision itself is always the word-by-word double sum's.
+  std::vector<long double> sums;
+};
+
 // A segmented text seen from one of its words on, without copying.
 //
 // `ends` and `tags` point at the caller's entries for the first word of the
@@ -40,10 +64,11 @@ struct Word_View {
   int32_t base;          // start of the first word in the caller's numbering
   int32_t entries;       // entries readable at ends/tags
   // Optional, for callers that examine many words of one text: the index of
-  // the view's first word in the caller's numbering, and the memo of foreign
-  // name runs (nullptr: none).
+  // the view's first word in the caller's numbering, and the memos of foreign
+  // name runs and organisation walks.
   int32_t first_word = 0;
   Foreign_Run_Memo *foreign_memo = nullptr;
+  Org_Walk_Memo *org_memo = nullptr;  // organisation walks (nullptr: none)
 
   int32_t End(int32_t n) const {
     if (n < 0 || n >= entries) return 0;

@@ -168,4 +168,90 @@ TEST_F(Org_Recognizer, MalformedWordEnds) {
   EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
 }
 
+
+// Every word of `s` asked with and without one memo: the answers and ends
+// must agree. Returns the org_dic lookups the memoised calls made.
+size_t Ask_At_Every_Word(const Segmented &s) {
+  const int32_t words = static_cast<int32_t>(s.ends.size()) - 1;
+  Org_Walk_Memo memo;
+  size_t memo_lookups = 0;
+  for (int32_t i = 0; i < words; ++i) {
+    const int32_t base = i == 0 ? 0 : s.ends[i - 1];
+    Word_View plain{s.text.c_str() + base, s.text.size() - base, s.ends.data() + i, s.tags.data() + i, base,
+                    words + 1 - i};
+    Word_View memoised = plain;
+    memoised.first_word = i;
+    memoised.org_memo = &memo;
+    int32_t end_plain = kUntouched;
+    int32_t end_memo = kUntouched;
+    const bool plain_answer = Org_Recognize(plain, &end_plain);
+    const size_t lookups_before = fake::Vornel().lookups.size();
+    const bool memo_answer = Org_Recognize(memoised, &end_memo);
+    memo_lookups += fake::Vornel().lookups.size() - lookups_before;
+    EXPECT_EQ(memo_answer, plain_answer) << "word " << i;
+    EXPECT_EQ(end_memo, end_plain) << "word " << i;
+  }
+  EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
+  return memo_lookups;
+}
+
+TEST_F(Org_Recognizer, TheWalkMemoGivesTheAnswersOfAPlainWalkAtEveryWord) {
+  // A vocabulary with every kind of following word: inner words (averages
+  // landing on, above and below 0.4), closing words, tag 18 words after 第
+  // and elsewhere, stop characters, words without values, tag 23 words;
+  // shuffled into a long text by a fixed generator.
+  const std::vector<std::pair<Tagged_Word, std::string>> vocabulary = {
+      {{G("北京大学"), 0}, "b:0.5;i:0.4;"},  {{G("中国"), 0}, "b:0.3;i:0.4;e:0.1;"},
+      {{G("物理"), 0}, "i:0.5;e:0.1;"},     {{G("研究"), 0}, "i:0.3;"},
+      {{G("研究所"), 0}, "e:0.6;"},         {{G("学院"), 0}, "i:0.2;e:0.4;"},
+      {{G("第"), 0}, "b:0.5;i:0.4;"},       {{G("二"), 18}, ""},
+      {{G("三"), 18}, "e:0.1;"},            {{G("和"), 0}, "i:0.9;"},
+      {{G("无值"), 0}, ""},                 {{G("中科院"), 23}, "b:0.2;i:0.45;"},
+      {{G("分院"), 0}, "i:0.4;e:0.4;"},     {{G("人民"), 0}, "b:0.2;i:0.7;"},
+  };
+  for (const auto &entry : vocabulary)
+    if (!entry.second.empty()) fake::Dictionary_Add("org_dic", entry.first.text, entry.second);
+  uint32_t state = 12345;
+  for (const size_t words : {40, 400}) {
+    std::vector<Tagged_Word> text;
+    for (size_t n = 0; n < words; ++n) {
+      state = state * 1103515245u + 12345u;
+      // Mostly inner words, so that walks run long and overlap.
+      const size_t pick = (state >> 16) % 4 == 0 ? (state >> 8) % vocabulary.size() : (state >> 8) % 2 == 0 ? 1 : 13;
+      text.push_back(vocabulary[pick].first);
+    }
+    Ask_At_Every_Word(Segmented_Text(text));
+  }
+}
+
+TEST_F(Org_Recognizer, AWalkTooCloseToTheThresholdIsSummedWordByWord) {
+  // Inner words of exactly 0.4: every average lies within rounding of the
+  // threshold, so each answer comes from the word-by-word sum, as the plain
+  // walk's does; and a run of 0.1 + 0.7 pairs averages exactly 0.4 in exact
+  // arithmetic.
+  fake::Dictionary_Add("org_dic", G("北京"), "b:0.5;i:0.4;");
+  fake::Dictionary_Add("org_dic", G("大学"), "i:0.1;");
+  fake::Dictionary_Add("org_dic", G("人民"), "b:0.5;i:0.7;");
+  fake::Dictionary_Add("org_dic", G("学院"), "e:0.4;");
+  std::vector<Tagged_Word> fours(200, Tagged_Word{G("北京"), 0});
+  fours.push_back({G("学院"), 0});
+  Ask_At_Every_Word(Segmented_Text(fours));
+  std::vector<Tagged_Word> pairs;
+  for (int n = 0; n < 100; ++n) {
+    pairs.push_back({G("大学"), 0});
+    pairs.push_back({G("人民"), 0});
+  }
+  Ask_At_Every_Word(Segmented_Text(pairs));
+}
+
+TEST_F(Org_Recognizer, RepeatedInnerWordsAreLookedUpOncePerEssay) {
+  // 中国 repeated: a likely beginning and an inner word, so the plain walk
+  // from every word runs to the end of the text. With the memo each word is
+  // looked up a bounded number of times, however long the text.
+  fake::Dictionary_Add("org_dic", G("中国"), "b:0.3;i:0.35;e:0.1;");
+  const size_t words = 2000;
+  const size_t lookups = Ask_At_Every_Word(Segmented_Text(std::vector<Tagged_Word>(words, {G("中国"), 0})));
+  EXPECT_LE(lookups, 7 * words);
+}
+
 }  // namespace
