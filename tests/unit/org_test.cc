@@ -249,7 +249,7 @@ TEST_F(Org_Recognizer, RepeatedInnerWordsAreLookedUpOncePerEssay) {
   // from every word runs to the end of the text. With the memo each word is
   // looked up a bounded number of times, however long the text.
   fake::Dictionary_Add("org_dic", G("中国"), "b:0.3;i:0.35;e:0.1;");
-  const size_t words = 2000;
+  const size_t words = 1000;
   const size_t lookups = Ask_At_Every_Word(Segmented_Text(std::vector<Tagged_Word>(words, {G("中国"), 0})));
   EXPECT_LE(lookups, 7 * words);
 }
