@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "essay_properties.h"
 #include "fuzz_support.h"
 #include "tesqsrch/tesqsrch.h"
 #include "vornel/vornel.h"
@@ -48,20 +49,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FUZZ_CHECK(rc == 0 || rc == 1 || rc == 4);
   if (rc != 0) return 0;
 
-  FUZZ_CHECK(count > 0);
-  std::unique_ptr<int32_t[]> plain_ends(new int32_t[entries]);
-  std::unique_ptr<int16_t[]> plain_tags(new int16_t[entries]);
-  FUZZ_CHECK(KV_Word_Sect(text.c_str(), plain_ends.get(), count, a, b, plain_tags.get(), 2048, 0, 0, 0) == 1);
-  int32_t plain_last = 0;
-  for (int32_t i = 0; i < count && plain_ends[i] != 0; ++i) plain_last = plain_ends[i];
-
-  int32_t previous = 0, i = 0;
-  for (; i < count && ends[i] != 0; ++i) {
-    FUZZ_CHECK(ends[i] > previous);
-    previous = ends[i];
-  }
-  FUZZ_CHECK(i < count);  // the terminator is inside the arrays
-  FUZZ_CHECK(previous == plain_last);
-  FUZZ_CHECK(previous <= length);
+  fuzz::Check_Merged_Segmentation(text, ends.get(), count, a, b);
   return 0;
 }

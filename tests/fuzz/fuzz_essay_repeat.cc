@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "api/essay.h"
+#include "essay_properties.h"
 #include "fuzz_support.h"
 #include "tesqsrch/tesqsrch.h"
 #include "vornel/vornel.h"
@@ -68,22 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (text.empty()) text = unit;
 
   const int32_t count = static_cast<int32_t>(text.size());
-  std::vector<int32_t> ends(text.size()), plain_ends(text.size());
-  std::vector<int16_t> tags(text.size()), plain_tags(text.size());
+  std::vector<int32_t> ends(text.size());
+  std::vector<int16_t> tags(text.size());
   const int32_t rc = Tesquin_Search_Essay(text.c_str(), ends.data(), count, -1, 1, tags.data());
   FUZZ_CHECK(rc == 0 || rc == 1 || rc == 4);
-  if (rc == 0) {
-    FUZZ_CHECK(KV_Word_Sect(text.c_str(), plain_ends.data(), count, -1, 1, plain_tags.data(), 2048, 0, 0, 0) == 1);
-    int32_t plain_last = 0;
-    for (int32_t i = 0; i < count && plain_ends[i] != 0; ++i) plain_last = plain_ends[i];
-    int32_t previous = 0, i = 0;
-    for (; i < count && ends[i] != 0; ++i) {
-      FUZZ_CHECK(ends[i] > previous);
-      previous = ends[i];
-    }
-    FUZZ_CHECK(i < count);
-    FUZZ_CHECK(previous == plain_last);
-  }
+  if (rc == 0) fuzz::Check_Merged_Segmentation(text, ends.data(), count, -1, 1);
 
   // The walk without memos is quadratic on such text: compare on a prefix.
   const std::string head = text.substr(0, std::min(text.size(), kComparedText));

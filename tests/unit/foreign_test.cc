@@ -137,11 +137,8 @@ TEST_F(Foreign_Recognizer, TheRunMemoGivesTheAnswersOfAFullWalkAtEveryWord) {
   Foreign_Run_Memo memo;
   int walks_with_memo = 0;
   for (int32_t i = 0; i < words; ++i) {
-    const int32_t base = i == 0 ? 0 : s.ends[i - 1];
-    Word_View plain{s.text.c_str() + base, s.text.size() - base, s.ends.data() + i, s.tags.data() + i, base,
-                    words + 1 - i};
+    const Word_View plain = View_At(s, i);
     Word_View memoised = plain;
-    memoised.first_word = i;
     memoised.foreign_memo = &memo;
     int32_t end_plain = kUntouched;
     int32_t end_memo = kUntouched;

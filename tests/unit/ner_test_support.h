@@ -38,6 +38,17 @@ inline Segmented Segmented_Text(const std::vector<Tagged_Word> &words) {
   return s;
 }
 
+// The text of `s` seen from word i on, as a caller that examines every word
+// of one text passes it (first_word = i; no memo).
+inline Word_View View_At(const Segmented &s, int32_t i) {
+  const int32_t words = static_cast<int32_t>(s.ends.size()) - 1;
+  const int32_t base = i == 0 ? 0 : s.ends[i - 1];
+  Word_View view{s.text.c_str() + base, s.text.size() - base, s.ends.data() + i, s.tags.data() + i, base,
+                 words + 1 - i};
+  view.first_word = i;
+  return view;
+}
+
 // `n` copies of `unit`.
 inline std::string Repeat(const std::string &unit, size_t n) {
   std::string out;

@@ -176,11 +176,8 @@ size_t Ask_At_Every_Word(const Segmented &s) {
   Org_Walk_Memo memo;
   size_t memo_lookups = 0;
   for (int32_t i = 0; i < words; ++i) {
-    const int32_t base = i == 0 ? 0 : s.ends[i - 1];
-    Word_View plain{s.text.c_str() + base, s.text.size() - base, s.ends.data() + i, s.tags.data() + i, base,
-                    words + 1 - i};
+    const Word_View plain = View_At(s, i);
     Word_View memoised = plain;
-    memoised.first_word = i;
     memoised.org_memo = &memo;
     int32_t end_plain = kUntouched;
     int32_t end_memo = kUntouched;
