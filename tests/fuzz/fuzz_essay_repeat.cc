@@ -3,12 +3,12 @@
 // built data, against the library's own core.
 //
 // Input: two bytes for the size of the text, then the unit (up to 64 bytes,
-// up to its first NUL). The text is the unit repeated to at most 64 KB.
+// up to its first NUL). The text is the unit repeated to at most 16 KB.
 //
 // Properties:
 //   - Tesquin_Search_Essay answers 0, 1 or 4, and on 0 the word ends rise
 //     strictly and reach as far as the plain segmentation;
-//   - on the first 2 KB of the text, the walk with the per-essay memos of
+//   - on the first 1 KB of the text, the walk with the per-essay memos of
 //     foreign-name runs and organisation walks finds exactly the names and
 //     labels that the walk without them finds.
 #include <cstring>
@@ -24,8 +24,8 @@
 namespace {
 
 constexpr size_t kMaxUnit = 64;
-constexpr size_t kMaxText = 64 * 1024;
-constexpr size_t kComparedText = 2 * 1024;
+constexpr size_t kMaxText = 16 * 1024;
+constexpr size_t kComparedText = 1024;
 
 // The walk over `text` with or without the memos; false when the text does
 // not segment into a sound word-end array.
