@@ -1,0 +1,295 @@
+// The PostgreSQL term store against a real server started for this test by
+// scripts/with_postgres.sh (TESQ_TEST_PG_URI and friends): lookups with the
+// word bound as a parameter, imports that replace or merge all or nothing,
+// snapshots that never mix two tables, imports taking turns, the change
+// counter, and every failure of the server answered within the time limit,
+// reported once and recovered from by itself.
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <dirent.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "pg_store.h"
+
+namespace {
+
+using Rows = std::vector<std::pair<std::string, std::string>>;
+using Clock = std::chrono::steady_clock;
+
+std::string Env(const char *name) {
+  const char *value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// Runs SQL as the superuser of the test server.
+void Sql(const std::string &sql) {
+  PGconn *c = PQconnectdb(Env("TESQ_TEST_PG_URI").c_str());
+  ASSERT_EQ(PQstatus(c), CONNECTION_OK) << PQerrorMessage(c);
+  PGresult *r = PQexec(c, sql.c_str());
+  const ExecStatusType status = PQresultStatus(r);
+  EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << PQresultErrorMessage(r);
+  PQclear(r);
+  PQfinish(c);
+}
+
+Rows Export(const std::string &uri) {
+  Rows rows;
+  std::string error;
+  EXPECT_TRUE(karvel::Pg_Export(
+      uri,
+      [&](const std::string &w, const std::string &l) {
+        rows.emplace_back(w, l);
+        return true;
+      },
+      &error))
+      << error;
+  return rows;
+}
+
+double Milliseconds_Since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// Runs pg_ctl on the test server. A start right after the server was
+// killed is tried again until its old backends have gone.
+void Pg_Ctl(const std::string &action) {
+  const std::string command = Env("TESQ_TEST_PG_CTL") + " -o '" + Env("TESQ_TEST_PG_OPTIONS") + "' " + action +
+                              " > /dev/null 2>&1";
+  int status = std::system(command.c_str());
+  for (int tries = 0; status != 0 && action == "start" && tries < 40; ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    status = std::system(command.c_str());
+  }
+  ASSERT_EQ(status, 0) << command;
+}
+
+pid_t Server_Pid() {
+  std::ifstream pidfile(Env("TESQ_TEST_PG_PIDFILE"));
+  long pid = 0;
+  pidfile >> pid;
+  return static_cast<pid_t>(pid);
+}
+
+// Sends `signal` to the server and every process it started, so that a
+// paused server stalls on the connections it already has too.
+void Signal_Server(int signal) {
+  const pid_t server = Server_Pid();
+  ASSERT_GT(server, 0);
+  kill(server, signal);
+  DIR *proc = opendir("/proc");
+  ASSERT_NE(proc, nullptr);
+  while (dirent *entry = readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
+    if (pid <= 0) continue;
+    std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    long parent = 0;
+    if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &parent) == 2 && parent == server)
+      kill(pid, signal);
+  }
+  closedir(proc);
+}
+
+class Pg_Store_Test : public testing::Test {
+ protected:
+  void SetUp() override {
+    uri_ = Env("TESQ_TEST_PG_URI");
+    ASSERT_FALSE(uri_.empty()) << "run under scripts/with_postgres.sh";
+    Sql("DROP TABLE IF EXISTS \"420_DIC\", \"420_DIC_VERSION\" CASCADE");
+  }
+  std::string uri_;
+};
+
+TEST_F(Pg_Store_Test, LookupsBindTheWordAsAParameter) {
+  const std::string hostile = "x'; DROP TABLE \"420_DIC\"; --";
+  std::string error;
+  ASSERT_TRUE(karvel::Pg_Import(uri_, {{"计算机科学", "主题词"}, {hostile, "刊名"}, {"a\\b\tc", "l"}}, true, &error))
+      << error;
+  karvel::Pg_Store store(uri_);
+  struct Case {
+    std::string word;
+    bool want_word;
+    karvel::Pg_Answer answer;
+    std::string value;
+  };
+  const std::vector<Case> cases = {
+      {"计算机科学", false, karvel::Pg_Answer::kFound, "主题词"},
+      {"计算机科学", true, karvel::Pg_Answer::kFound, "计算机科学"},
+      {hostile, false, karvel::Pg_Answer::kFound, "刊名"},
+      {"a\\b\tc", false, karvel::Pg_Answer::kFound, "l"},
+      {"计算机", false, karvel::Pg_Answer::kMissing, ""},
+      {"' OR '1'='1", false, karvel::Pg_Answer::kMissing, ""},
+  };
+  for (const Case &c : cases) {
+    std::string value;
+    EXPECT_EQ(store.Find(c.word, c.want_word, &value), c.answer) << c.word;
+    if (c.answer == karvel::Pg_Answer::kFound) {
+      EXPECT_EQ(value, c.value) << c.word;
+    }
+  }
+  EXPECT_EQ(Export(uri_).size(), 3u) << "the table is intact";
+}
+
+TEST_F(Pg_Store_Test, ImportsReplaceOrMergeAllOrNothing) {
+  std::string error;
+  ASSERT_TRUE(karvel::Pg_Import(uri_, {{"甲", "一"}, {"乙", "二"}}, true, &error)) << error;
+  ASSERT_TRUE(karvel::Pg_Import(uri_, {{"乙", "新二"}, {"丙", "三"}, {"丙", "新三"}}, false, &error)) << error;
+  EXPECT_EQ(Export(uri_), (Rows{{"丙", "新三"}, {"乙", "新二"}, {"甲", "一"}})) << "merged; the last label wins";
+  // Bytes that are not UTF-8 fail the copy: nothing of the import stays.
+  EXPECT_FALSE(karvel::Pg_Import(uri_, {{"丁", "四"}, {"\xFF\xFE", "bad"}}, true, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(Export(uri_).size(), 3u);
+  ASSERT_TRUE(karvel::Pg_Import(uri_, {{"丁", "四"}}, true, &error)) << error;
+  EXPECT_EQ(Export(uri_), (Rows{{"丁", "四"}})) << "replaced";
+}
+
+TEST_F(Pg_Store_Test, ASnapshotSeesTheOldTableOrTheNewNeverAMixture) {
+  Rows old_rows, new_rows;
+  for (int n = 0; n < 2000; ++n) {
+    old_rows.emplace_back("w" + std::to_string(n), "old");
+    new_rows.emplace_back("w" + std::to_string(n), "new");
+  }
+  std::string error;
+  ASSERT_TRUE(karvel::Pg_Import(uri_, old_rows, true, &error)) << error;
+  std::atomic<bool> done{false};
+  std::thread importer([&] {
+    std::string e;
+    for (int round = 0; round < 6; ++round) karvel::Pg_Import(uri_, round % 2 == 0 ? new_rows : old_rows, true, &e);
+    done = true;
+  });
+  karvel::Pg_Store store(uri_);
+  int scans = 0, mixed = 0, partial = 0;
+  while (!done) {
+    size_t olds = 0, news = 0;
+    int64_t version = 0;
+    ASSERT_TRUE(store.Scan([&](const std::string &, const std::string &l) { (l == "old" ? olds : news) += 1; },
+                           &version, &error))
+        << error;
+    ++scans;
+    mixed += olds != 0 && news != 0;
+    partial += olds + news != old_rows.size();
+  }
+  importer.join();
+  EXPECT_GT(scans, 0);
+  EXPECT_EQ(mixed, 0);
+  EXPECT_EQ(partial, 0);
+}
+
+TEST_F(Pg_Store_Test, ConcurrentImportsIntoANewDatabaseTakeTurns) {
+  std::vector<std::thread> importers;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < 4; ++t) {
+    importers.emplace_back([&, t] {
+      Rows rows;
+      for (int n = 0; n < 500; ++n) rows.emplace_back("t" + std::to_string(t) + "-" + std::to_string(n), "x");
+      std::string error;
+      if (!karvel::Pg_Import(uri_, rows, false, &error)) failures += 1;
+    });
+  }
+  for (std::thread &t : importers) t.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(Export(uri_).size(), 2000u) << "no import lost";
+}
+
+TEST_F(Pg_Store_Test, EveryChangeRaisesTheCounter) {
+  std::string error;
+  ASSERT_TRUE(karvel::Pg_Create_Schema(uri_, &error)) << error;
+  ASSERT_TRUE(karvel::Pg_Create_Schema(uri_, &error)) << "again, on a database that has it: " << error;
+  karvel::Pg_Store store(uri_);
+  int64_t before = 0, after_import = 0, after_edit = 0, after_nothing = 0;
+  ASSERT_TRUE(store.Version(&before, &error)) << error;
+  ASSERT_TRUE(karvel::Pg_Import(uri_, {{"甲", "一"}}, false, &error)) << error;
+  ASSERT_TRUE(store.Version(&after_import, &error)) << error;
+  Sql("UPDATE \"420_DIC\" SET \"附加信息\" = '改' WHERE \"词\" = '甲'");
+  ASSERT_TRUE(store.Version(&after_edit, &error)) << error;
+  ASSERT_TRUE(store.Version(&after_nothing, &error)) << error;
+  EXPECT_GT(after_import, before);
+  EXPECT_GT(after_edit, after_import) << "an edit by hand counts too";
+  EXPECT_EQ(after_nothing, after_edit);
+  std::string value;
+  EXPECT_EQ(store.Find("甲", false, &value), karvel::Pg_Answer::kFound);
+  EXPECT_EQ(value, "改");
+}
+
+TEST_F(Pg_Store_Test, AWrongPasswordIsUnavailableAndReportedWithoutThePassword) {
+  const std::string bad = Env("TESQ_TEST_PG_BAD_URI");
+  karvel::Pg_Store store(bad);
+  testing::internal::CaptureStderr();
+  std::string value;
+  EXPECT_EQ(store.Find("甲", false, &value), karvel::Pg_Answer::kUnavailable);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_EQ(store.Find("甲", false, &value), karvel::Pg_Answer::kUnavailable);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("password authentication failed"), std::string::npos) << said;
+  const std::string password = bad.substr(bad.find(":wrong-") + 1, bad.find('@') - bad.find(":wrong-") - 1);
+  EXPECT_EQ(said.find(password), std::string::npos) << said;
+  EXPECT_EQ(said.find("unavailable"), said.rfind("unavailable")) << "reported once: " << said;
+}
+
+// The server stopped, killed, paused and restarted under lookups: every
+// call ends within the time limit (with room for a loaded machine), each
+// outage and each recovery is reported once, and lookups find the word
+// again by themselves once the server is back.
+TEST_F(Pg_Store_Test, OutagesAreBoundedReportedOnceAndRecoveredFrom) {
+  std::string error;
+  ASSERT_TRUE(karvel::Pg_Import(uri_, {{"甲", "一"}}, true, &error)) << error;
+  karvel::Pg_Store store(uri_, 200);
+  std::string value;
+  ASSERT_EQ(store.Find("甲", false, &value), karvel::Pg_Answer::kFound);
+
+  struct Fault {
+    const char *what;
+    std::function<void()> break_it;
+    std::function<void()> mend_it;
+  };
+  const std::vector<Fault> faults = {
+      {"stopped", [] { Pg_Ctl("stop -m fast"); }, [] { Pg_Ctl("start"); }},
+      {"killed", [] { kill(Server_Pid(), SIGKILL); std::this_thread::sleep_for(std::chrono::milliseconds(300)); },
+       [] { Pg_Ctl("start"); }},
+      {"paused", [] { Signal_Server(SIGSTOP); }, [] { Signal_Server(SIGCONT); }},
+  };
+  for (const Fault &fault : faults) {
+    testing::internal::CaptureStderr();
+    fault.break_it();
+    double longest = 0;
+    for (int n = 0; n < 20; ++n) {
+      const Clock::time_point start = Clock::now();
+      const karvel::Pg_Answer answer = store.Find("甲", false, &value);
+      longest = std::max(longest, Milliseconds_Since(start));
+      EXPECT_NE(answer, karvel::Pg_Answer::kMissing) << fault.what;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    fault.mend_it();
+    const Clock::time_point mended = Clock::now();
+    karvel::Pg_Answer answer = karvel::Pg_Answer::kUnavailable;
+    while (answer != karvel::Pg_Answer::kFound && Milliseconds_Since(mended) < 10000) {
+      answer = store.Find("甲", false, &value);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(answer, karvel::Pg_Answer::kFound) << fault.what << ": recovered";
+    EXPECT_LT(longest, 1000) << fault.what << ": the longest call, in ms";
+    EXPECT_NE(said.find("unavailable"), std::string::npos) << fault.what << ": " << said;
+    EXPECT_EQ(said.find("unavailable"), said.rfind("unavailable")) << fault.what << ": once: " << said;
+    EXPECT_NE(said.find("answers again"), std::string::npos) << fault.what << ": " << said;
+    EXPECT_EQ(said.find("answers again"), said.rfind("answers again")) << fault.what << ": once: " << said;
+    std::printf("%-8s longest call %.0f ms, found again %.0f ms after the server was back\n", fault.what, longest,
+                Milliseconds_Since(mended));
+  }
+}
+
+}  // namespace
