@@ -1,0 +1,62 @@
+// The live in-memory copy of the term table that lookups answer from.
+//
+// The first lookup of a store starts a watcher thread for it, which reads
+// the whole table into a Term_Index in the background (until it is ready,
+// lookups go to the store itself) and then asks the store every
+// kWatchInterval for its stamp: the database file's identity and last
+// write, or the table's change counter. When the stamp changes, the copy is
+// withdrawn at once, so lookups go to the store and see the change, and a
+// new copy is read and put in its place. When the store cannot be asked
+// (a server down, a file being written), the copy in hand goes on
+// answering; when the new copy cannot be read, the old one is put back.
+//
+// Lookups read the copy through an atomically swapped shared pointer, so a
+// copy lives as long as a lookup holds it and no longer.
+// One store is copied at a time: a lookup of another store (a changed
+// TESQ_DB) stops the old watcher and starts a new one.
+#ifndef KARVEL_SRC_TERM_COPIES_H
+#define KARVEL_SRC_TERM_COPIES_H
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "term_index.h"
+
+namespace karvel {
+
+constexpr std::chrono::milliseconds kWatchInterval{250};
+
+// Where a copy comes from.
+class Copy_Source {
+ public:
+  virtual ~Copy_Source() = default;
+  // The table's state, cheaply; equal stamps mean the same table. False when
+  // it cannot be told now.
+  virtual bool Stamp(std::string *stamp) = 0;
+  // Every row into `builder`, with the stamp the rows belong to; false when
+  // the table could not be read whole.
+  virtual bool Read(Term_Index::Builder *builder, std::string *stamp) = 0;
+};
+
+enum class Copy_Answer { kFound, kMissing, kNotReady };
+
+// Looks `word` up in the copy of the store at `location`: kFound with its
+// label in *value (the word itself when `want_word`), kMissing, or
+// kNotReady when no copy can answer yet (then ask the store). The first
+// call for a location calls `make_source` and starts its watcher.
+Copy_Answer Copy_Find(const std::string &location, std::string_view word, bool want_word, std::string *value,
+                      const std::function<std::unique_ptr<Copy_Source>()> &make_source);
+
+// Stops the watcher and drops the copy (for the library's shutdown); the
+// next lookup starts afresh.
+void Copies_Stop();
+
+// What the copy in use holds, for reports: rows and bytes (0 when none).
+void Copy_Figures(size_t *rows, size_t *bytes);
+
+}  // namespace karvel
+
+#endif
