@@ -63,6 +63,14 @@ KARVEL_API int32_t KARVEL_CALL Karvel_CloseQuery(Karvel_Query query) {
   }
 }
 
+KARVEL_API int32_t KARVEL_CALL Karvel_CloseIdle(void) {
+  try {
+    karvel::Term_Store_Close_Idle();
+  } catch (...) {
+  }
+  return 0;
+}
+
 #ifdef _WIN32
 // Unloaded by FreeLibrary (`reserved` is null): the idle connections are
 // closed, so that no library out of use holds the database file open. At

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <ostream>
@@ -326,10 +327,14 @@ TEST_F(Karvel_Test, SeesRowsWrittenByAnotherConnection) {
 TEST_F(Karvel_Test, DataDirectoryWhenTesqDbIsUnset) {
   Temp_Dir data;
   Write_Database(data.Path("terms.db"), {{"人工智能", "基金"}});
+  // The dictionaries' directory is restored afterwards: the later tests of
+  // this program initialise the library from it.
+  const char *old = std::getenv("TESQ_DATA_DIR");
+  const std::string saved = old != nullptr ? old : "";
   Set_Env("TESQ_DB", "");
   Set_Env("TESQ_DATA_DIR", data.dir());
   EXPECT_EQ(Lookup("人工智能"), "基金");
-  Set_Env("TESQ_DATA_DIR", "");
+  Set_Env("TESQ_DATA_DIR", saved);
 }
 
 // --- databases Karvel cannot use --------------------------------------------------
