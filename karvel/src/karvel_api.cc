@@ -1,4 +1,4 @@
-// The C surface of libkarvel: three calls over the statement parser, the term
+// The C surface of libkarvel: four calls over the statement parser, the term
 // store and the query table. No exception leaves these functions; a failure
 // of any kind is an empty query or a negative result.
 #include <cstring>
