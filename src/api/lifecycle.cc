@@ -50,6 +50,9 @@ int32_t Lifecycle_Init(int32_t setting) {
 
 int32_t Lifecycle_UnInit() {
   std::lock_guard<std::mutex> lock(g_lifecycle_mutex);
+  // The term database's idle connections are closed whatever the state:
+  // searches may have run without a successful Tesquin_Init.
+  services::Term_Store_Release();
   if (!g_initialised) return 0;
   for (const char *name : kUnloadOrder) services::Dictionary_Unload(name);
   services::Dictionary_Service_Free();

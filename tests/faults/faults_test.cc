@@ -515,6 +515,41 @@ TEST_F(Faults, ConcurrentTermImportsKeepEveryTerm) {
 
 // --- Init / UnInit cycles ----------------------------------------------------
 
+// Descriptors of this process open on `path` (its real name).
+int Descriptors_On(const std::string &path) {
+  char real[4096];
+  if (realpath(path.c_str(), real) == nullptr) return -1;
+  int n = 0;
+  if (DIR *d = opendir("/proc/self/fd")) {
+    while (dirent *e = readdir(d)) {
+      char target[4096];
+      const std::string link = std::string("/proc/self/fd/") + e->d_name;
+      const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+      if (length <= 0) continue;
+      target[length] = '\0';
+      n += std::strcmp(target, real) == 0;
+    }
+    closedir(d);
+  }
+  return n;
+}
+
+// Each thread that searched left a connection in the pool; Tesquin_UnInit
+// closes them all, so that nothing keeps the database file open (on Windows
+// an open file cannot be replaced by an import).
+TEST_F(Faults, UnInitLeavesNoDescriptorOnTheTermDatabase) {
+  ASSERT_EQ(Tesquin_Init(0), 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back([&] { EXPECT_EQ(Label(term_), term_label_); });
+  for (std::thread &thread : threads) thread.join();
+  ASSERT_GT(Descriptors_On(Path("terms.db")), 0);
+  ASSERT_EQ(Tesquin_UnInit(), 0);
+  EXPECT_EQ(Descriptors_On(Path("terms.db")), 0);
+  // Initialised again, lookups open the database again.
+  ASSERT_EQ(Tesquin_Init(0), 0);
+  EXPECT_EQ(Label(term_), term_label_);
+}
+
 long Resident_Kb() {
   std::ifstream status("/proc/self/status");
   std::string line;

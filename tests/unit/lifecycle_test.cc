@@ -86,6 +86,17 @@ TEST_F(Lifecycle, UnInitUnloadsInItsOwnOrderThenFreesEverything) {
   EXPECT_EQ(fake::Vornel().bad_releases, 0);
 }
 
+TEST_F(Lifecycle, UnInitLetsTheTermStoreCloseItsIdleConnections) {
+  // Before a successful Init too: searches may have run without one.
+  EXPECT_EQ(Tesquin_UnInit(), 0);
+  EXPECT_EQ(fake::Karvel().close_idle_calls, 1);
+  ASSERT_EQ(Tesquin_Init(0), 0);
+  EXPECT_EQ(fake::Karvel().close_idle_calls, 1);
+  EXPECT_EQ(Tesquin_UnInit(), 0);
+  EXPECT_EQ(fake::Karvel().close_idle_calls, 2);
+  EXPECT_TRUE(fake::Karvel().calls.empty());  // no statement runs
+}
+
 TEST_F(Lifecycle, InitAgainAfterUnInitLoadsAgain) {
   ASSERT_EQ(Tesquin_Init(0), 0);
   ASSERT_EQ(Tesquin_UnInit(), 0);

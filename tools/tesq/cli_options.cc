@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,10 +29,6 @@ bool Is_Directory(const std::string &path) {
   return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool Is_Regular_File(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 }  // namespace
 
@@ -151,9 +148,17 @@ bool Apply_Service_Options(const Parsed_Args &args, std::string *error) {
   if (args.Has("--db")) {
     const std::string db = args.Get("--db");
     // The term database is only read: a missing file is a mistake, never a
-    // new empty database.
-    if (db.empty() || !Is_Regular_File(db)) {
-      *error = "term database '" + db + "' does not exist";
+    // new empty database; anything but a regular file (a FIFO would block
+    // every lookup) is refused.
+    const tesq::File_Identity identity = tesq::Identify_File(db.c_str());
+    if (db.empty() || !identity.known) {
+      *error = "term database '" + db + "' " +
+               (db.empty() || identity.error == ENOENT ? std::string("does not exist") : std::strerror(identity.error));
+      return false;
+    }
+    if (!identity.regular) {
+      *error = "term database '" + db + "' " +
+               (identity.directory ? "is a directory, not a term database" : "is not a regular file");
       return false;
     }
     tesq::Set_Environment("TESQ_DB", db.c_str());
