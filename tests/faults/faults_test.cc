@@ -110,7 +110,7 @@ class Faults : public ::testing::Test {
 
   void TearDown() override {
     Tesquin_UnInit();
-    Free_All_Space();  // also after a failed Tesquin_Init, which leaves the service started
+    Free_All_Space();  // also after a test that used the service directly
     if (had_data_dir_) {
       setenv("TESQ_DATA_DIR", saved_data_dir_.c_str(), 1);
     } else {
@@ -668,13 +668,15 @@ size_t Mapping_Count() {
   return n;
 }
 
-// The heap in use. Resident memory and mappings are compared only without
-// AddressSanitizer, whose allocator keeps freed memory in quarantine.
+// The heap in use, large blocks the allocator maps on their own included.
+// Resident memory and mappings are compared only without AddressSanitizer,
+// whose allocator keeps freed memory in quarantine.
 size_t Heap_In_Use() {
 #if TESQ_ASAN
   return __sanitizer_get_current_allocated_bytes();
 #else
-  return mallinfo2().uordblks;
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
 #endif
 }
 
@@ -701,6 +703,28 @@ TEST_F(Faults, InitUnInitCyclesDoNotGrowMemory) {
         << "resident memory grew from " << resident_before << " kB to " << resident_after << " kB";
     EXPECT_EQ(Mapping_Count(), maps_before) << "mappings left behind";
   }
+}
+
+// A failed Tesquin_Init keeps nothing: the dictionaries it loaded before
+// the failing one go with the service, so a host that gives up holds no
+// data, and the next Tesquin_Init starts afresh and works.
+TEST_F(Faults, FailedInitLeavesNothingLoaded) {
+  const std::string sound = Read(built_ + "/place.vdic");
+  ASSERT_EQ(Tesquin_Init(0), 0);  // warm up allocator and caches
+  ASSERT_EQ(Label(term_), term_label_);
+  Tesquin_UnInit();
+  Replace("place.vdic", sound.substr(0, sound.size() / 2));
+  const size_t heap_before = Heap_In_Use();
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(Tesquin_Init(0), -6);  // more failures than dictionary slots
+  for (const char *name : {"foreign_dic", "name_dic", "org_dic", "fund_dic", "place"})
+    EXPECT_EQ(Dict_Get_Handle(name, ""), -1) << name << " is still loaded";
+  EXPECT_EQ(Dict_Load_New("foreign_dic", ""), -5) << "the dictionary service is still started";
+  const size_t heap_after = Heap_In_Use();
+  EXPECT_LT(heap_after, heap_before + 16 * 1024) << "heap in use grew from " << heap_before << " to " << heap_after;
+  Replace("place.vdic", sound);
+  ASSERT_EQ(Tesquin_Init(0), 0);
+  EXPECT_EQ(Label(term_), term_label_);
+  EXPECT_EQ(Label(Gb("清华大学")), Gb("机构名"));
 }
 
 }  // namespace
