@@ -180,13 +180,13 @@ bool Write_File_Atomic(const std::string &path, const void *data, size_t size, s
 
 bool Check_Header(const Blob &blob, const char magic[8], File_Header *header, std::string *error) {
   if (blob.Size() < kHeader_Size) {
-    *error = "file too short for its header";
+    *error = "too short for its header, the file is truncated; rebuild the data";
     return false;
   }
   File_Header h;
   std::memcpy(&h, blob.Data(), sizeof h);
   if (std::memcmp(h.magic, magic, 8) != 0) {
-    *error = "not a file of this kind (bad magic)";
+    *error = "not a file of this kind (bad magic); rebuild the data";
     return false;
   }
   if (h.version != kFormat_Version) {
@@ -195,11 +195,11 @@ bool Check_Header(const Blob &blob, const char magic[8], File_Header *header, st
     return false;
   }
   if (h.payload_size != blob.Size() - kHeader_Size) {
-    *error = "payload size does not match the file size (truncated or extended file)";
+    *error = "the size in its header does not match, the file is truncated or extended; rebuild the data";
     return false;
   }
   if (Checksum(blob.Data() + kHeader_Size, blob.Size() - kHeader_Size) != h.checksum) {
-    *error = "checksum mismatch (corrupt file)";
+    *error = "checksum mismatch, the file is damaged; rebuild the data";
     return false;
   }
   *header = h;
