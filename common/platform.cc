@@ -8,8 +8,13 @@
 #include <io.h>
 #include <process.h>
 #include <windows.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #else
+#include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -76,12 +81,84 @@ File_Identity Identify_File(const char *path) {
     CloseHandle(file);
     return id;
   }
+  const DWORD type = GetFileType(file);
   CloseHandle(file);
   id.known = true;
   id.directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  id.regular = !id.directory && type == FILE_TYPE_DISK;
   id.volume = info.dwVolumeSerialNumber;
   id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  id.written = ((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                info.ftLastWriteTime.dwLowDateTime) ^
+               ((static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow) << 1);
   return id;
+}
+
+long Read_File_Start(const char *path, char *buffer, size_t size) {
+  // Windows has no FIFOs among files; a device name is refused by its type.
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    errno = Errno_From_Last_Error();
+    return -1;
+  }
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    errno = EINVAL;
+    return -1;
+  }
+  DWORD done = 0;
+  const BOOL ok = ReadFile(file, buffer, static_cast<DWORD>(size), &done, nullptr);
+  CloseHandle(file);
+  if (!ok) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<long>(done);
+}
+
+bool Real_Path(const std::string &path, std::string *real) {
+  char full[MAX_PATH * 4];
+  if (_fullpath(full, path.c_str(), sizeof full) == nullptr) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  *real = full;
+  return true;
+}
+
+int Prepare_Stdin() {
+  struct _stat info;
+  if (_fstat(0, &info) != 0) return EBADF;
+  if ((info.st_mode & _S_IFMT) == _S_IFDIR) return EISDIR;
+  _setmode(0, _O_BINARY);
+  return 0;
+}
+
+File_Lock::~File_Lock() {
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool File_Lock::Lock(const std::string &path, bool wait, bool *busy) {
+  *busy = false;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    errno = Errno_From_Last_Error();
+    return false;
+  }
+  OVERLAPPED whole = {};
+  const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
+  if (!LockFileEx(file, flags, 0, MAXDWORD, MAXDWORD, &whole)) {
+    *busy = GetLastError() == ERROR_LOCK_VIOLATION || GetLastError() == ERROR_IO_PENDING;
+    errno = *busy ? EWOULDBLOCK : Errno_From_Last_Error();
+    CloseHandle(file);
+    return false;
+  }
+  if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = reinterpret_cast<intptr_t>(file);
+  return true;
 }
 
 #else
@@ -109,9 +186,103 @@ File_Identity Identify_File(const char *path) {
   }
   id.known = true;
   id.directory = S_ISDIR(info.st_mode);
+  id.regular = S_ISREG(info.st_mode);
   id.volume = static_cast<uint64_t>(info.st_dev);
   id.index = static_cast<uint64_t>(info.st_ino);
+  id.written = (static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_mtim.tv_nsec)) ^
+               (static_cast<uint64_t>(info.st_size) << 1);
   return id;
+}
+
+long Read_File_Start(const char *path, char *buffer, size_t size) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, buffer + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return static_cast<long>(done);
+}
+
+bool Real_Path(const std::string &path, std::string *real) {
+  if (char *resolved = realpath(path.c_str(), nullptr)) {
+    *real = resolved;
+    std::free(resolved);
+    return true;
+  }
+  if (errno != ENOENT) return false;
+  struct stat link;
+  if (::lstat(path.c_str(), &link) == 0) {  // a link to nowhere
+    errno = ENOENT;
+    return false;
+  }
+  // A new file: its directory must exist.
+  const size_t slash = path.find_last_of('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (name.empty() || name == "." || name == "..") {
+    errno = EISDIR;
+    return false;
+  }
+  char *resolved = realpath(dir.c_str(), nullptr);
+  if (resolved == nullptr) return false;
+  const std::string base = resolved;
+  std::free(resolved);
+  *real = base == "/" ? "/" + name : base + "/" + name;
+  return true;
+}
+
+int Prepare_Stdin() {
+  struct stat info;
+  if (::fstat(STDIN_FILENO, &info) != 0) return EBADF;
+  if (S_ISDIR(info.st_mode)) return EISDIR;
+  return 0;
+}
+
+File_Lock::~File_Lock() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+}
+
+bool File_Lock::Lock(const std::string &path, bool wait, bool *busy) {
+  *busy = false;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return false;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return false;
+  }
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB));
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    const int error = errno;
+    *busy = error == EWOULDBLOCK;
+    ::close(fd);
+    errno = error;
+    return false;
+  }
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+  handle_ = fd;
+  return true;
 }
 
 #endif

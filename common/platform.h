@@ -30,18 +30,59 @@ bool Stderr_Is_Terminal();
 // What tells one file from another under the same name: a file replaced
 // under its name gets another identity. `known` is false when the file could
 // not be examined (then `error` holds errno, ENOENT for a missing file).
+// `regular` is true for an ordinary file, false for a directory, a FIFO, a
+// device or a socket. `written` changes whenever the file's content is
+// written in place (modification time and size); it is not part of the
+// identity.
 struct File_Identity {
   bool known = false;
   bool directory = false;
+  bool regular = false;
   int error = 0;
   uint64_t volume = 0;
   uint64_t index = 0;
+  uint64_t written = 0;
   bool operator==(const File_Identity &other) const {
     return known == other.known && directory == other.directory && volume == other.volume && index == other.index;
   }
   bool operator!=(const File_Identity &other) const { return !(*this == other); }
 };
 File_Identity Identify_File(const char *path);
+
+// Reads up to `size` bytes from the start of the regular file at `path`
+// into `buffer`, never blocking (a FIFO or a device put there meanwhile is
+// refused, not opened for reading). The count read, or -1 with errno set.
+long Read_File_Start(const char *path, char *buffer, size_t size);
+
+// The name under which the file at `path` really lives: for an existing
+// file the path with every symbolic link resolved; for a missing one its
+// directory resolved and the last name kept. False with errno set: ENOENT
+// also for a symbolic link whose target is missing (a dangling link is never
+// followed to create a file). Windows: the full path (no links followed).
+bool Real_Path(const std::string &path, std::string *real);
+
+// Makes standard input read bytes unchanged (binary mode on Windows) and
+// checks that it can be read: 0, or EBADF when it is closed, EISDIR when it
+// is a directory.
+int Prepare_Stdin();
+
+// An exclusive advisory lock on the file `path`, created when missing and
+// never removed (removing a lock file lets two processes lock two files).
+// Only other users of File_Lock on the same file are kept out. Released
+// when the object is destroyed or the process ends, however it ends.
+class File_Lock {
+ public:
+  File_Lock() = default;
+  ~File_Lock();
+  File_Lock(const File_Lock &) = delete;
+  File_Lock &operator=(const File_Lock &) = delete;
+  // Takes the lock; with `wait` false, gives up at once when another holds
+  // it (then *busy is true). False with errno set on failure.
+  bool Lock(const std::string &path, bool wait, bool *busy);
+
+ private:
+  intptr_t handle_ = -1;
+};
 
 }  // namespace tesq
 

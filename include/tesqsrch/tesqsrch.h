@@ -55,8 +55,15 @@ extern "C" {
  * Returns 0 when initialised (now, or already by an earlier call), -1 when the
  * dictionary service failed to start, -2 .. -6 when "foreign_dic",
  * "name_dic", "org_dic", "fund_dic" or "place" (in that order) failed to load.
- * After a failure a later call tries again. After Tesquin_UnInit a further
+ * A failed call leaves nothing behind: the dictionaries it loaded before the
+ * failing one are unloaded and the dictionary service is stopped, as after
+ * Tesquin_UnInit, so the library is not initialised and holds no data. A
+ * later call tries again from the start. After Tesquin_UnInit a further
  * Tesquin_Init initialises the library again.
+ *
+ * The dictionaries and the segmenter lexicon are read into memory and
+ * checked by this call and their files are not read again: replacing or
+ * changing a file afterwards affects only a later Tesquin_Init.
  */
 TESQ_API int32_t TESQ_CALL Tesquin_Init(int32_t setting);
 

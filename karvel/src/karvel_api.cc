@@ -1,4 +1,4 @@
-// The C surface of libkarvel: three calls over the statement parser, the term
+// The C surface of libkarvel: four calls over the statement parser, the term
 // store and the query table. No exception leaves these functions; a failure
 // of any kind is an empty query or a negative result.
 #include <cstring>
@@ -61,6 +61,14 @@ KARVEL_API int32_t KARVEL_CALL Karvel_CloseQuery(Karvel_Query query) {
   } catch (...) {
     return -1;
   }
+}
+
+KARVEL_API int32_t KARVEL_CALL Karvel_CloseIdle(void) {
+  try {
+    karvel::Term_Store_Close_Idle();
+  } catch (...) {
+  }
+  return 0;
 }
 
 #ifdef _WIN32

@@ -14,6 +14,7 @@
 #include "data_dir.h"
 #include "gb2312.h"
 #include "platform.h"
+#include "term_text.h"
 
 namespace karvel {
 
@@ -84,7 +85,9 @@ class Connection {
   ~Connection() { Close(); }
 
   // Makes sure the connection is open on the file at `path`; false (after
-  // a report) when the file is missing or cannot be opened.
+  // a report) when the file is missing, is not a regular file, is in WAL
+  // mode or cannot be opened. Nothing that is not a regular file is ever
+  // opened (a FIFO would block the lookup for good).
   bool Attach(const char *path) {
     const tesq::File_Identity identity = tesq::Identify_File(path);
     if (!identity.known) {
@@ -92,13 +95,18 @@ class Connection {
       Report(path, identity.error == ENOENT ? "no such file" : std::strerror(identity.error));
       return false;
     }
-    if (identity.directory) {
+    if (!identity.regular) {
       Close();
-      Report(path, "is a directory");
+      Report(path, identity.directory ? "is a directory, not a term database"
+                                      : "is not a regular file (a FIFO, device or socket), not a term database");
       return false;
     }
-    if (db_ != nullptr && (path_ != path || identity_ != identity)) Close();
+    // A file written in place since the connection was opened is opened
+    // again, so that a change of its journal mode is seen before SQLite acts
+    // on it.
+    if (db_ != nullptr && (path_ != path || identity_ != identity || identity_.written != identity.written)) Close();
     if (db_ != nullptr) return true;
+    if (!Rollback_Journal_Mode(path)) return false;
     // Read-only, never created; the connection is used by one lookup at a
     // time, so SQLite's per-connection mutex is not needed.
     const int rc = sqlite3_open_v2(path, &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -121,9 +129,9 @@ class Connection {
     if (stmt != nullptr) return stmt;
     const int rc = sqlite3_prepare_v3(db_, kLookupSql[selected], -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);
     if (rc != SQLITE_OK) {
-      Report(path_, Describe(rc));
       sqlite3_finalize(stmt);
       stmt = nullptr;
+      Fail(rc);
       return nullptr;
     }
     if (!Plan_Uses_Index(stmt))
@@ -131,16 +139,55 @@ class Connection {
     return stmt;
   }
 
-  // Reports a failed step of a lookup.
-  void Report_Step(int rc) { Report(path_, Describe(rc)); }
+  // Reports a failed step of a lookup and closes the connection, so that
+  // the next lookup starts afresh on whatever the file is then (a hot
+  // journal rolled back, a table created): a failure never outlasts its
+  // cause.
+  void Fail(int rc) {
+    Report(path_, Describe(rc));
+    Close();
+  }
+
+  // Reports a stored value that cannot be handed out (once per database
+  // and fault).
+  void Report_Value(const std::string &fault) {
+    Report(path_, "a stored label is unusable (" + fault +
+                      "); such words answer no value: correct them with 'tesq terms import'",
+           false);
+  }
 
   // Room for a path built from TESQ_DATA_DIR, kept for the next lookup.
   std::string *Path_Scratch() { return &path_scratch_; }
 
  private:
+  // The file header must say rollback-journal mode. A WAL database needs
+  // its "-wal" and "-shm" files, which SQLite creates beside it even for a
+  // read-only connection (and which other users then cannot share): a
+  // reader creates no files, so such a database is refused with what to do.
+  static bool Rollback_Journal_Mode(const char *path) {
+    char header[20];
+    const long n = tesq::Read_File_Start(path, header, sizeof header);
+    if (n < 0) {
+      Report(path, errno == EINVAL ? "is not a regular file, not a term database" : std::strerror(errno));
+      return false;
+    }
+    if (n == static_cast<long>(sizeof header) && std::memcmp(header, "SQLite format 3", 16) == 0 &&
+        (header[18] == 2 || header[19] == 2)) {
+      Report(path, "is in WAL journal mode, which read-only lookups cannot use without creating files; "
+                   "run: sqlite3 FILE 'PRAGMA journal_mode=DELETE'");
+      return false;
+    }
+    return true;
+  }
+
   std::string Describe(int rc) const {
     const int primary = rc & 0xFF;
     if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) return "the database is locked by another connection";
+    if (rc == SQLITE_READONLY_ROLLBACK)
+      return "an interrupted write left a hot journal ('" + path_ +
+             "-journal') that a read-only lookup cannot roll back; open the database once with a program "
+             "allowed to write it (sqlite3 FILE 'PRAGMA quick_check') to roll it back";
+    if (rc == SQLITE_READONLY_RECOVERY) return "the database's WAL file needs a recovery that a read-only lookup cannot do";
     std::string text = sqlite3_errmsg(db_);
     if (text.empty()) text = sqlite3_errstr(rc);
     return text;
@@ -308,9 +355,20 @@ bool Term_Find(const Lookup_Statement &statement, std::string *value, const char
       // the caller would get a truncated or garbled label.
       if (text != nullptr && std::memchr(text, '\0', static_cast<size_t>(length)) == nullptr)
         found = gb::Utf8_To_Gb(std::string_view(text, static_cast<size_t>(length)), value);
+      // A label the document cannot carry (stored by an older import or
+      // another tool) is no value rather than a broken document.
+      if (found && selected == kSelectLabel) {
+        const std::string fault = tesq::Label_Fault(*value);
+        if (!fault.empty()) {
+          connection->Report_Value(fault);
+          found = false;
+        }
+      }
     }
   } else if (rc != SQLITE_DONE) {
-    connection->Report_Step(rc);
+    sqlite3_reset(stmt);
+    connection->Fail(rc);
+    return false;
   }
   sqlite3_reset(stmt);
   sqlite3_clear_bindings(stmt);

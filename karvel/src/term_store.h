@@ -16,15 +16,26 @@
 // lookup statements for reuse. A lookup takes an idle connection, or opens a
 // new one when every connection is in use, and gives it back when done;
 // nothing is left to clean up when a thread ends. Up to 32 idle connections
-// are kept; they are closed when the library is unloaded. Opening never
-// creates a file. Each lookup is one
+// are kept; they are closed by Karvel_CloseIdle (libtesqsrch's UnInit) and
+// when the library is unloaded. Opening never creates a file. Each lookup is one
 // search of the word's index; nothing of the caller's statement is ever
 // executed as SQL, the word is bound as a parameter.
 //
+// Only a regular file is opened (a FIFO would block the lookup), and only one
+// in rollback-journal mode: the header is read first, and a WAL database is
+// refused, since SQLite would create its -wal and -shm files even for a
+// read-only connection. A file written in place is opened afresh, so that a
+// change of mode is seen. A reader never creates, writes or rolls back
+// anything; a hot journal left by an interrupted writer is reported with
+// what to do.
+//
 // Failures: a missing, unreadable, corrupt or locked database, or one without
-// the table or its columns, answers "no row" for every word. Each distinct
-// failure (database file and reason) is reported once per process on stderr,
-// as one line beginning "karvel: ".
+// the table or its columns, or one of the above, answers "no row" for every
+// word; a failed lookup closes its connection, so the next one starts afresh
+// and answers as soon as the cause is gone. A stored label that is empty or
+// holds what the query document cannot carry (term_text.h) is no row for its
+// word. Each distinct failure (database file and reason) is reported once
+// per process on stderr, as one line beginning "karvel: ".
 #ifndef KARVEL_SRC_TERM_STORE_H
 #define KARVEL_SRC_TERM_STORE_H
 
@@ -46,7 +57,8 @@ extern const char kLabelColumnGb[];  // 附加信息
 bool Term_Find(const Lookup_Statement &statement, std::string *value, const char **column);
 
 // Closes the idle connections (lookups running meanwhile keep theirs and
-// give them back as usual). For the library's unloading.
+// give them back as usual). For Karvel_CloseIdle and the library's
+// unloading.
 void Term_Store_Close_Idle();
 
 }  // namespace karvel

@@ -28,6 +28,13 @@ const Dictionary_Entry kDictionaries[] = {
 // Unload order.
 const char *const kUnloadOrder[] = {"fund_dic", "org_dic", "name_dic", "foreign_dic", "place"};
 
+// Unloads the five dictionaries (those loaded; the others are skipped) and
+// stops the dictionary service.
+void Release_Dictionaries() {
+  for (const char *name : kUnloadOrder) services::Dictionary_Unload(name);
+  services::Dictionary_Service_Free();
+}
+
 }  // namespace
 
 void Region_Table_Fill() {
@@ -41,8 +48,14 @@ int32_t Lifecycle_Init(int32_t setting) {
   std::lock_guard<std::mutex> lock(g_lifecycle_mutex);
   if (g_initialised) return 0;
   if (!services::Dictionary_Service_Start(setting)) return -1;
-  for (const Dictionary_Entry &dictionary : kDictionaries)
-    if (services::Dictionary_Load(dictionary.name) < 0) return dictionary.failure_code;
+  for (const Dictionary_Entry &dictionary : kDictionaries) {
+    if (services::Dictionary_Load(dictionary.name) < 0) {
+      // A host that gives up after a failure must not keep the dictionaries
+      // that did load for the rest of its life; a later call starts afresh.
+      Release_Dictionaries();
+      return dictionary.failure_code;
+    }
+  }
   Region_Table_Fill();
   g_initialised = 1;
   return 0;
@@ -50,9 +63,11 @@ int32_t Lifecycle_Init(int32_t setting) {
 
 int32_t Lifecycle_UnInit() {
   std::lock_guard<std::mutex> lock(g_lifecycle_mutex);
+  // The term database's idle connections are closed whatever the state:
+  // searches may have run without a successful Tesquin_Init.
+  services::Term_Store_Release();
   if (!g_initialised) return 0;
-  for (const char *name : kUnloadOrder) services::Dictionary_Unload(name);
-  services::Dictionary_Service_Free();
+  Release_Dictionaries();
   g_initialised = 0;
   return 0;
 }

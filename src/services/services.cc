@@ -24,6 +24,8 @@ void Dictionary_Unload(const char *name) {
 
 void Dictionary_Service_Free() { Free_All_Space(); }
 
+void Term_Store_Release() { Karvel_CloseIdle(); }
+
 Dict_Lease::Dict_Lease(const char *dictionary_name) : handle_(Dict_Get_Handle(dictionary_name, "")) {}
 
 Dict_Lease::~Dict_Lease() { Dict_Delete_Handle(handle_); }

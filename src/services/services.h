@@ -28,6 +28,10 @@ void Dictionary_Unload(const char *name);
 // Free_All_Space().
 void Dictionary_Service_Free();
 
+// Lets the database engine close its idle connections (Karvel_CloseIdle),
+// so that the library out of use holds no file of the term database open.
+void Term_Store_Release();
+
 // --- dictionary lookups ------------------------------------------------------
 
 // One dictionary handle, taken by name for one lookup or one recogniser call

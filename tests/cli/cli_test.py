@@ -44,14 +44,15 @@ TAG_NAMES = {1: "adjective", 8: "adverb", 18: "numeral", 21: "person", 22: "plac
 ESSAY_TEXT = "张三在北京大学学习。\n李四, 9787111123453 and \"quotes\"\t\\.\n\n第三行"
 
 
-def run(args, stdin=b"", env=None, cwd=None):
-    """Runs tesq with `args` (str or bytes items); returns (status, stdout, stderr) as bytes."""
+def run(args, stdin=b"", env=None, cwd=None, **options):
+    """Runs tesq with `args` (str or bytes items); returns (status, stdout, stderr) as bytes.
+    `options` go to subprocess.run (user=, group=, ...)."""
     environment = {k: v for k, v in os.environ.items() if k not in ("TESQ_DATA_DIR", "TESQ_DB")}
     environment.update(env or {})
     if "TESQ_DATA_DIR" not in environment and DATA_DIR:
         environment["TESQ_DATA_DIR"] = DATA_DIR
     proc = subprocess.run([TESQ] + list(args), input=stdin, capture_output=True, env=environment,
-                          cwd=cwd or Case.workdir, timeout=300)
+                          cwd=cwd or Case.workdir, timeout=300, **options)
     return proc.returncode, proc.stdout, proc.stderr
 
 
@@ -313,6 +314,111 @@ class Overrides(Case):
             with self.subTest(options=options, env=env):
                 got_status, got_out, err = run(["word"] + options + ["数据目录专用词"], env=env)
                 self.assertEqual((got_status, got_out.decode()), (status, out), err)
+
+
+class DataFileErrors(Case):
+    """A data file that does not load: one line on standard error names the
+    dictionary, the file and the reason; nothing on standard output."""
+
+    DATA_FILES = ["segmenter.vlex", "foreign_dic.vdic", "name_dic.vdic", "org_dic.vdic",
+                  "fund_dic.vdic", "place.vdic", "terms.db"]
+
+    def data_copy(self, damaged):
+        """A data directory of links to the built files, with a copy of its
+        own of `damaged` to spoil."""
+        copy = os.path.join(Case.workdir, "data-" + damaged)
+        os.mkdir(copy)
+        os.chmod(Case.workdir, 0o755)  # also for the user nobody
+        for name in self.DATA_FILES:
+            if name == damaged:
+                shutil.copy(os.path.join(DATA_DIR, name), os.path.join(copy, name))
+            else:
+                os.symlink(os.path.join(DATA_DIR, name), os.path.join(copy, name))
+        return copy
+
+    @staticmethod
+    def patch(path, offset, data):
+        with open(path, "r+b") as f:
+            f.seek(offset)
+            f.write(data)
+
+    @staticmethod
+    def replace_by(path, make):
+        os.remove(path)
+        make(path)
+
+    def test_reasons(self):
+        def flip_payload_byte(path):
+            with open(path, "rb") as f:
+                middle = len(f.read()) // 2
+            with open(path, "r+b") as f:
+                f.seek(middle)
+                byte = f.read(1)
+                f.seek(middle)
+                f.write(bytes([byte[0] ^ 0x20]))
+
+        checksum = ": checksum mismatch, the file is damaged; rebuild the data"
+        version = ": format version 2, this library reads version 1; rebuild the data"
+        cut = ": the size in its header does not match, the file is truncated or extended; rebuild the data"
+        cases = [
+            # file, damage, what failed, reason after the file's path
+            ("place.vdic", flip_payload_byte, "loading the dictionary 'place' failed", checksum),
+            ("segmenter.vlex", flip_payload_byte, "the dictionary service failed to start", checksum),
+            ("org_dic.vdic", lambda p: self.patch(p, 8, b"\x02"), "loading the dictionary 'org_dic' failed",
+             version),
+            ("fund_dic.vdic", lambda p: os.truncate(p, 100), "loading the dictionary 'fund_dic' failed", cut),
+            ("name_dic.vdic", lambda p: self.replace_by(p, os.mkdir), "loading the dictionary 'name_dic' failed",
+             " is not a regular file"),
+            ("foreign_dic.vdic", lambda p: self.replace_by(p, os.mkfifo),
+             "loading the dictionary 'foreign_dic' failed", " is not a regular file"),
+        ]
+        for name, damage, what, reason in cases:
+            with self.subTest(file=name, reason=reason):
+                copy = self.data_copy(name)
+                path = os.path.join(copy, name)
+                damage(path)
+                for command in (["word", "9787111123453"], ["search", "9787111123453"], ["essay", "-"]):
+                    status, out, err = run(command[:1] + ["--data-dir", copy] + command[1:])
+                    self.assertEqual((status, out), (1, b""), err)
+                    self.assertEqual(err.decode(), "tesq %s: %s: %s%s\n" % (command[0], what, path, reason))
+
+    def test_missing_file(self):
+        copy = self.data_copy("place.vdic")
+        path = os.path.join(copy, "place.vdic")
+        os.remove(path)
+        status, out, err = run(["word", "--data-dir", copy, "9787111123453"])
+        self.assertEqual((status, out), (1, b""), err)
+        self.assertEqual(err.decode(), "tesq word: loading the dictionary 'place' failed: cannot open %s: "
+                         "No such file or directory\n" % path)
+
+    def test_permission_denied(self):
+        # Root reads any file: as root, the tool runs as the user nobody.
+        copy = self.data_copy("name_dic.vdic")
+        path = os.path.join(copy, "name_dic.vdic")
+        args = ["word", "--data-dir", copy, "9787111123453"]
+        as_user = {}
+        if os.geteuid() == 0:
+            as_user = {"user": 65534, "group": 65534, "extra_groups": []}
+            status, _, err = run(args, **as_user)
+            if status != 0:
+                self.skipTest("the tool cannot run as the user nobody here: %s" % err.decode())
+        os.chmod(path, 0)
+        status, out, err = run(args, **as_user)
+        self.assertEqual((status, out), (1, b""), err)
+        self.assertEqual(err.decode(), "tesq word: loading the dictionary 'name_dic' failed: cannot open %s: "
+                         "Permission denied\n" % path)
+
+    def test_data_dir_that_is_no_directory(self):
+        cases = [
+            ("/etc/passwd", "is not a directory"),
+            ("/etc/passwd/data", "does not exist"),
+            (os.path.join(Case.workdir, "missing"), "does not exist"),
+        ]
+        for directory, problem in cases:
+            with self.subTest(directory=directory):
+                status, out, err = run(["word", "--data-dir", directory, "9787111123453"])
+                self.assertEqual((status, out), (1, b""), err)
+                self.assertEqual(err.decode(), "tesq word: data directory '%s' %s\n" % (directory, problem))
 
 
 class Progress(Case):

@@ -45,6 +45,7 @@ struct Karvel_State {
   std::vector<std::string> calls;  // "ExecSql", "GetCol", "Close" in order
   std::vector<std::string> columns;
   int open_queries = 0;
+  int close_idle_calls = 0;  // Karvel_CloseIdle
 };
 
 Vornel_State &Vornel();

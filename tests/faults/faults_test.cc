@@ -17,11 +17,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -108,7 +110,7 @@ class Faults : public ::testing::Test {
 
   void TearDown() override {
     Tesquin_UnInit();
-    Free_All_Space();  // also after a failed Tesquin_Init, which leaves the service started
+    Free_All_Space();  // also after a test that used the service directly
     if (had_data_dir_) {
       setenv("TESQ_DATA_DIR", saved_data_dir_.c_str(), 1);
     } else {
@@ -297,6 +299,141 @@ TEST_F(Faults, DictionaryFileReplacedByGarbageFailsItsLoad) {
     ASSERT_EQ(symlink((built_ + "/" + d.file).c_str(), Path(d.file).c_str()), 0);
   }
   EXPECT_EQ(Tesquin_Init(0), 0);
+}
+
+// --- data files changed while loaded -----------------------------------------
+
+// Everything a host gets from the dictionaries and the segmenter: the labels
+// the recognisers give (organisation, person, foreign and fund names) and an
+// essay's segmentation with its merged names (place names included).
+std::string Answers() {
+  std::string answers;
+  for (const char *word : {"清华大学", "张建华", "爱因斯坦", "中国人口福利基金会", "王小明在北京工作"})
+    answers += Label(Gb(word)) + "|";
+  const std::string essay = Gb("张建华在北京大学学习，后来去了上海和广州。");
+  const int32_t count = static_cast<int32_t>(essay.size()) + 1;
+  std::vector<int32_t> ends(static_cast<size_t>(count));
+  std::vector<int16_t> tags(static_cast<size_t>(count));
+  answers += std::to_string(Tesquin_Search_Essay(essay.c_str(), ends.data(), count, -1, 1, tags.data()));
+  for (int32_t i = 0; i < count && ends[i] > 0; ++i)
+    answers += " " + std::to_string(ends[i]) + "/" + std::to_string(tags[i]);
+  return answers;
+}
+
+// Writes `bytes` into the file at `offset`, in place (same inode), first
+// cutting it to `keep` bytes when `keep` is not -1.
+void Write_In_Place(const std::string &path, off_t keep, off_t offset, const std::string &bytes) {
+  const int fd = open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0) << path;
+  if (keep >= 0) {
+    ASSERT_EQ(ftruncate(fd, keep), 0);
+  }
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
+    ASSERT_GT(n, 0) << path;
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+}
+
+// Ways a loaded file is changed in place rather than replaced by rename: a
+// `cp` of the very same bytes over it (which cuts it to nothing first), an
+// overwrite of the same size, a same-size rewrite that spoils only the
+// tables behind the header, cuts.
+struct In_Place_Change {
+  const char *what;
+  void (*apply)(const std::string &path, const std::string &sound);
+};
+const In_Place_Change kIn_Place_Changes[] = {
+    {"the same bytes copied over it", [](const std::string &path, const std::string &sound) {
+       Write_In_Place(path, 0, 0, sound);
+     }},
+    {"garbage of the same size written over it", [](const std::string &path, const std::string &sound) {
+       std::string garbage(sound.size(), '\0');
+       for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<char>(i * 7 + (i >> 9));
+       Write_In_Place(path, -1, 0, garbage);
+     }},
+    {"its tables overwritten behind a sound header", [](const std::string &path, const std::string &sound) {
+       Write_In_Place(path, -1, 64, std::string(sound.size() / 2, '\xFF'));
+     }},
+    {"truncated to 100 bytes", [](const std::string &path, const std::string &) {
+       ASSERT_EQ(truncate(path.c_str(), 100), 0);
+     }},
+    {"truncated to nothing and grown back with zeros", [](const std::string &path, const std::string &sound) {
+       ASSERT_EQ(truncate(path.c_str(), 0), 0);
+       ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(sound.size())), 0);
+     }},
+};
+
+TEST_F(Faults, ReplacingALoadedFileInPlaceCannotCrashTheHost) {
+  ASSERT_EQ(Tesquin_Init(0), 0);
+  const std::string expected = Answers();
+  ASSERT_EQ(expected.substr(0, expected.find('|')), Gb("机构名"));
+  Tesquin_UnInit();
+  for (const Damaged_File &d : kDamaged) {
+    const std::string sound = Read(built_ + "/" + d.file);
+    for (const In_Place_Change &change : kIn_Place_Changes) {
+      Replace(d.file, sound);  // a file of the test's own, not the built data
+      ASSERT_EQ(Tesquin_Init(0), 0) << d.file;
+      change.apply(Path(d.file), sound);
+      EXPECT_EQ(Answers(), expected) << d.file << ": " << change.what;
+      Tesquin_UnInit();
+    }
+    std::remove(Path(d.file).c_str());
+    ASSERT_EQ(symlink((built_ + "/" + d.file).c_str(), Path(d.file).c_str()), 0);
+  }
+}
+
+// Lets a reader blocked in opening a FIFO go after `patience`, by opening the
+// FIFO's other end, so that a regression fails a test instead of hanging it.
+class Fifo_Watchdog {
+ public:
+  Fifo_Watchdog(const std::string &path, std::chrono::milliseconds patience)
+      : thread_([this, path, patience] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (stop_.wait_for(lock, patience, [this] { return stopped_; })) return;
+          while (!stopped_) {
+            const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) close(fd);
+            stop_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stopped_; });
+          }
+        }) {}
+  ~Fifo_Watchdog() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopped_ = true;
+    }
+    stop_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable stop_;
+  bool stopped_ = false;
+  std::thread thread_;
+};
+
+// A FIFO in place of a data file is refused at once, with that file's code,
+// instead of waiting for a writer that never comes.
+TEST_F(Faults, AFifoInPlaceOfADataFileIsRefusedAtOnce) {
+  for (const Damaged_File &d : kDamaged) {
+    std::remove(Path(d.file).c_str());
+    ASSERT_EQ(mkfifo(Path(d.file).c_str(), 0600), 0) << d.file;
+    double seconds;
+    {
+      Fifo_Watchdog watchdog(Path(d.file), std::chrono::milliseconds(3000));
+      const auto begin = std::chrono::steady_clock::now();
+      EXPECT_EQ(Tesquin_Init(0), d.code) << d.file;
+      seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    }
+    EXPECT_LT(seconds, 1.0) << d.file << ": Tesquin_Init waited on the FIFO";
+    std::remove(Path(d.file).c_str());
+    ASSERT_EQ(symlink((built_ + "/" + d.file).c_str(), Path(d.file).c_str()), 0);
+  }
+  EXPECT_EQ(Tesquin_Init(0), 0);
+  EXPECT_EQ(Label(term_), term_label_);
 }
 
 TEST_F(Faults, DataDirectoryPointingNowhere) {
@@ -515,6 +652,41 @@ TEST_F(Faults, ConcurrentTermImportsKeepEveryTerm) {
 
 // --- Init / UnInit cycles ----------------------------------------------------
 
+// Descriptors of this process open on `path` (its real name).
+int Descriptors_On(const std::string &path) {
+  char real[4096];
+  if (realpath(path.c_str(), real) == nullptr) return -1;
+  int n = 0;
+  if (DIR *d = opendir("/proc/self/fd")) {
+    while (dirent *e = readdir(d)) {
+      char target[4096];
+      const std::string link = std::string("/proc/self/fd/") + e->d_name;
+      const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+      if (length <= 0) continue;
+      target[length] = '\0';
+      n += std::strcmp(target, real) == 0;
+    }
+    closedir(d);
+  }
+  return n;
+}
+
+// Each thread that searched left a connection in the pool; Tesquin_UnInit
+// closes them all, so that nothing keeps the database file open (on Windows
+// an open file cannot be replaced by an import).
+TEST_F(Faults, UnInitLeavesNoDescriptorOnTheTermDatabase) {
+  ASSERT_EQ(Tesquin_Init(0), 0);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back([&] { EXPECT_EQ(Label(term_), term_label_); });
+  for (std::thread &thread : threads) thread.join();
+  ASSERT_GT(Descriptors_On(Path("terms.db")), 0);
+  ASSERT_EQ(Tesquin_UnInit(), 0);
+  EXPECT_EQ(Descriptors_On(Path("terms.db")), 0);
+  // Initialised again, lookups open the database again.
+  ASSERT_EQ(Tesquin_Init(0), 0);
+  EXPECT_EQ(Label(term_), term_label_);
+}
+
 long Resident_Kb() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -531,13 +703,15 @@ size_t Mapping_Count() {
   return n;
 }
 
-// The heap in use. Resident memory and mappings are compared only without
-// AddressSanitizer, whose allocator keeps freed memory in quarantine.
+// The heap in use, large blocks the allocator maps on their own included.
+// Resident memory and mappings are compared only without AddressSanitizer,
+// whose allocator keeps freed memory in quarantine.
 size_t Heap_In_Use() {
 #if TESQ_ASAN
   return __sanitizer_get_current_allocated_bytes();
 #else
-  return mallinfo2().uordblks;
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
 #endif
 }
 
@@ -564,6 +738,28 @@ TEST_F(Faults, InitUnInitCyclesDoNotGrowMemory) {
         << "resident memory grew from " << resident_before << " kB to " << resident_after << " kB";
     EXPECT_EQ(Mapping_Count(), maps_before) << "mappings left behind";
   }
+}
+
+// A failed Tesquin_Init keeps nothing: the dictionaries it loaded before
+// the failing one go with the service, so a host that gives up holds no
+// data, and the next Tesquin_Init starts afresh and works.
+TEST_F(Faults, FailedInitLeavesNothingLoaded) {
+  const std::string sound = Read(built_ + "/place.vdic");
+  ASSERT_EQ(Tesquin_Init(0), 0);  // warm up allocator and caches
+  ASSERT_EQ(Label(term_), term_label_);
+  Tesquin_UnInit();
+  Replace("place.vdic", sound.substr(0, sound.size() / 2));
+  const size_t heap_before = Heap_In_Use();
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(Tesquin_Init(0), -6);  // more failures than dictionary slots
+  for (const char *name : {"foreign_dic", "name_dic", "org_dic", "fund_dic", "place"})
+    EXPECT_EQ(Dict_Get_Handle(name, ""), -1) << name << " is still loaded";
+  EXPECT_EQ(Dict_Load_New("foreign_dic", ""), -5) << "the dictionary service is still started";
+  const size_t heap_after = Heap_In_Use();
+  EXPECT_LT(heap_after, heap_before + 16 * 1024) << "heap in use grew from " << heap_before << " to " << heap_after;
+  Replace("place.vdic", sound);
+  ASSERT_EQ(Tesquin_Init(0), 0);
+  EXPECT_EQ(Label(term_), term_label_);
+  EXPECT_EQ(Label(Gb("清华大学")), Gb("机构名"));
 }
 
 }  // namespace

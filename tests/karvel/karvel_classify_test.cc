@@ -26,7 +26,10 @@ class Classify_Test : public testing::Test {
                          {"O'Reilly", "出版单位"},
                          {"空标签", ""},
                          {"长标签", std::string(127, 'L')},
-                         {"9787111213826", "馆藏图书"}});
+                         {"9787111213826", "馆藏图书"},
+                         // Stored by an older import, which did not refuse them.
+                         {"坏标签", "a\"b<c>&d"},
+                         {"回车词", "刊名\r"}});
     Set_Env("TESQ_DB", db_);
   }
   void TearDown() override { Set_Env("TESQ_DB", ""); }
@@ -71,7 +74,9 @@ INSTANTIATE_TEST_SUITE_P(
     Terms, Single_Word,
     testing::Values(Single_Case{"subject_term", "人工智能", 0, "主题词"}, Single_Case{"journal", "情报学报", 0, "刊名"},
                     Single_Case{"apostrophe", "O'Reilly", 0, "出版单位"},
-                    Single_Case{"empty_label", "空标签", 0, ""},
+                    // An empty stored label is no label: the other stages
+                    // answer (no category for this word).
+                    Single_Case{"empty_stored_label_is_no_label", "空标签", 3, ""},
                     Single_Case{"label_of_127_bytes", "长标签", 0, std::string(127, 'L')},
                     // Stored, although it would also be an ISBN.
                     Single_Case{"stored_beats_standard_number", "9787111213826", 0, "馆藏图书"},
@@ -94,6 +99,21 @@ TEST_F(Classify_Test, QueryDocumentCarriesStoredLabels) {
   ASSERT_TRUE(gb::Gb_To_Utf8(output, &document));
   EXPECT_NE(document.find("<Word p=\"主题词\">人工智能</Word>"), std::string::npos) << document;
   EXPECT_NE(document.find("<Word p=\"刊名\">情报学报</Word>"), std::string::npos) << document;
+}
+
+TEST_F(Classify_Test, StoredLabelsThatWouldBreakTheDocumentAreNotUsed) {
+  char output[2048];
+  uint32_t size = sizeof output;
+  testing::internal::CaptureStderr();
+  ASSERT_EQ(Tesquin_Search(Gb("坏标签 回车词 人工智能").c_str(), output, &size), 0);
+  const std::string err = testing::internal::GetCapturedStderr();
+  std::string document;
+  ASSERT_TRUE(gb::Gb_To_Utf8(output, &document));
+  EXPECT_EQ(document.find_first_of("&\r"), std::string::npos) << document;
+  EXPECT_EQ(document.find("a\"b"), std::string::npos) << document;
+  EXPECT_EQ(document.find("p=\"刊名"), std::string::npos) << document;
+  EXPECT_NE(document.find("<Word p=\"主题词\">人工智能</Word>"), std::string::npos) << document;
+  EXPECT_EQ(Count_Lines(err, "karvel: "), 2) << err;  // a control character; markup
 }
 
 TEST_F(Classify_Test, WithoutADatabaseTheOtherStagesStillAnswer) {

@@ -3,8 +3,10 @@
 // KV_Word_Sect. Each test writes its own data directory.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "platform.h"
@@ -173,6 +175,60 @@ TEST_F(Service, BadNamesAndMissingOrDamagedFilesFailCleanly) {
   EXPECT_LT(Dict_Load_New("place", ""), 0);
   vornel_test::Write_Bytes(path, good);
   EXPECT_GE(Dict_Load_New("place", ""), 0);
+}
+
+// Every failed start or load says why, naming the file; the next start or
+// load that succeeds clears the reason, and no other call changes it.
+TEST_F(Service, FailedLoadsSayWhyNamingTheFile) {
+  EXPECT_STREQ(Dict_Last_Error(), "");
+  const std::string path = dir_ + "/place.vdic";
+  const std::string good = vornel_test::Read_Bytes(path);
+  std::string flipped = good, stale = good;
+  flipped[good.size() - 1] ^= 0x10;
+  stale[8] = 2;
+  const struct {
+    const char *what;
+    std::string bytes;
+    std::string reason;
+  } cases[] = {
+      {"a payload byte flipped", flipped, path + ": checksum mismatch, the file is damaged; rebuild the data"},
+      {"another format version", stale,
+       path + ": format version 2, this library reads version 1; rebuild the data"},
+      {"cut short", good.substr(0, good.size() - 1),
+       path + ": the size in its header does not match, the file is truncated or extended; rebuild the data"},
+      {"shorter than its header", good.substr(0, 10),
+       path + ": too short for its header, the file is truncated; rebuild the data"},
+  };
+  for (const auto &c : cases) {
+    vornel_test::Write_Bytes(path, c.bytes);
+    EXPECT_EQ(Dict_Load_New("place", ""), -3) << c.what;
+    EXPECT_EQ(std::string(Dict_Last_Error()), c.reason) << c.what;
+  }
+  std::remove(path.c_str());
+  EXPECT_EQ(Dict_Load_New("place", ""), -3);
+  EXPECT_EQ(std::string(Dict_Last_Error()), "cannot open " + path + ": No such file or directory");
+  EXPECT_EQ(Dict_Load_New("../place", ""), -2);
+  EXPECT_NE(std::string(Dict_Last_Error()).find("name"), std::string::npos) << Dict_Last_Error();
+  // Lookups, unloads and shutting down leave the reason as it was.
+  EXPECT_EQ(Dict_Get_Handle("place", ""), -1);
+  Free_All_Space();
+  EXPECT_NE(std::string(Dict_Last_Error()).find("name"), std::string::npos) << Dict_Last_Error();
+  EXPECT_EQ(Dict_Load_New("place", ""), -5);
+  EXPECT_EQ(std::string(Dict_Last_Error()), "the dictionary service is not started");
+  const std::string lexicon = dir_ + "/segmenter.vlex";
+  const std::string good_lexicon = vornel_test::Read_Bytes(lexicon);
+  vornel_test::Write_Bytes(lexicon, good_lexicon.substr(0, 20));
+  EXPECT_EQ(Dict_Init_New(0, 100, 200, 0x80000, 4), 0);
+  EXPECT_EQ(std::string(Dict_Last_Error()),
+            lexicon + ": too short for its header, the file is truncated; rebuild the data");
+  vornel_test::Write_Bytes(lexicon, good_lexicon);
+  ASSERT_NE(Dict_Init_New(0, 100, 200, 0x80000, 4), 0);
+  EXPECT_STREQ(Dict_Last_Error(), "");
+  EXPECT_EQ(Dict_Load_New("place", ""), -3);
+  EXPECT_NE(std::string(Dict_Last_Error()), "");
+  vornel_test::Write_Bytes(path, good);
+  EXPECT_GE(Dict_Load_New("place", ""), 0);
+  EXPECT_STREQ(Dict_Last_Error(), "");
 }
 
 TEST_F(Service, DamagedLexiconFailsTheStart) {

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,15 +24,17 @@ const Option *Find_Option(const std::vector<Option> &options, const std::string 
   return nullptr;
 }
 
-bool Is_Directory(const std::string &path) {
+// What keeps `path` from being used as a directory, as the end of a
+// sentence ("does not exist", "is not a directory"); "" when it is one.
+std::string Directory_Problem(const std::string &path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  if (path.empty()) return "does not exist";
+  if (stat(path.c_str(), &info) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? std::string("does not exist")
+                                               : std::string("cannot be reached: ") + std::strerror(errno);
+  return S_ISDIR(info.st_mode) ? "" : "is not a directory";
 }
 
-bool Is_Regular_File(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
 
 }  // namespace
 
@@ -142,8 +145,9 @@ std::string From_Gb(const std::string &gb, Encoding encoding) {
 bool Apply_Service_Options(const Parsed_Args &args, std::string *error) {
   if (args.Has("--data-dir")) {
     const std::string dir = args.Get("--data-dir");
-    if (dir.empty() || !Is_Directory(dir)) {
-      *error = "data directory '" + dir + "' does not exist";
+    const std::string problem = Directory_Problem(dir);
+    if (!problem.empty()) {
+      *error = "data directory '" + dir + "' " + problem;
       return false;
     }
     tesq::Set_Environment("TESQ_DATA_DIR", dir.c_str());
@@ -151,9 +155,17 @@ bool Apply_Service_Options(const Parsed_Args &args, std::string *error) {
   if (args.Has("--db")) {
     const std::string db = args.Get("--db");
     // The term database is only read: a missing file is a mistake, never a
-    // new empty database.
-    if (db.empty() || !Is_Regular_File(db)) {
-      *error = "term database '" + db + "' does not exist";
+    // new empty database; anything but a regular file (a FIFO would block
+    // every lookup) is refused.
+    const tesq::File_Identity identity = tesq::Identify_File(db.c_str());
+    if (db.empty() || !identity.known) {
+      *error = "term database '" + db + "' " +
+               (db.empty() || identity.error == ENOENT ? std::string("does not exist") : std::strerror(identity.error));
+      return false;
+    }
+    if (!identity.regular) {
+      *error = "term database '" + db + "' " +
+               (identity.directory ? "is a directory, not a term database" : "is not a regular file");
       return false;
     }
     tesq::Set_Environment("TESQ_DB", db.c_str());

@@ -69,7 +69,7 @@ std::string From_Gb(const std::string &gb, Encoding encoding);
 
 // Applies --data-dir and --db by setting TESQ_DATA_DIR and TESQ_DB, which the
 // service libraries read. Fails when the directory or the database file does
-// not exist, naming it.
+// not exist, or the directory is not one, naming it.
 bool Apply_Service_Options(const Parsed_Args &args, std::string *error);
 
 // Writes all of `bytes` to standard output and flushes; false on a write

@@ -2,7 +2,8 @@
 //
 // Text arrives and leaves as UTF-8 and is converted to and from GB2312 at
 // this boundary; --encoding gb2312 passes raw bytes both ways. Only the
-// public C header is used.
+// public C header is used, and the service's Dict_Last_Error to say why a
+// data file did not load.
 //
 // Exit statuses: 0 done, 1 failed (library, data, file), 2 usage error or
 // input text that cannot be given to the library; `tesq word` also exits
@@ -22,6 +23,7 @@
 #include "gb2312.h"
 #include "progress.h"
 #include "tesqsrch/tesqsrch.h"
+#include "vornel/vornel.h"
 
 namespace {
 
@@ -72,16 +74,21 @@ bool Start_Library(const char *command, const Parsed_Args &args) {
   }
   const int32_t code = Tesquin_Init(0);
   if (code == 0) return true;
-  static const char *const kWhat[] = {"the dictionary service failed to start (segmenter lexicon)",
-                                      "loading the dictionary foreign_dic failed",
-                                      "loading the dictionary name_dic failed",
-                                      "loading the dictionary org_dic failed",
-                                      "loading the dictionary fund_dic failed",
-                                      "loading the dictionary place failed"};
+  static const char *const kDictionaries[] = {"foreign_dic", "name_dic", "org_dic", "fund_dic", "place"};
+  std::string what;
+  if (code == -1) {
+    what = "the dictionary service failed to start";
+  } else if (code <= -2 && code >= -6) {
+    what = std::string("loading the dictionary '") + kDictionaries[-code - 2] + "' failed";
+  } else {
+    what = "initialisation failed (" + std::to_string(code) + ")";
+  }
+  // The service keeps the reason of the load that failed (file and cause);
+  // without one, the data directory is the best hint.
+  const std::string reason = Dict_Last_Error();
   static const int anchor = 0;
-  std::fprintf(stderr, "tesq %s: initialisation failed (%d): %s; data directory: %s\n", command, code,
-               code <= -1 && code >= -6 ? kWhat[-code - 1] : "unknown error",
-               tesq::Data_Directory(&anchor).c_str());
+  std::fprintf(stderr, "tesq %s: %s: %s\n", command, what.c_str(),
+               reason.empty() ? ("data directory " + tesq::Data_Directory(&anchor)).c_str() : reason.c_str());
   return false;
 }
 

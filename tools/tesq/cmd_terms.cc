@@ -3,24 +3,36 @@
 // The source format is UTF-8 text, one term per line: the word, one tab, the
 // label ("word<TAB>label"); a line may end in CR LF; blank lines are skipped;
 // a byte order mark at the start of the file is ignored. The word must not be
-// empty; neither part may hold another tab; both must be GB2312 text, and the
-// label at most 127 bytes in GB2312 (what the classifier's label buffer
-// holds). When a word appears twice the later line wins. Words and labels are
-// stored in the form they take after a round trip through GB2312, which is
-// the form the lookups ask for.
+// empty; neither part may hold another tab or a control character (one CR
+// before the line feed is the line end, not part of the label); the label
+// must not be empty nor hold '"', '<', '>' or '&', which the query document
+// cannot carry (term_text.h); both must be GB2312 text, and the label at
+// most 127 bytes in GB2312 (what the classifier's label buffer holds). When
+// a word appears twice the later line wins. Words and labels are stored in
+// the form they take after a round trip through GB2312, which is the form
+// the lookups ask for. A source that cannot be read to its end (a read
+// error, a directory, a closed standard input) is an error, never an early
+// end.
 //
 // Import is all or nothing. Every import builds the new database in a
 // temporary file beside the target and renames it over the target once
 // complete, so readers see the old table or the new one, never a part, and a
 // bad line, a failure or a kill (even kill -9) leaves the database file as it
 // was: it is never written in place, so no journal is ever left beside it for
-// a read-only reader to trip over. A merge (no --replace) starts from a copy
-// of the current database. While an import builds its file it holds a write
-// lock on the database it replaces, so concurrent imports take turns and
-// none loses another's terms.
+// a read-only reader to trip over. The new file is always in rollback-journal
+// mode. A merge (no --replace) starts from a copy of the current database.
+//
+// The target is the database's real place (a symbolic link is followed and
+// stays); a directory, FIFO or device there is refused, and so is a dangling
+// link. Concurrent imports into one database take turns, whether it exists
+// yet or not: each holds an exclusive lock on "<database>.lock" (a file left
+// beside it) from before it reads the current terms until the rename; while
+// it builds its file it also holds SQLite's write lock on the current
+// database, so other writers wait too.
 //
 // Export writes every term in that same format, ordered by word, so importing
-// an export gives the same table back.
+// an export gives the same table back; a file destination is replaced like
+// the database (at its real place; a regular file or nothing).
 #include <dirent.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -30,8 +42,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -39,6 +49,7 @@
 #include "data_dir.h"
 #include "gb2312.h"
 #include "platform.h"
+#include "term_text.h"
 
 namespace {
 
@@ -79,10 +90,64 @@ std::string Default_Database() {
   return tesq::Join_Path(tesq::Data_Directory(&anchor), "terms.db");
 }
 
-bool File_Exists(const std::string &path) {
-  FILE *file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  std::fclose(file);
+// Reads lines from a stdio stream, bytes unchanged (a NUL byte included),
+// and tells a read error from the end of the input: a stream that fails
+// part-way (EIO, EISDIR, a closed descriptor) is an error, never an early
+// end.
+class Line_Reader {
+ public:
+  explicit Line_Reader(FILE *file) : file_(file) {}
+  // The next line without its line feed; false at the end or on an error.
+  bool Next(std::string *line) {
+    line->clear();
+    for (;;) {
+      if (start_ == end_ && !Fill()) return !line->empty();
+      const char *newline = static_cast<const char *>(std::memchr(buffer_ + start_, '\n', end_ - start_));
+      const size_t stop = newline != nullptr ? static_cast<size_t>(newline - buffer_) : end_;
+      line->append(buffer_ + start_, stop - start_);
+      start_ = newline != nullptr ? stop + 1 : stop;
+      if (newline != nullptr) return true;
+    }
+  }
+  // errno of a failed read, 0 when the input simply ended.
+  int Error() const { return error_; }
+
+ private:
+  bool Fill() {
+    if (error_ != 0 || std::feof(file_)) return false;
+    errno = 0;
+    start_ = 0;
+    end_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+    if (end_ == 0 && std::ferror(file_)) error_ = errno != 0 ? errno : EIO;
+    return end_ > 0;
+  }
+
+  FILE *file_;
+  char buffer_[1 << 16];
+  size_t start_ = 0, end_ = 0;
+  int error_ = 0;
+};
+
+// The real place of a file that is replaced by renaming a new file over it:
+// the rename must land where the name leads (a symbolic link stays and its
+// target is replaced), and only a regular file, or nothing, may be replaced.
+// `wanted` names what the file should be ("a term database").
+bool Replacement_Target(const std::string &path, const char *wanted, std::string *real, std::string *error) {
+  if (!tesq::Real_Path(path, real)) {
+    *error = errno == ENOENT ? "its directory is missing, or it is a symbolic link to a missing file"
+                             : std::strerror(errno);
+    return false;
+  }
+  const tesq::File_Identity identity = tesq::Identify_File(real->c_str());
+  if (identity.known && !identity.regular) {
+    *error = std::string(identity.directory ? "is a directory" : "is not a regular file (a FIFO, device or socket)") +
+             ", not " + wanted;
+    return false;
+  }
+  if (!identity.known && identity.error != ENOENT) {
+    *error = std::strerror(identity.error);
+    return false;
+  }
   return true;
 }
 
@@ -169,10 +234,11 @@ bool Term_Line(std::string line, std::string *word, std::string *label, std::str
     *error = "more than one tab (expected 'word<TAB>label')";
     return false;
   }
-  if (tab == 0) {
-    *error = "empty word";
-    return false;
-  }
+  // Control characters and, in labels, what the query document cannot
+  // carry are refused before the encoding is looked at.
+  *error = tesq::Word_Fault(std::string_view(line).substr(0, tab));
+  if (error->empty()) *error = tesq::Label_Fault(std::string_view(line).substr(tab + 1));
+  if (!error->empty()) return false;
   size_t word_length = 0, label_length = 0;
   if (!Term_Part(line.substr(0, tab), "word", word, &word_length, error)) return false;
   if (!Term_Part(line.substr(tab + 1), "label", label, &label_length, error)) return false;
@@ -197,6 +263,13 @@ void Remove_Temporary(const std::string &path) {
   std::remove((path + "-journal").c_str());
 }
 
+// Removes what a replaced database may have left beside its name: a
+// journal, or the -wal and -shm of WAL mode, which SQLite would otherwise
+// apply to the new file (which is never in WAL mode and has no journal).
+void Remove_Leftovers(const std::string &database) {
+  for (const char *suffix : {"-journal", "-wal", "-shm"}) std::remove((database + suffix).c_str());
+}
+
 // Takes the write lock of the database file now at `path` (when there is
 // one) on `lock`, and describes that file in `info`. The lock is SQLite's
 // own (a reserved lock): readers go on reading, other importers wait. The
@@ -214,7 +287,11 @@ bool Lock_Current(const std::string &path, Database *lock, struct stat *info, bo
     }
     *exists = true;
     lock->Close();
-    if (!lock->Open(path, SQLITE_OPEN_READWRITE, error) || !lock->Exec("BEGIN IMMEDIATE", error)) {
+    // A WAL database is checkpointed and turned back to rollback-journal
+    // mode first when nobody else uses it, so that its -wal and -shm go.
+    std::string ignored;
+    if (!lock->Open(path, SQLITE_OPEN_READWRITE, error) ||
+        !(lock->Exec("PRAGMA journal_mode=DELETE", &ignored), lock->Exec("BEGIN IMMEDIATE", error))) {
       lock->Close();
       return false;
     }
@@ -267,18 +344,55 @@ void Remove_Stale_Temporaries(const std::string &database) {
 
 int Import(const std::string &source, const std::string &database, bool replace) {
   const std::string source_name = source == "-" ? "<stdin>" : source;
-  std::ifstream file;
-  if (source != "-") {
-    file.open(source, std::ios::binary);
-    if (!file) {
-      std::fprintf(stderr, "tesq terms import: cannot open '%s': %s\n", source.c_str(), std::strerror(errno));
-      return 1;
-    }
+  auto refuse = [&](const std::string &message) {
+    std::fprintf(stderr, "tesq terms import: %s\n", message.c_str());
+    std::fprintf(stderr, "tesq terms import: nothing imported, '%s' is unchanged\n", database.c_str());
+    return 1;
+  };
+  // The source is checked before anything else is opened: with standard
+  // input closed, the next file opened would take its place.
+  FILE *input = stdin;
+  if (source == "-") {
+    const int error = tesq::Prepare_Stdin();
+    if (error != 0)
+      return refuse("cannot read standard input: " +
+                    std::string(error == EISDIR ? "it is a directory" : std::strerror(error)));
+  } else {
+    if (tesq::Identify_File(source.c_str()).directory) return refuse("cannot read '" + source + "': is a directory");
+    input = std::fopen(source.c_str(), "rb");
+    if (input == nullptr) return refuse("cannot open '" + source + "': " + std::strerror(errno));
   }
-  std::istream &in = source == "-" ? std::cin : file;
+  struct Closer {
+    FILE *file;
+    ~Closer() {
+      if (file != stdin) std::fclose(file);
+    }
+  } closer{input};
+
+  // Everything happens at the database's real place: through a symbolic
+  // link, the linked file gets the terms and the link stays.
+  std::string real;
+  std::string error;
+  if (!Replacement_Target(database, "a term database", &real, &error))
+    return refuse("'" + database + "': " + error);
+
+  // Imports into one database take turns, whether or not it exists yet:
+  // each holds the lock file beside it from before it reads the current
+  // terms until its new file has replaced them.
+  tesq::File_Lock import_lock;
+  const std::string lock_path = real + ".lock";
+  bool busy = false;
+  if (!import_lock.Lock(lock_path, false, &busy)) {
+    if (busy) {
+      std::fprintf(stderr, "tesq terms import: waiting for another import into '%s'\n", database.c_str());
+      std::fflush(stderr);
+    }
+    if (!busy || !import_lock.Lock(lock_path, true, &busy))
+      return refuse("cannot lock '" + lock_path + "': " + std::strerror(errno));
+  }
 
   // The new database is built beside the target and renamed over it.
-  const std::string target = database + ".import-" + std::to_string(tesq::Process_Id()) + ".tmp";
+  const std::string target = real + ".import-" + std::to_string(tesq::Process_Id()) + ".tmp";
   Remove_Temporary(target);
 
   bool ok = false;
@@ -286,22 +400,18 @@ int Import(const std::string &source, const std::string &database, bool replace)
   auto fail = [&](const std::string &message) {
     std::fprintf(stderr, "tesq terms import: %s: %s\n", database.c_str(), message.c_str());
   };
-  // Held until the new file has replaced the database (or the import failed).
+  // Held until the new file has replaced the database (or the import
+  // failed): SQLite's write lock keeps out writers other than imports.
   Database lock;
   struct stat current;
   bool exists = false;
-  std::string error;
-  if (!Lock_Current(database, &lock, &current, &exists, &error)) {
+  if (!Lock_Current(real, &lock, &current, &exists, &error)) {
     // A replacement does not read the current file, which may be damaged
     // beyond locking; it simply wins.
-    if (!replace) {
-      fail(error);
-      std::fprintf(stderr, "tesq terms import: nothing imported, '%s' is unchanged\n", database.c_str());
-      return 1;
-    }
+    if (!replace) return refuse(database + ": " + error);
     error.clear();
   }
-  Remove_Stale_Temporaries(database);
+  Remove_Stale_Temporaries(real);
   {
     Database db;
     if (!db.Open(target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, &error)) {
@@ -309,7 +419,7 @@ int Import(const std::string &source, const std::string &database, bool replace)
     } else {
       // A merge starts from the current terms. The temporary file needs no
       // journal: it is thrown away on failure.
-      bool ready = (replace || !exists || Copy_Database(database, db.Handle(), &error)) &&
+      bool ready = (replace || !exists || Copy_Database(real, db.Handle(), &error)) &&
                    db.Exec("PRAGMA journal_mode=OFF", &error) &&
                    db.Exec("PRAGMA cache_size=-65536", &error) && db.Exec("BEGIN IMMEDIATE", &error) &&
                    Ensure_Table(&db, &error);
@@ -318,10 +428,11 @@ int Import(const std::string &source, const std::string &database, bool replace)
         fail(error);
       } else {
         const bool progress = tesq::Stderr_Is_Terminal();
+        Line_Reader in(input);
         std::string line, word, label;
         long line_number = 0;
         bool bad = false;
-        while (std::getline(in, line)) {
+        while (in.Next(&line)) {
           ++line_number;
           if (!line.empty() && line.back() == '\r') line.pop_back();
           if (line_number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
@@ -345,12 +456,16 @@ int Import(const std::string &source, const std::string &database, bool replace)
             std::fprintf(stderr, "\rtesq terms import: %ld lines", line_number);
         }
         if (progress && line_number >= kProgressEvery) std::fprintf(stderr, "\n");
-        if (!bad && in.bad()) {
-          std::fprintf(stderr, "tesq terms import: %s: read error\n", source_name.c_str());
+        if (!bad && in.Error() != 0) {
+          std::fprintf(stderr, "tesq terms import: %s: read error after line %ld: %s\n", source_name.c_str(),
+                       line_number, std::strerror(in.Error()));
           bad = true;
         }
+        // The new file is in rollback-journal mode whatever the current one
+        // was (a copy of a WAL database would be WAL too): readers open it
+        // read-only and create no files beside it.
         if (!bad) {
-          ok = db.Exec("COMMIT", &error);
+          ok = db.Exec("COMMIT", &error) && db.Exec("PRAGMA journal_mode=DELETE", &error);
           if (!ok) fail(error);
         }
         if (!ok) db.Exec("ROLLBACK", &error);
@@ -364,10 +479,11 @@ int Import(const std::string &source, const std::string &database, bool replace)
   // current database open: release it just before the replacement.
   lock.Close();
 #endif
-  if (ok && !tesq::Replace_File(target, database)) {
+  if (ok && !tesq::Replace_File(target, real)) {
     std::fprintf(stderr, "tesq terms import: cannot replace '%s': %s\n", database.c_str(), std::strerror(errno));
     ok = false;
   }
+  if (ok) Remove_Leftovers(real);
   if (!ok) Remove_Temporary(target);
   if (!ok) {
     std::fprintf(stderr, "tesq terms import: nothing imported, '%s' is unchanged\n", database.c_str());
@@ -393,6 +509,10 @@ bool Exportable(const unsigned char *text, int bytes, bool is_word, std::string 
     *error = "contains a tab, line break or NUL byte";
     return false;
   }
+  // What the import would refuse cannot be exported either: the export is
+  // read back by the import.
+  *error = is_word ? tesq::Word_Fault(value) : tesq::Label_Fault(value);
+  if (!error->empty()) return false;
   std::string gbtext, why;
   if (!gb::Utf8_To_Gb(value, &gbtext, &why)) {
     *error = why;
@@ -406,12 +526,27 @@ bool Exportable(const unsigned char *text, int bytes, bool is_word, std::string 
 }
 
 int Export(const std::string &database, const std::string &destination) {
-  if (!File_Exists(database)) {
-    std::fprintf(stderr, "tesq terms export: cannot open '%s': no such file\n", database.c_str());
+  const tesq::File_Identity identity = tesq::Identify_File(database.c_str());
+  if (!identity.known) {
+    std::fprintf(stderr, "tesq terms export: cannot open '%s': %s\n", database.c_str(),
+                 identity.error == ENOENT ? "no such file" : std::strerror(identity.error));
+    return 1;
+  }
+  if (!identity.regular) {
+    std::fprintf(stderr, "tesq terms export: '%s': %s, not a term database\n", database.c_str(),
+                 identity.directory ? "is a directory" : "is not a regular file");
+    return 1;
+  }
+  // A file destination is written beside its real place and renamed over
+  // it; the checks come first, so that nothing is read for a destination
+  // that would be refused.
+  std::string real;
+  std::string error;
+  if (destination != "-" && !Replacement_Target(destination, "a file to write", &real, &error)) {
+    std::fprintf(stderr, "tesq terms export: cannot write '%s': %s\n", destination.c_str(), error.c_str());
     return 1;
   }
   Database db;
-  std::string error;
   sqlite3_stmt *select = nullptr;
   if (db.Open(database, SQLITE_OPEN_READONLY, &error)) select = db.Prepare(kExportSql, &error);
   if (select == nullptr) {
@@ -450,12 +585,12 @@ int Export(const std::string &database, const std::string &destination) {
     }
     return 0;
   }
-  // A file is written beside its destination and renamed over it.
-  const std::string temporary = destination + ".export-" + std::to_string(tesq::Process_Id()) + ".tmp";
+  const std::string temporary = real + ".export-" + std::to_string(tesq::Process_Id()) + ".tmp";
+  std::remove(temporary.c_str());
   FILE *out = std::fopen(temporary.c_str(), "wb");
   bool ok = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size();
   if (out != nullptr) ok = (std::fclose(out) == 0) && ok;
-  if (ok) ok = tesq::Replace_File(temporary, destination);
+  if (ok) ok = tesq::Replace_File(temporary, real);
   if (!ok) {
     std::fprintf(stderr, "tesq terms export: cannot write '%s': %s\n", destination.c_str(), std::strerror(errno));
     std::remove(temporary.c_str());

@@ -8,7 +8,6 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -47,51 +46,40 @@ uint64_t Checksum(const uint8_t *data, size_t size) {
 Blob::Blob(size_t size)
     : words_(new uint64_t[(size + 7) / 8 + 1]()), data_(reinterpret_cast<uint8_t *>(words_.get())), size_(size) {}
 
-Blob::~Blob() { Release(); }
+Blob::Blob(size_t size, Uninitialised)
+    : words_(new uint64_t[(size + 7) / 8 + 1]), data_(reinterpret_cast<uint8_t *>(words_.get())), size_(size) {
+  const size_t words = (size + 7) / 8 + 1;
+  for (size_t i = size / 8; i < words; ++i) words_[i] = 0;
+}
 
-Blob::Blob(Blob &&other) noexcept
-    : words_(std::move(other.words_)), data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
+Blob::Blob(Blob &&other) noexcept : words_(std::move(other.words_)), data_(other.data_), size_(other.size_) {
   other.data_ = nullptr;
   other.size_ = 0;
-  other.mapped_ = false;
 }
 
 Blob &Blob::operator=(Blob &&other) noexcept {
   if (this != &other) {
-    Release();
     words_ = std::move(other.words_);
     data_ = other.data_;
     size_ = other.size_;
-    mapped_ = other.mapped_;
     other.data_ = nullptr;
     other.size_ = 0;
-    other.mapped_ = false;
   }
   return *this;
 }
 
-void Blob::Release() {
-#if !defined(_WIN32)
-  if (mapped_ && data_ != nullptr) munmap(data_, size_);
-#endif
-  words_.reset();
-  data_ = nullptr;
-  size_ = 0;
-  mapped_ = false;
-}
-
 #if defined(_WIN32)
-// Windows keeps a mapped file from being replaced, which would stop the
-// dictionary builder while a host runs; the file is read into memory
-// instead, with every kind of sharing allowed while it is read.
 bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string *error) {
+  // Every kind of sharing is allowed while the file is read, so that the
+  // dictionary builder can replace it at any time.
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
     *error = "cannot open " + path + ": " +
              (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? std::string("No such file or directory")
-                                                                          : "error " + std::to_string(code));
+              : code == ERROR_ACCESS_DENIED                                ? std::string("Permission denied")
+                                                                           : "error " + std::to_string(code));
     return false;
   }
   BY_HANDLE_FILE_INFORMATION info;
@@ -108,17 +96,17 @@ bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string 
     return false;
   }
   const size_t size = static_cast<size_t>(file_size);
-  Blob blob(size);
+  Blob blob(size, Blob::Uninitialised{});
   size_t done = 0;
   while (done < size) {
     const DWORD want = static_cast<DWORD>(size - done < (1u << 30) ? size - done : (1u << 30));
     DWORD got = 0;
-    if (!ReadFile(file, blob.Data() + done, want, &got, nullptr) || got == 0) break;
+    if (!ReadFile(file, blob.data_ + done, want, &got, nullptr) || got == 0) break;
     done += got;
   }
   CloseHandle(file);
   if (done != size) {
-    *error = "cannot read " + path;
+    *error = "cannot read " + path + ": it was cut short while it was read";
     return false;
   }
   *out = std::move(blob);
@@ -126,7 +114,9 @@ bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string 
 }
 #else
 bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string *error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without blocking: opening a FIFO would otherwise wait for a
+  // writer. Anything but a regular file is refused before it is read.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
@@ -137,31 +127,33 @@ bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string 
     *error = path + " is not a regular file";
     return false;
   }
+  // Reads of a regular file wait for the disk as usual.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   const size_t size = static_cast<size_t>(st.st_size);
   if (size > max_size) {
     close(fd);
     *error = path + " is too large";
     return false;
   }
-  Blob blob;
-  if (size == 0) {
-    blob = Blob(0);
-  } else {
-    void *map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (map == MAP_FAILED) {
-      close(fd);
-      *error = "cannot map " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    blob.data_ = static_cast<uint8_t *>(map);
-    blob.size_ = size;
-    blob.mapped_ = true;
+  Blob blob(size, Blob::Uninitialised{});
+  size_t done = 0;
+  int read_error = 0;
+  while (done < size) {
+    const ssize_t n = read(fd, blob.data_ + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) read_error = errno;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
   }
   close(fd);
+  if (done != size) {
+    *error = "cannot read " + path + ": " +
+             (read_error != 0 ? std::string(std::strerror(read_error)) : "it was cut short while it was read");
+    return false;
+  }
   *out = std::move(blob);
   return true;
 }
-
 #endif
 
 bool Write_File_Atomic(const std::string &path, const void *data, size_t size, std::string *error) {
@@ -188,13 +180,13 @@ bool Write_File_Atomic(const std::string &path, const void *data, size_t size, s
 
 bool Check_Header(const Blob &blob, const char magic[8], File_Header *header, std::string *error) {
   if (blob.Size() < kHeader_Size) {
-    *error = "file too short for its header";
+    *error = "too short for its header, the file is truncated; rebuild the data";
     return false;
   }
   File_Header h;
   std::memcpy(&h, blob.Data(), sizeof h);
   if (std::memcmp(h.magic, magic, 8) != 0) {
-    *error = "not a file of this kind (bad magic)";
+    *error = "not a file of this kind (bad magic); rebuild the data";
     return false;
   }
   if (h.version != kFormat_Version) {
@@ -203,11 +195,11 @@ bool Check_Header(const Blob &blob, const char magic[8], File_Header *header, st
     return false;
   }
   if (h.payload_size != blob.Size() - kHeader_Size) {
-    *error = "payload size does not match the file size (truncated or extended file)";
+    *error = "the size in its header does not match, the file is truncated or extended; rebuild the data";
     return false;
   }
   if (Checksum(blob.Data() + kHeader_Size, blob.Size() - kHeader_Size) != h.checksum) {
-    *error = "checksum mismatch (corrupt file)";
+    *error = "checksum mismatch, the file is damaged; rebuild the data";
     return false;
   }
   *header = h;

@@ -51,35 +51,39 @@ static_assert(sizeof(File_Header) == kHeader_Size, "the file header is 64 bytes"
 // lexicon of several megabytes in about a millisecond.
 uint64_t Checksum(const uint8_t *data, size_t size);
 
-// An 8-byte aligned block of bytes: a whole compiled file, either built in
-// memory (writable) or mapped read-only from a file.
+// An 8-byte aligned block of bytes that the block owns: a whole compiled
+// file, built in memory or read from a file.
 class Blob {
  public:
   Blob() = default;
-  explicit Blob(size_t size);  // zero-filled, writable
-  ~Blob();
+  explicit Blob(size_t size);  // zero-filled
   Blob(Blob &&other) noexcept;
   Blob &operator=(Blob &&other) noexcept;
   Blob(const Blob &) = delete;
   Blob &operator=(const Blob &) = delete;
 
-  uint8_t *Data() { return data_; }  // only for a block built in memory
+  uint8_t *Data() { return data_; }
   const uint8_t *Data() const { return data_; }
   size_t Size() const { return size_; }
 
  private:
   friend bool Read_File(const std::string &, size_t, Blob *, std::string *);
-  void Release();
+  struct Uninitialised {};
+  // Left unfilled but for the padding behind the last byte: Read_File
+  // writes every byte at once.
+  Blob(size_t size, Uninitialised);
   std::unique_ptr<uint64_t[]> words_;
   uint8_t *data_ = nullptr;
   size_t size_ = 0;
-  bool mapped_ = false;
 };
 
-// Maps a whole file read-only (its pages read ahead in one go; on Windows,
-// where a mapped file cannot be replaced, reads it into memory). False with a
-// message in `error` when the file cannot be opened or mapped, is not a
-// regular file, or is larger than `max_size`.
+// Reads a whole file into a block of its own. The file is copied, never
+// mapped: a loaded file is checked once, and whatever is later done to the
+// file on disk (rewritten in place, cut short, overwritten by `cp`) cannot
+// change what was checked or fault a reader. False with a message in `error`
+// when the file cannot be opened or read, is not a regular file (a
+// directory, a FIFO or a device is refused without waiting on it), or is
+// larger than `max_size`.
 bool Read_File(const std::string &path, size_t max_size, Blob *out, std::string *error);
 
 // Writes `size` bytes to `path` through a temporary file in the same

@@ -9,6 +9,9 @@
 // one allocates nothing and takes no lock, and releasing one does nothing, so
 // releasing twice is harmless.
 //
+// Each start and load records why it failed (Dict_Last_Error), for a tool
+// or host to show; the service itself prints nothing.
+//
 // Loading, unloading and Free_All_Space change the table; lookups and
 // segmentation only read it and the immutable loaded data, so any number of
 // them may run at once while nothing is being loaded or unloaded.
@@ -51,6 +54,9 @@ struct Service {
   // narrows the names compared to one or two.
   uint16_t slots_by_first_byte[256] = {};
   int32_t last_generation = 0;
+  // Why the last start or load failed, "" after one that succeeded. A fixed
+  // buffer: recording a failure never allocates, so it cannot fail itself.
+  char last_error[4096 + 256] = "";
 };
 
 Service g_service;
@@ -111,6 +117,8 @@ const vornel::Dictionary *Dict_Of(int32_t handle, int *slot_out = nullptr) {
   return s.dict.get();
 }
 
+void Set_Error(const char *text) { std::snprintf(g_service.last_error, sizeof g_service.last_error, "%s", text); }
+
 void Unload_All() {
   for (int i = 0; i < kSlots; ++i) Clear_Slot(i);
 }
@@ -120,35 +128,53 @@ void Unload_All() {
 extern "C" {
 
 int32_t VORNEL_CALL Dict_Init_New(int32_t, int32_t, int32_t, int32_t, int32_t) {
+  Set_Error("");
   if (g_service.initialised) return 1;
   try {
     std::string error;
     const std::string path = tesq::Join_Path(tesq::Data_Directory(Self()), "segmenter.vlex");
     std::unique_ptr<vornel::Lexicon> lexicon = vornel::Lexicon::Load(path, &error);
-    if (lexicon == nullptr) return 0;
+    if (lexicon == nullptr) {
+      Set_Error(error.c_str());
+      return 0;
+    }
     g_service.lexicon = std::move(lexicon);
     g_service.initialised = true;
     return 1;
   } catch (...) {
+    Set_Error("the segmenter lexicon could not be loaded: out of memory");
     return 0;
   }
 }
 
 int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *) {
-  if (!g_service.initialised) return kLoad_No_Service;
-  if (!Name_Ok(name)) return kLoad_Bad_Name;
+  Set_Error("");
+  if (!g_service.initialised) {
+    Set_Error("the dictionary service is not started");
+    return kLoad_No_Service;
+  }
+  if (!Name_Ok(name)) {
+    Set_Error("a dictionary name is 1 to 64 characters of a-z, 0-9 and _");
+    return kLoad_Bad_Name;
+  }
   const int existing = Find_Slot(name);
   if (existing >= 0) return Handle_Of(existing);
   int free_slot = -1;
   for (int i = 0; i < kSlots && free_slot < 0; ++i)
     if (g_service.slots[i].generation == 0) free_slot = i;
-  if (free_slot < 0) return kLoad_No_Slot;
+  if (free_slot < 0) {
+    Set_Error("no free dictionary slot: 16 dictionaries are loaded");
+    return kLoad_No_Slot;
+  }
   try {
     std::string error;
     const std::string path =
         tesq::Join_Path(tesq::Data_Directory(Self()), std::string(name) + ".vdic");
     std::unique_ptr<vornel::Dictionary> dict = vornel::Dictionary::Load(path, &error);
-    if (dict == nullptr) return kLoad_Failed;
+    if (dict == nullptr) {
+      Set_Error(error.c_str());
+      return kLoad_Failed;
+    }
     Slot &s = g_service.slots[free_slot];
     g_service.last_generation = g_service.last_generation >= kMax_Generation ? 1 : g_service.last_generation + 1;
     s.generation = g_service.last_generation;
@@ -158,9 +184,12 @@ int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *) {
     Slots_Beginning_Like(s) |= static_cast<uint16_t>(1u << free_slot);
     return Handle_Of(free_slot);
   } catch (...) {
+    Set_Error("the dictionary could not be loaded: out of memory");
     return kLoad_Failed;
   }
 }
+
+const char *VORNEL_CALL Dict_Last_Error(void) { return g_service.last_error; }
 
 int32_t VORNEL_CALL Dict_Get_Handle(const char *name, const char *) {
   // A name equal to a loaded dictionary's is valid: only valid names are

@@ -24,13 +24,22 @@
  * statement of Karvel's own; nothing of the statement is run as SQL. Any
  * other statement, and a word that is not GB2312 text, finds no row.
  *
- * Failures: a missing, unreadable, corrupt or locked database (or one
- * without the table) finds no row for every word; each distinct failure is
- * reported once per process on stderr, in a line beginning "karvel: ".
+ * Failures: a missing, unreadable, corrupt or locked database, one without
+ * the table, anything that is not a regular file (never opened, so a FIFO
+ * cannot block a statement), a database in WAL mode (a reader would have to
+ * create its -wal and -shm files) and one with a hot journal left by an
+ * interrupted writer (a reader cannot roll it back) find no row for every
+ * word; a stored label that is empty or holds a control character or one
+ * of " < > & is no row for its word. Each distinct failure is reported once
+ * per process on stderr, in a line beginning "karvel: " that says what to
+ * do; a failed lookup closes its connection, so lookups answer again as
+ * soon as the cause is gone.
  *
- * Threads: the three calls may be made from any number of threads at once;
- * each thread has its own read-only connection, closed when the thread ends.
- * A query may be read and closed on another thread than the one that ran it.
+ * Threads: the calls may be made from any number of threads at once. A
+ * statement takes an idle read-only connection from a pool (or opens one)
+ * and gives it back; at most 32 idle connections are kept, and
+ * Karvel_CloseIdle closes them. A query may be read and closed on another
+ * thread than the one that ran it.
  */
 #ifndef KARVEL_KARVEL_H
 #define KARVEL_KARVEL_H
@@ -89,6 +98,15 @@ KARVEL_API int32_t KARVEL_CALL Karvel_GetColDataByName(Karvel_Query query, const
 /* Releases the query: 0. A stale or already closed query (and the empty
  * one) is ignored: -1. */
 KARVEL_API int32_t KARVEL_CALL Karvel_CloseQuery(Karvel_Query query);
+/*
+ * Closes the database connections not in use, so that no file of the term
+ * database stays open (on Windows an open file cannot be replaced); a
+ * statement running meanwhile keeps its connection and closes it when done
+ * if no more are kept. Later statements open connections again. Returns 0.
+ * For a caller that is done with the engine for now (libtesqsrch calls it
+ * from Tesquin_UnInit).
+ */
+KARVEL_API int32_t KARVEL_CALL Karvel_CloseIdle(void);
 
 #ifdef __cplusplus
 }

@@ -16,7 +16,10 @@
  * read by Dict_Init_New; "NAME.vdic", the dictionary NAME, read by
  * Dict_Load_New. Both are compiled by `tesq build-dicts` from plain-text
  * sources (data/README.md). A missing, truncated, damaged or stale (other
- * format version) file is a load failure; nothing is half-loaded.
+ * format version) file, or one that is not a regular file, is a load
+ * failure, whose reason Dict_Last_Error gives; nothing is half-loaded. A
+ * file is read whole into memory at its load and never looked at again, so
+ * changing or replacing it afterwards affects only a later load.
  *
  * Threads: lookups and segmentation may run on any number of threads at
  * once while no thread starts, stops, loads or unloads; the loaded data is
@@ -63,6 +66,15 @@ VORNEL_API int32_t VORNEL_CALL Dict_Init_New(int32_t setting, int32_t p1, int32_
 VORNEL_API int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *path);
 /* A fresh handle on a loaded dictionary; -1 when it is not loaded. */
 VORNEL_API int32_t VORNEL_CALL Dict_Get_Handle(const char *name, const char *path);
+/*
+ * Why the last Dict_Init_New or Dict_Load_New failed: one line naming the
+ * file and the reason, e.g. "/data/place.vdic: checksum mismatch, the file is
+ * damaged; rebuild the data"; "" when that call succeeded or before any.
+ * Never null. The text stays valid, and unchanged by every other call
+ * (Free_All_Space included), until the next Dict_Init_New or Dict_Load_New;
+ * like them, it must not run while another thread loads.
+ */
+VORNEL_API const char *VORNEL_CALL Dict_Last_Error(void);
 /* Releases a handle (not the dictionary). 0 for a valid handle, -1 otherwise;
  * either way nothing changes. */
 VORNEL_API int32_t VORNEL_CALL Dict_Delete_Handle(int32_t handle);
