@@ -61,6 +61,8 @@ void Watch(Watcher &w) {
     if (!Stopping(w) && w.source->Read(&builder, &read_stamp)) {
       index = builder.Finish();
       built_stamp = read_stamp;
+    } else if (!w.source->Keeps_Old_Copy()) {
+      index = nullptr;
     }
     if (index != nullptr) Publish(w, index);
   } while (Pause(w));
@@ -86,9 +88,10 @@ void Start(const std::string &location, const std::function<std::unique_ptr<Copy
     auto w = std::make_shared<Watcher>();
     w->location = location;
     w->source = make_source();
-    if (w->source == nullptr) return;
-    w->thread = std::thread([raw = w.get()] { Watch(*raw); });
-    g_watcher = std::move(w);
+    if (w->source != nullptr) {  // no source: nothing to copy, lookups go to the store
+      w->thread = std::thread([raw = w.get()] { Watch(*raw); });
+      g_watcher = std::move(w);
+    }
   }
   Stop(std::move(old));
 }
@@ -123,6 +126,15 @@ void Copies_Stop() {
   }
   Stop(std::move(old));
 }
+
+namespace {
+// A watcher still running when the library is unloaded or the process
+// ends is stopped before the globals it uses are destroyed (defined after
+// them, this is destroyed before them).
+struct Stop_At_Exit {
+  ~Stop_At_Exit() { Copies_Stop(); }
+} g_stop_at_exit;
+}  // namespace
 
 void Copy_Figures(size_t *rows, size_t *bytes) {
   const std::shared_ptr<const Snapshot> snapshot = std::atomic_load(&g_snapshot);

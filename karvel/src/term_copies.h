@@ -7,8 +7,10 @@
 // write, or the table's change counter. When the stamp changes, the copy is
 // withdrawn at once, so lookups go to the store and see the change, and a
 // new copy is read and put in its place. When the store cannot be asked
-// (a server down, a file being written), the copy in hand goes on
-// answering; when the new copy cannot be read, the old one is put back.
+// (a server down), the copy in hand goes on answering; when the new copy
+// cannot be read, the old one is put back if the source keeps old copies
+// (a server), and is dropped otherwise (a file that is gone or damaged:
+// lookups then go to it and answer as it allows).
 //
 // Lookups read the copy through an atomically swapped shared pointer, so a
 // copy lives as long as a lookup holds it and no longer.
@@ -39,6 +41,9 @@ class Copy_Source {
   // Every row into `builder`, with the stamp the rows belong to; false when
   // the table could not be read whole.
   virtual bool Read(Term_Index::Builder *builder, std::string *stamp) = 0;
+  // Whether a copy read earlier goes on answering when a new one cannot be
+  // read (a server that is down), or is withdrawn (a file that is gone).
+  virtual bool Keeps_Old_Copy() const { return true; }
 };
 
 enum class Copy_Answer { kFound, kMissing, kNotReady };
