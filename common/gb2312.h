@@ -57,8 +57,10 @@ bool From_Unicode(uint32_t cp, unsigned char out[2]);
 
 // Converts UTF-8 to GB2312. On failure returns false and, when `error` is
 // given, describes the first offending character and its byte offset
-// (e.g. "character U+00E9 'é' at byte 3 has no GB2312 form").
-bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error = nullptr);
+// (e.g. "character U+00E9 'é' at byte 3 has no GB2312 form"); the offset is
+// counted from `offset`, the position of `utf8` in a longer text read in
+// parts.
+bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error = nullptr, size_t offset = 0);
 
 // Converts GB2312 to UTF-8. Malformed or unassigned bytes make it fail (with
 // a description in `error`) unless `lenient`, when each becomes U+FFFD.

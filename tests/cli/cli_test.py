@@ -323,11 +323,14 @@ class Progress(Case):
         master, slave = pty.openpty()
         environment = {k: v for k, v in os.environ.items() if k not in ("TESQ_DB",)}
         environment.setdefault("TESQ_DATA_DIR", DATA_DIR)
-        proc = subprocess.Popen([TESQ, "essay", "--format", "json"], stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=slave, env=environment, cwd=Case.workdir)
+        # The bar needs the input's size: standard input is a file.
+        path = os.path.join(Case.workdir, "big.txt")
+        with open(path, "wb") as f:
+            f.write(stdin)
+        with open(path, "rb") as source:
+            proc = subprocess.Popen([TESQ, "essay", "--format", "json"], stdin=source,
+                                    stdout=subprocess.PIPE, stderr=slave, env=environment, cwd=Case.workdir)
         os.close(slave)
-        proc.stdin.write(stdin)
-        proc.stdin.close()
         seen = b""
         out = b""
         while True:
@@ -371,6 +374,59 @@ class Progress(Case):
         self.assertEqual(piped_out, out)
         words = [json.loads(line) for line in out.decode().splitlines()]
         self.assertEqual(words[-1]["end"], len(self.BIG.encode("gb2312")))
+
+
+class Streaming(Case):
+    def test_error_beyond_the_first_pieces_names_the_whole_texts_byte(self):
+        # The essay is read and printed piece by piece: the words before
+        # the error are out, and the offset is counted from the start.
+        head = ("计算机科学与信息检索。\n" * 20000).encode()
+        status, out, err = run(["essay", "--format", "json"], head + b"ab\xffcd\n")
+        self.assertEqual(status, 2)
+        self.assertIn(b"invalid UTF-8 byte 0xFF at byte %d" % (len(head) + 2), err)
+        self.assertTrue(out.endswith(b"}\n"))
+
+    def test_file_and_pipe_give_the_same_words(self):
+        text = ("王小明在北京大学图书馆工作。\n李四, 9787111123453 and\n" * 5000).encode()
+        path = os.path.join(Case.workdir, "essay.txt")
+        with open(path, "wb") as f:
+            f.write(text)
+        for options in (["--format", "json"], []):
+            with self.subTest(options=options):
+                status, piped, err = run(["essay"] + options, text)
+                self.assertEqual(status, 0, err)
+                status, from_file, err = run(["essay"] + options + [path])
+                self.assertEqual(status, 0, err)
+                self.assertEqual(piped, from_file)
+        words = [json.loads(line) for line in run(["essay", "--format", "json", path])[1].splitlines()]
+        self.assertEqual(words[-1]["end"], len(text.decode().encode("gb2312")))
+
+
+class Trace(Case):
+    def test_a_link_named_as_txt_is_not_followed(self):
+        victim = os.path.join(Case.workdir, "victim.txt")
+        with open(victim, "wb") as f:
+            f.write(b"kept\n")
+        os.symlink("victim.txt", os.path.join(Case.workdir, "as.txt"))
+        os.symlink("created.txt", os.path.join(Case.workdir, "dangling"))
+        status, out, err = run(["search", "abc", "def", "ghi"])
+        self.assertEqual(status, 0, err)
+        self.assertIn(b'<Word p="\xe5\x85\xa8\xe6\x96\x87">ghi</Word>', out)
+        with open(victim, "rb") as f:
+            self.assertEqual(f.read(), b"kept\n")
+        # Reported once, not once per word.
+        self.assertEqual(err.count(b"as.txt is not written: is a symbolic link"), 1, err)
+        os.remove(os.path.join(Case.workdir, "as.txt"))
+        os.rename(os.path.join(Case.workdir, "dangling"), os.path.join(Case.workdir, "as.txt"))
+        status, _, err = run(["search", "abc"])
+        self.assertEqual(status, 0, err)
+        self.assertFalse(os.path.exists(os.path.join(Case.workdir, "created.txt")))
+
+    def test_a_fifo_named_as_txt_does_not_block(self):
+        os.mkfifo(os.path.join(Case.workdir, "as.txt"))
+        status, out, err = run(["search", "abc"])  # run() times out rather than hang
+        self.assertEqual(status, 0, err)
+        self.assertIn(b"is not a regular file", err)
 
 
 def main():
