@@ -429,6 +429,76 @@ class Trace(Case):
         self.assertIn(b"is not a regular file", err)
 
 
+class Output_Errors(Case):
+    def test_a_failed_write_of_standard_output_is_exit_status_1(self):
+        environment = {k: v for k, v in os.environ.items() if k not in ("TESQ_DB",)}
+        environment.setdefault("TESQ_DATA_DIR", DATA_DIR)
+        commands = [["--help"], ["--version"], ["word", "9787111123453"], ["search", "abc"], ["essay"]]
+        commands += [[name, "--help"] for name in subcommands()]
+        for args in commands:
+            with self.subTest(args=args), open("/dev/full", "wb") as full:
+                proc = subprocess.run([TESQ] + args, input=b"abc\n", stdout=full, stderr=subprocess.PIPE,
+                                      env=environment, cwd=Case.workdir, timeout=300)
+                self.assertEqual(proc.returncode, 1, proc.stderr)
+                self.assertIn(b"write error on standard output", proc.stderr)
+
+
+LEXICON_A = "王小明 100 nr\n北京大学 200 nt\n北京 300 ns\n上海 300 ns\n学习 500 v\n张 50 nr\n"
+LEXICON_B = LEXICON_A + "克林顿 30 nrt\n浙江省自然科学基金 5 nt\n南京大学出版社 40 nt\n李晓燕 20 nr\n"
+
+
+class Build_Dicts(Case):
+    def write(self, name, text):
+        path = os.path.join(Case.workdir, name)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        return path
+
+    def snapshot(self, directory):
+        files = {}
+        for name in sorted(os.listdir(directory)):
+            with open(os.path.join(directory, name), "rb") as f:
+                files[name] = f.read()
+        return files
+
+    def test_a_directory_is_not_a_lexicon(self):
+        status, _, err = run(["build-dicts", "--lexicon", Case.workdir, "--out", os.path.join(Case.workdir, "o")])
+        self.assertEqual(status, 1)
+        self.assertIn(b"is a directory", err)
+        self.assertNotIn(b"no word with a frequency", err)
+
+    def test_a_full_disk_replaces_nothing_in_out(self):
+        mount = os.path.join(Case.workdir, "small")
+        os.mkdir(mount)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs", mount],
+                          capture_output=True).returncode != 0:
+            print("skipped: a tmpfs cannot be mounted here (needs root and mount permission)")
+            return
+        try:
+            out = os.path.join(mount, "out")
+            status, _, err = run(["build-dicts", "--lexicon", self.write("a.txt", LEXICON_A), "--out", out])
+            self.assertEqual(status, 0, err)
+            before = self.snapshot(out)
+            self.assertIn("segmenter.txt", before)
+            self.assertIn("segmenter.vlex", before)
+            # Three free pages: the new text sources fit, the new lexicon
+            # (some 28 KB) does not.
+            info = os.statvfs(mount)
+            with open(os.path.join(mount, "filler"), "wb") as filler:
+                filler.write(b"\0" * (info.f_bavail * info.f_frsize - 3 * 4096))
+            status, _, err = run(["build-dicts", "--lexicon", self.write("b.txt", LEXICON_B), "--out", out])
+            self.assertEqual(status, 1, err)
+            self.assertEqual(self.snapshot(out), before, "a failed build changed --out")
+            os.remove(os.path.join(mount, "filler"))
+            status, _, err = run(["build-dicts", "--lexicon", os.path.join(Case.workdir, "b.txt"), "--out", out])
+            self.assertEqual(status, 0, err)
+            after = self.snapshot(out)
+            self.assertEqual(sorted(after), sorted(before))
+            self.assertNotEqual(after["segmenter.txt"], before["segmenter.txt"])
+        finally:
+            subprocess.run(["umount", mount], capture_output=True)
+
+
 def main():
     global TESQ, DATA_DIR
     if len(sys.argv) != 3:
