@@ -104,7 +104,7 @@ bool From_Unicode(uint32_t cp, unsigned char out[2]) {
   return true;
 }
 
-bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error) {
+bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error, size_t offset) {
   std::string result;
   result.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
@@ -114,7 +114,7 @@ bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error) {
       if (error) {
         char buf[96];
         std::snprintf(buf, sizeof buf, "invalid UTF-8 byte 0x%02X at byte %zu",
-                      static_cast<unsigned>(static_cast<unsigned char>(utf8[i])), i);
+                      static_cast<unsigned>(static_cast<unsigned char>(utf8[i])), offset + i);
         *error = buf;
       }
       return false;
@@ -126,7 +126,7 @@ bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error) {
       if (!From_Unicode(cp, two)) {
         if (error)
           *error = "character " + Describe_Code_Point(cp, utf8.substr(i, len)) + " at byte " +
-                   std::to_string(i) + " has no GB2312 form";
+                   std::to_string(offset + i) + " has no GB2312 form";
         return false;
       }
       result.push_back(static_cast<char>(two[0]));

@@ -19,6 +19,13 @@ namespace gb {
 
 inline bool Is_Gb_Byte(unsigned char c) { return c >= 0xA1 && c <= 0xFE; }
 
+// True when (lead, trail) is a two-byte character of GBK, the code page of
+// the hosts that load the library: GBK extends GB2312 with lead bytes 81..FE
+// and trail bytes 40..FE other than 7F. Every GB2312 character is one.
+inline bool Is_Gbk_Pair(unsigned char lead, unsigned char trail) {
+  return lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F;
+}
+
 // Length in bytes (1 or 2) of the character at p, where at most `available`
 // bytes may be read (available >= 1).
 inline size_t Char_Length(const char *p, size_t available) {
@@ -50,8 +57,10 @@ bool From_Unicode(uint32_t cp, unsigned char out[2]);
 
 // Converts UTF-8 to GB2312. On failure returns false and, when `error` is
 // given, describes the first offending character and its byte offset
-// (e.g. "character U+00E9 'é' at byte 3 has no GB2312 form").
-bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error = nullptr);
+// (e.g. "character U+00E9 'é' at byte 3 has no GB2312 form"); the offset is
+// counted from `offset`, the position of `utf8` in a longer text read in
+// parts.
+bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error = nullptr, size_t offset = 0);
 
 // Converts GB2312 to UTF-8. Malformed or unassigned bytes make it fail (with
 // a description in `error`) unless `lenient`, when each becomes U+FFFD.

@@ -65,6 +65,44 @@ bool Process_Gone(long pid) {
 
 bool Stderr_Is_Terminal() { return _isatty(_fileno(stderr)) != 0; }
 
+Append_Result Append_To_Regular_File(const char *path, const char *data, size_t size, int *error) {
+  // FILE_APPEND_DATA alone makes every write land at the end, whoever else
+  // appends; FILE_FLAG_OPEN_REPARSE_POINT opens a link itself, never its
+  // target, and OPEN_ALWAYS then finds the link instead of creating a file.
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error = Errno_From_Last_Error();
+    return Append_Result::kFailed;
+  }
+  Append_Result result = Append_Result::kWritten;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    result = Append_Result::kNot_Regular;
+  } else if (!GetFileInformationByHandle(file, &info)) {
+    *error = Errno_From_Last_Error();
+    result = Append_Result::kFailed;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    result = Append_Result::kSymbolic_Link;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    result = Append_Result::kNot_Regular;
+  } else {
+    while (size > 0) {
+      const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+      DWORD written = 0;
+      if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) {
+        *error = Errno_From_Last_Error();
+        result = Append_Result::kFailed;
+        break;
+      }
+      data += written;
+      size -= written;
+    }
+  }
+  CloseHandle(file);
+  return result;
+}
+
 File_Identity Identify_File(const char *path) {
   File_Identity id;
   // Opened for no access, sharing everything: examining the file never keeps
@@ -176,6 +214,44 @@ long Process_Id() { return static_cast<long>(getpid()); }
 bool Process_Gone(long pid) { return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 
 bool Stderr_Is_Terminal() { return isatty(STDERR_FILENO) != 0; }
+
+Append_Result Append_To_Regular_File(const char *path, const char *data, size_t size, int *error) {
+  // O_NOFOLLOW refuses a link at `path` (ELOOP), dangling or not, so its
+  // target is neither written nor created. O_NONBLOCK keeps the open of a
+  // FIFO from waiting for a reader (without one it fails with ENXIO; with
+  // one, fstat tells it apart); it is cleared again before writing.
+  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = errno;
+    if (errno == ELOOP) return Append_Result::kSymbolic_Link;
+    if (errno == ENXIO || errno == EISDIR) return Append_Result::kNot_Regular;
+    return Append_Result::kFailed;
+  }
+  struct stat info;
+  Append_Result result = Append_Result::kWritten;
+  if (::fstat(fd, &info) != 0) {
+    *error = errno;
+    result = Append_Result::kFailed;
+  } else if (!S_ISREG(info.st_mode)) {
+    result = Append_Result::kNot_Regular;
+  } else {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    while (size > 0) {
+      const ssize_t written = ::write(fd, data, size);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) {
+        *error = written < 0 ? errno : EIO;
+        result = Append_Result::kFailed;
+        break;
+      }
+      data += written;
+      size -= static_cast<size_t>(written);
+    }
+  }
+  ::close(fd);
+  return result;
+}
 
 File_Identity Identify_File(const char *path) {
   File_Identity id;

@@ -3,6 +3,7 @@
 #ifndef TESQ_COMMON_PLATFORM_H
 #define TESQ_COMMON_PLATFORM_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,22 @@ bool Process_Gone(long pid);
 
 // True when standard error is a terminal (progress output).
 bool Stderr_Is_Terminal();
+
+// The line end of a text file on this system, for files written as bytes.
+#if defined(_WIN32)
+inline constexpr char kText_Line_End[] = "\r\n";
+#else
+inline constexpr char kText_Line_End[] = "\n";
+#endif
+
+// Appends `size` bytes to the file `path` in one write, creating it when it
+// does not exist. Only a regular file is ever written: a symbolic link (or,
+// on Windows, any reparse point) at `path` is refused without being
+// followed, so a link cannot send the bytes to another file or create its
+// target, and so is a FIFO, device or directory, which could block the
+// caller or swallow the bytes. On kFailed `*error` holds errno.
+enum class Append_Result { kWritten, kSymbolic_Link, kNot_Regular, kFailed };
+Append_Result Append_To_Regular_File(const char *path, const char *data, size_t size, int *error);
 
 // What tells one file from another under the same name: a file replaced
 // under its name gets another identity. `known` is false when the file could

@@ -17,7 +17,8 @@ int32_t Essay_Search(const char *text, int32_t *word_ends, int32_t count, int32_
 // `out << text << Log_Line;`
 std::ostream &Log_Line(std::ostream &out);
 
-// Writes "KV_Word_Sect Failed!" to standard output, ended by Log_Line.
+// Writes the line "KV_Word_Sect Failed!" to standard output, its line feed
+// in the same write, and flushes it as Log_Line does.
 void Report_Segmentation_Failure();
 
 #endif

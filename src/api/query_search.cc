@@ -13,14 +13,26 @@
 // traced into "as.txt" in the current directory as three lines: the word,
 // the label the classifier wrote (empty when it wrote none), the result code.
 // The trace file is opened for appending per word and closed again, so
-// concurrent callers interleave whole lines.
+// concurrent callers interleave whole records.
+//
+// The trace is only ever appended to a regular file named as.txt: a symbolic
+// link of that name is not followed (the queries would land in whatever file
+// it names, or create its target), and a FIFO, device or directory is not
+// written (a FIFO without a reader would block the search). Then the search
+// goes on without its trace, and the first such refusal in the process is
+// reported on standard error. A word holds no space but may hold CR or LF,
+// which would start a forged record: each is written as a space, the one
+// byte no traced word can contain, and so is any CR or LF of a label.
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <string>
 
 #include "api/exports.h"
 #include "classify/classify.h"
+#include "platform.h"
 
 namespace {
 
@@ -37,20 +49,39 @@ const char kTraceFile[] = "as.txt";
 // The label buffer's capacity as both front ends pass it.
 constexpr int32_t kLabelCapacity = 255;
 
+// A trace line: the text with every CR and LF written as a space.
+void Append_Trace_Line(std::string *lines, const char *text, size_t length) {
+  const size_t first = lines->size();
+  lines->append(text, length);
+  for (size_t i = first; i < lines->size(); ++i)
+    if ((*lines)[i] == '\n' || (*lines)[i] == '\r') (*lines)[i] = ' ';
+  *lines += tesq::kText_Line_End;
+}
+
+void Report_Trace_Refused(tesq::Append_Result why, int error) {
+  static std::atomic<bool> reported{false};
+  if (reported.exchange(true)) return;
+  const char *reason = why == tesq::Append_Result::kSymbolic_Link ? "is a symbolic link"
+                       : why == tesq::Append_Result::kNot_Regular ? "is not a regular file"
+                                                                  : std::strerror(error);
+  std::fprintf(stderr, "tesqsrch: the trace file %s is not written: %s\n", kTraceFile, reason);
+  std::fflush(stderr);
+}
+
 // The three lines go out in one write on a file opened for appending, so
 // that a concurrent caller's lines never land inside them (writing a long
 // word and its line feed one by one would let them).
 void Trace_Word(const std::string &word, const char *label, int32_t result) {
-  std::ofstream trace(kTraceFile, std::ios::out | std::ios::app);
-  if (!trace) return;  // the trace is best effort; the document is produced anyway
-  std::string lines = word;
-  lines += '\n';
-  lines += label;
-  lines += '\n';
+  std::string lines;
+  lines.reserve(word.size() + 32);
+  Append_Trace_Line(&lines, word.data(), word.size());
+  Append_Trace_Line(&lines, label, std::strlen(label));
   lines += std::to_string(result);
-  lines += '\n';
-  trace.write(lines.data(), static_cast<std::streamsize>(lines.size()));
-  trace.flush();
+  lines += tesq::kText_Line_End;
+  int error = 0;
+  const tesq::Append_Result written = tesq::Append_To_Regular_File(kTraceFile, lines.data(), lines.size(), &error);
+  // The trace is best effort; the document is produced anyway.
+  if (written != tesq::Append_Result::kWritten) Report_Trace_Refused(written, error);
 }
 
 }  // namespace
@@ -61,7 +92,13 @@ std::ostream &Log_Line(std::ostream &out) {
   return out;
 }
 
-void Report_Segmentation_Failure() { std::cout << "KV_Word_Sect Failed!" << Log_Line; }
+// The line and its line feed in one write, so that lines of concurrent
+// callers never run into each other; then flushed as Log_Line does.
+void Report_Segmentation_Failure() {
+  static const char kLine[] = "KV_Word_Sect Failed!\n";
+  std::cout.write(kLine, sizeof kLine - 1);
+  std::cout.flush();
+}
 
 int32_t Query_Search(const char *query, char *output, uint32_t *size) {
   if (query == nullptr || size == nullptr) return 2;

@@ -29,11 +29,15 @@ const Recogniser kRecognisers[] = {
 int32_t Chinese_Word_Classify(const char *word, char *label, int32_t *capacity, uint32_t *prefix_length) {
   const size_t length = std::strlen(word);
   const int32_t n = static_cast<int32_t>(length);
-  // One entry per byte: room for every word and the terminating 0. Declared
+  // The count given to the segmenter is both the text's length limit and
+  // the entries of each array. A text of n bytes has up to n words (n
+  // malformed bytes, or n ASCII punctuation marks) and then the closing 0
+  // entry, so the arrays hold one entry per byte plus one, and the count
+  // says so; the segmenter still stops at the word's terminator. Declared
   // tags first so that the word ends are released first.
-  std::vector<int16_t> tags(length, int16_t{-1});
-  std::vector<int32_t> word_ends(length, 0);
-  if (!services::Word_Sect(word, word_ends.data(), n, -1, 1, tags.data())) {
+  std::vector<int16_t> tags(length + 1, int16_t{-1});
+  std::vector<int32_t> word_ends(length + 1, 0);
+  if (!services::Word_Sect(word, word_ends.data(), n + 1, -1, 1, tags.data())) {
     Report_Segmentation_Failure();
     return kClassifySegmentFailed;
   }

@@ -21,6 +21,13 @@
 // weight; a place suffix as word 2 refuses the name (it reads as a place); a
 // function word or tag 41 as word 2 leaves the one-character test alone; a
 // title word (先生, 主任, ...) as a two-character word 1 refuses the name.
+//
+// A text that begins with one character three times over (王王王...) is a
+// run of that character, not a name, unless the segmenter took the run for
+// one word tagged 21. Without this test such a run of one-character words
+// reads as a transliterated name of any length (every character is a hit of
+// "foreign_dic" when the character is one), or its first characters as a
+// surname with a given name.
 #include <cmath>
 #include <string>
 
@@ -71,6 +78,17 @@ bool Name_Feature(const Word_View &view, int32_t begin, int32_t end, int32_t cod
   return Name_Get_Prob(word.c_str(), code, value) == 1;
 }
 
+constexpr size_t kRunLength = 3;
+
+// True when the text begins with the same two-byte character kRunLength
+// times over.
+bool Begins_With_A_Run(const Word_View &view) {
+  if (view.text_length < 2 * kRunLength || gb::Char_Length(view.text, view.text_length) != 2) return false;
+  for (size_t k = 1; k < kRunLength; ++k)
+    if (!gb::Char_Equals(view.text + 2 * k, view.text)) return false;
+  return true;
+}
+
 }  // namespace
 
 bool Person_Recognize(const Word_View &view, int32_t *end) {
@@ -81,9 +99,11 @@ bool Person_Recognize(const Word_View &view, int32_t *end) {
   double surname = 0.0;
   bool surname_found = false;
   if (e0 == 2 && t0 != kPunctuationTag) {
+    if (Begins_With_A_Run(view)) return false;
     surname_found = Name_Feature(view, 0, 2, kSurnameOne, &surname);
     if (Foreign_Recognize(view, end)) return true;
   } else if (e0 == 4) {
+    if (Begins_With_A_Run(view)) return false;
     surname_found = Name_Feature(view, 0, 4, kSurnameTwo, &surname);
   } else {
     if (t0 != kPersonTag) return false;

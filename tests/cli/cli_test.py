@@ -429,11 +429,14 @@ class Progress(Case):
         master, slave = pty.openpty()
         environment = {k: v for k, v in os.environ.items() if k not in ("TESQ_DB",)}
         environment.setdefault("TESQ_DATA_DIR", DATA_DIR)
-        proc = subprocess.Popen([TESQ, "essay", "--format", "json"], stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=slave, env=environment, cwd=Case.workdir)
+        # The bar needs the input's size: standard input is a file.
+        path = os.path.join(Case.workdir, "big.txt")
+        with open(path, "wb") as f:
+            f.write(stdin)
+        with open(path, "rb") as source:
+            proc = subprocess.Popen([TESQ, "essay", "--format", "json"], stdin=source,
+                                    stdout=subprocess.PIPE, stderr=slave, env=environment, cwd=Case.workdir)
         os.close(slave)
-        proc.stdin.write(stdin)
-        proc.stdin.close()
         seen = b""
         out = b""
         while True:
@@ -477,6 +480,129 @@ class Progress(Case):
         self.assertEqual(piped_out, out)
         words = [json.loads(line) for line in out.decode().splitlines()]
         self.assertEqual(words[-1]["end"], len(self.BIG.encode("gb2312")))
+
+
+class Streaming(Case):
+    def test_error_beyond_the_first_pieces_names_the_whole_texts_byte(self):
+        # The essay is read and printed piece by piece: the words before
+        # the error are out, and the offset is counted from the start.
+        head = ("计算机科学与信息检索。\n" * 20000).encode()
+        status, out, err = run(["essay", "--format", "json"], head + b"ab\xffcd\n")
+        self.assertEqual(status, 2)
+        self.assertIn(b"invalid UTF-8 byte 0xFF at byte %d" % (len(head) + 2), err)
+        self.assertTrue(out.endswith(b"}\n"))
+
+    def test_file_and_pipe_give_the_same_words(self):
+        text = ("王小明在北京大学图书馆工作。\n李四, 9787111123453 and\n" * 5000).encode()
+        path = os.path.join(Case.workdir, "essay.txt")
+        with open(path, "wb") as f:
+            f.write(text)
+        for options in (["--format", "json"], []):
+            with self.subTest(options=options):
+                status, piped, err = run(["essay"] + options, text)
+                self.assertEqual(status, 0, err)
+                status, from_file, err = run(["essay"] + options + [path])
+                self.assertEqual(status, 0, err)
+                self.assertEqual(piped, from_file)
+        words = [json.loads(line) for line in run(["essay", "--format", "json", path])[1].splitlines()]
+        self.assertEqual(words[-1]["end"], len(text.decode().encode("gb2312")))
+
+
+class Trace(Case):
+    def test_a_link_named_as_txt_is_not_followed(self):
+        victim = os.path.join(Case.workdir, "victim.txt")
+        with open(victim, "wb") as f:
+            f.write(b"kept\n")
+        os.symlink("victim.txt", os.path.join(Case.workdir, "as.txt"))
+        os.symlink("created.txt", os.path.join(Case.workdir, "dangling"))
+        status, out, err = run(["search", "abc", "def", "ghi"])
+        self.assertEqual(status, 0, err)
+        self.assertIn(b'<Word p="\xe5\x85\xa8\xe6\x96\x87">ghi</Word>', out)
+        with open(victim, "rb") as f:
+            self.assertEqual(f.read(), b"kept\n")
+        # Reported once, not once per word.
+        self.assertEqual(err.count(b"as.txt is not written: is a symbolic link"), 1, err)
+        os.remove(os.path.join(Case.workdir, "as.txt"))
+        os.rename(os.path.join(Case.workdir, "dangling"), os.path.join(Case.workdir, "as.txt"))
+        status, _, err = run(["search", "abc"])
+        self.assertEqual(status, 0, err)
+        self.assertFalse(os.path.exists(os.path.join(Case.workdir, "created.txt")))
+
+    def test_a_fifo_named_as_txt_does_not_block(self):
+        os.mkfifo(os.path.join(Case.workdir, "as.txt"))
+        status, out, err = run(["search", "abc"])  # run() times out rather than hang
+        self.assertEqual(status, 0, err)
+        self.assertIn(b"is not a regular file", err)
+
+
+class Output_Errors(Case):
+    def test_a_failed_write_of_standard_output_is_exit_status_1(self):
+        environment = {k: v for k, v in os.environ.items() if k not in ("TESQ_DB",)}
+        environment.setdefault("TESQ_DATA_DIR", DATA_DIR)
+        commands = [["--help"], ["--version"], ["word", "9787111123453"], ["search", "abc"], ["essay"]]
+        commands += [[name, "--help"] for name in subcommands()]
+        for args in commands:
+            with self.subTest(args=args), open("/dev/full", "wb") as full:
+                proc = subprocess.run([TESQ] + args, input=b"abc\n", stdout=full, stderr=subprocess.PIPE,
+                                      env=environment, cwd=Case.workdir, timeout=300)
+                self.assertEqual(proc.returncode, 1, proc.stderr)
+                self.assertIn(b"write error on standard output", proc.stderr)
+
+
+LEXICON_A = "王小明 100 nr\n北京大学 200 nt\n北京 300 ns\n上海 300 ns\n学习 500 v\n张 50 nr\n"
+LEXICON_B = LEXICON_A + "克林顿 30 nrt\n浙江省自然科学基金 5 nt\n南京大学出版社 40 nt\n李晓燕 20 nr\n"
+
+
+class Build_Dicts(Case):
+    def write(self, name, text):
+        path = os.path.join(Case.workdir, name)
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        return path
+
+    def snapshot(self, directory):
+        files = {}
+        for name in sorted(os.listdir(directory)):
+            with open(os.path.join(directory, name), "rb") as f:
+                files[name] = f.read()
+        return files
+
+    def test_a_directory_is_not_a_lexicon(self):
+        status, _, err = run(["build-dicts", "--lexicon", Case.workdir, "--out", os.path.join(Case.workdir, "o")])
+        self.assertEqual(status, 1)
+        self.assertIn(b"is a directory", err)
+        self.assertNotIn(b"no word with a frequency", err)
+
+    def test_a_full_disk_replaces_nothing_in_out(self):
+        mount = os.path.join(Case.workdir, "small")
+        os.mkdir(mount)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=512k", "tmpfs", mount],
+                          capture_output=True).returncode != 0:
+            print("skipped: a tmpfs cannot be mounted here (needs root and mount permission)")
+            return
+        try:
+            out = os.path.join(mount, "out")
+            status, _, err = run(["build-dicts", "--lexicon", self.write("a.txt", LEXICON_A), "--out", out])
+            self.assertEqual(status, 0, err)
+            before = self.snapshot(out)
+            self.assertIn("segmenter.txt", before)
+            self.assertIn("segmenter.vlex", before)
+            # Three free pages: the new text sources fit, the new lexicon
+            # (some 28 KB) does not.
+            info = os.statvfs(mount)
+            with open(os.path.join(mount, "filler"), "wb") as filler:
+                filler.write(b"\0" * (info.f_bavail * info.f_frsize - 3 * 4096))
+            status, _, err = run(["build-dicts", "--lexicon", self.write("b.txt", LEXICON_B), "--out", out])
+            self.assertEqual(status, 1, err)
+            self.assertEqual(self.snapshot(out), before, "a failed build changed --out")
+            os.remove(os.path.join(mount, "filler"))
+            status, _, err = run(["build-dicts", "--lexicon", os.path.join(Case.workdir, "b.txt"), "--out", out])
+            self.assertEqual(status, 0, err)
+            after = self.snapshot(out)
+            self.assertEqual(sorted(after), sorted(before))
+            self.assertNotEqual(after["segmenter.txt"], before["segmenter.txt"])
+        finally:
+            subprocess.run(["umount", mount], capture_output=True)
 
 
 def main():

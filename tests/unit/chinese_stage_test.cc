@@ -89,7 +89,7 @@ TEST_F(Chinese_Stage, RecognisersInOrderWithThePrefixLength) {
     }
     EXPECT_EQ(fake::Vornel().segment_calls, 1) << "one segmentation per word";
     EXPECT_EQ(fake::Vornel().last_segment_args,
-              (std::vector<int32_t>{static_cast<int32_t>(c.word.size()), -1, 1, 2048, 0, 0, 0}));
+              (std::vector<int32_t>{static_cast<int32_t>(c.word.size()) + 1, -1, 1, 2048, 0, 0, 0}));
     EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
     EXPECT_EQ(fake::Vornel().bad_releases, 0);
   }
@@ -144,9 +144,8 @@ TEST_F(Chinese_Stage, FirstByteChoosesTheStage) {
   };
   const std::vector<Route_Case> cases = {
       {"\x80" "abc", 0, 3}, {"\x7F" "abc", 0, 3}, {"", 0, 3}, {"\x81" "abc", 1, 3}, {G("文集"), 1, 3},
-      // One byte: its one word and the 0 entry do not fit an array of one
-      // entry, so the segmenter refuses it.
-      {"\xFF", 1, 2},
+      // One byte: its one word and the 0 entry fit the stage's arrays.
+      {"\xFF", 1, 3},
   };
   for (const Route_Case &c : cases) {
     fake::Vornel().segment_calls = 0;
@@ -246,10 +245,10 @@ TEST_F(Chinese_Front_Ends, SegmentationFailureWritesOneLineAndFails) {
 TEST_F(Chinese_Front_Ends, ASecondWordThatFailsLeavesSixTraceLines) {
   Init_Library();
   Script_Names();
-  // The second word's scripted segmentation needs more entries than its
-  // length allows, so the segmenter refuses it.
+  // The second word's scripted segmentation has more words than the word
+  // has bytes, more than its arrays hold, so the segmenter refuses it.
   const std::string bad = G("坏词");
-  fake::Segment(bad, {1, 2, 3, 4}, {0, 0, 0, 0});
+  fake::Segment(bad, {1, 2, 3, 4, 4}, {0, 0, 0, 0, 0});
   const std::string query = G("张三文集") + " " + bad + " abc";
   char out[4096];
   std::memset(out, '#', sizeof out);
@@ -267,6 +266,34 @@ TEST_F(Chinese_Front_Ends, ASecondWordThatFailsLeavesSixTraceLines) {
   EXPECT_EQ(trace[3], bad);
   EXPECT_EQ(trace[5], "2");
   EXPECT_EQ(fake::Vornel().segment_calls, 2);
+}
+
+TEST_F(Chinese_Front_Ends, MalformedAndOneByteWordsStillGiveTheirDocument) {
+  // Text cut into one-byte words needs one entry per byte and the closing 0:
+  // each of these words is classified (全文), with no failure line, by
+  // both front ends, alone and beside a word the stage labels.
+  Init_Library();
+  Script_Names();
+  const std::vector<std::string> words = {"\xB0", "\xFF", "\xA1", "\xB0'", "\x81\x40", "\xE9\x46",
+                                          "\xB0\xB0\xB0", G("文") + "\xB0"};
+  for (const std::string &word : words) {
+    const std::string query = word + " " + G("张三文集");
+    std::vector<char> out(4096, '#');
+    uint32_t size = static_cast<uint32_t>(out.size());
+    testing::internal::CaptureStdout();
+    const int32_t result = Tesquin_Search(query.c_str(), out.data(), &size);
+    char label[256] = "#";
+    uint32_t label_size = sizeof label;
+    const int32_t single = Tesquin_Search_Singleword(word.c_str(), label, &label_size);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << word;
+    ASSERT_EQ(result, 0) << word;
+    EXPECT_EQ(std::string(out.data()), kHead + query + kSentenceEnd + Element(kFullText, word) +
+                                           Element(kPerson, G("张三")) + Element(kFullText, G("文集")) + kTail)
+        << word;
+    EXPECT_EQ(single, 3) << word;
+    EXPECT_EQ(label[0], '#') << word;
+  }
+  EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
 }
 
 }  // namespace

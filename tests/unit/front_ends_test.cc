@@ -1,9 +1,14 @@
 // Tesquin_Search (the query document and its trace) and
 // Tesquin_Search_Singleword, through the fake services.
 #include <filesystem>
+#include <fstream>
 
 #include <cstdio>
 #include <cstring>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "tesqsrch/tesqsrch.h"
 #include "test_support.h"
@@ -142,14 +147,85 @@ TEST_F(Query_Search, NullArgumentsAreRefused) {
   EXPECT_EQ(size, 138u);
 }
 
-TEST_F(Query_Search, TraceIsLostQuietlyWhenItCannotBeWritten) {
+// The kinds of as.txt the trace must not write through. Each is made in the
+// scratch directory; `make` returns false where the system cannot make it.
+struct Trace_Target_Case {
+  const char *what;
+  bool (*make)();
+  const char *untouched;  // a file that must keep "kept\n", or that must not exist
+  bool exists;
+};
+
+bool Make_Link_To_File() {
+  std::ofstream("victim.txt") << "kept\n";
+  std::error_code error;
+  std::filesystem::create_symlink("victim.txt", "as.txt", error);
+  return !error;
+}
+
+bool Make_Dangling_Link() {
+  std::error_code error;
+  std::filesystem::create_symlink("created.txt", "as.txt", error);
+  return !error;
+}
+
+bool Make_Directory() { return std::filesystem::create_directory("as.txt"); }
+
+bool Make_Fifo() {
+#if defined(_WIN32)
+  return false;
+#else
+  return ::mkfifo("as.txt", 0600) == 0;  // no reader: an open for writing would wait
+#endif
+}
+
+TEST_F(Query_Search, TraceNeverFollowsALinkNorWritesANonRegularFile) {
   Init_Library();
-  // A directory named as.txt cannot be opened as a file.
-  ASSERT_TRUE(std::filesystem::create_directory("as.txt"));
+  const Trace_Target_Case cases[] = {
+      {"a link to a file", Make_Link_To_File, "victim.txt", true},
+      {"a dangling link", Make_Dangling_Link, "created.txt", false},
+      {"a directory", Make_Directory, nullptr, false},
+      {"a FIFO", Make_Fifo, nullptr, false},
+  };
+  for (const Trace_Target_Case &c : cases) {
+    if (!c.make()) {
+      std::printf("skipped: %s cannot be made here\n", c.what);
+      continue;
+    }
+    std::string document;
+    EXPECT_EQ(Search("abc def", &document), 0) << c.what;
+    EXPECT_EQ(document, Document("abc def", Element(G("全文"), "abc") + Element(G("全文"), "def"))) << c.what;
+    if (c.untouched != nullptr) {
+      if (c.exists) {
+        EXPECT_EQ(Read_File(c.untouched), "kept\n") << c.what;
+      } else {
+        EXPECT_FALSE(std::filesystem::exists(c.untouched)) << c.what;
+      }
+    }
+    const std::filesystem::file_status status = std::filesystem::symlink_status("as.txt");
+    EXPECT_NE(status.type(), std::filesystem::file_type::regular) << c.what << ": as.txt was replaced";
+    std::filesystem::remove("as.txt");
+    if (c.untouched != nullptr) std::filesystem::remove(c.untouched);
+  }
+  // A regular as.txt is appended to again.
   std::string document;
   EXPECT_EQ(Search("abc", &document), 0);
-  EXPECT_EQ(document.size(), 137u);
-  std::filesystem::remove("as.txt");
+  EXPECT_EQ(Trace_Lines(), (std::vector<std::string>{"abc", "", "3"}));
+}
+
+TEST_F(Query_Search, LineBreaksInAWordCannotForgeTraceRecords) {
+  Init_Library();
+  // Words are cut at spaces only, so a word may hold CR and LF; each is
+  // traced as a space, and every word stays one record of three lines.
+  const std::string forged = "abc\n" + G("刊名") + "\n0\nfake";
+  fake::Karvel().terms["x\ry"] = "A\nB";  // and a label's line break too
+  std::string document;
+  ASSERT_EQ(Search(forged + " x\ry q\r\n", &document), 0);
+  EXPECT_EQ(document, Document(forged + " x\ry q\r\n", Element(G("全文"), forged) + Element("A\nB", "x\ry") +
+                                                              Element(G("全文"), "q\r\n")))
+      << "the document keeps the words as they are";
+  EXPECT_EQ(Trace_Lines(), (std::vector<std::string>{"abc " + G("刊名") + " 0 fake", "", "3", "x y", "A B", "0",
+                                                     "q  ", "", "3"}));
 }
 
 struct Single_Case {

@@ -93,6 +93,32 @@ TEST_F(Person_Recognizer, Shortcuts) {
       foreign);
 }
 
+TEST_F(Person_Recognizer, ALongRunOfOneCharacterIsNotAPersonName) {
+  // 王 is a surname, a given character and a transliteration character: a
+  // run of it is still no name, neither foreign nor Chinese, however long,
+  // while two of it and real names around it stay names.
+  const std::string wang = G("王"), xiao = G("小"), ming = G("明");
+  const Entries name_dic = {{wang, "x:0.9;dm:0.9;ss:0.9;sw:0.9;"}, {xiao, "ss:0.9;dm:0.9;"}, {ming, "sw:0.9;"},
+                            {Repeat(G("王"), 2), "fx:0.9;"}};
+  const auto run = [&](int n) { return std::vector<Tagged_Word>(static_cast<size_t>(n), Tagged_Word{wang, 21}); };
+  Person_Cases_Run(
+      {
+          {"three of 王", run(3), name_dic, false, 0, 0},
+          {"five thousand of 王", run(5000), name_dic, false, 0, 0},
+          {"three of 王 and a given name", [&] {
+             std::vector<Tagged_Word> w = run(3);
+             w.push_back({xiao, 0});
+             return w;
+           }(), name_dic, false, 0, 0},
+          {"a two-character first word in a run", {{Repeat(wang, 2), 0}, {wang, 0}}, name_dic, false, 0, 0},
+          {"two of 王 is a surname and a given name", run(2), name_dic, true, 4, 2},
+          {"王小明", {{wang, 21}, {xiao, 0}, {ming, 0}}, name_dic, true, 6, -1},
+          {"王王明: the run is two", {{wang, 21}, {wang, 0}, {ming, 0}}, name_dic, true, 6, -1},
+          {"three of 王 the segmenter took for one name", {{Repeat(wang, 3), 21}}, name_dic, true, 6, 0},
+      },
+      {wang, xiao, ming});
+}
+
 TEST_F(Person_Recognizer, OneCharacterGivenName) {
   const std::string zhang = G("张"), san = G("三"), xian = G("县"), de = G("的"), feng = G("丰");
   Person_Cases_Run({

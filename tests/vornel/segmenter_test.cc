@@ -131,7 +131,7 @@ TEST(Segmenter, MalformedBytesAreOneByteWords) {
     std::vector<int32_t> ends;
   } cases[] = {
       {bj + "\xB1", {4, 5}},                    // lead byte at the end
-      {"\xB1" "A" + bj, {1, 2, 6}},             // lead byte with an ASCII trail
+      {"\xB1'" + bj, {1, 2, 6}},                // lead byte with a trail below 0x40
       {"\xB1\x7F", {1, 2}},                     // invalid trail byte
       {"\x80\x81\xFF", {1, 2, 3}},              // bytes that begin no character
       {"\xFF" "A" + bj, {1, 2, 6}},              // 0xFF is not a lead byte
@@ -144,6 +144,53 @@ TEST(Segmenter, MalformedBytesAreOneByteWords) {
     const long n = vornel::Segment(*lex, c.text.data(), c.text.size(), ends.data(), tags.data(), ends.size());
     ASSERT_EQ(n, static_cast<long>(c.ends.size()));
     EXPECT_EQ(std::vector<int32_t>(ends.begin(), ends.begin() + n), c.ends);
+  }
+}
+
+TEST(Segmenter, GbkCharactersBeyondGb2312AreOneWordEach) {
+  auto lex = Small_Lexicon();
+  const std::string bj = Gb("北京");
+  const struct {
+    std::string text;
+    std::vector<int32_t> ends;
+    std::vector<int16_t> tags;
+  } cases[] = {
+      {"\x81\x40", {2}, {vornel::kTag_Unknown}},                       // 丂, the first GBK character
+      {"\xE9\x46", {2}, {vornel::kTag_Unknown}},                       // 镕: a GB2312 lead, a GBK trail
+      {"\xFE\xFE", {2}, {vornel::kTag_Unknown}},                       // the last lead and trail
+      {"\xB1" "A" + bj, {2, 6}, {vornel::kTag_Unknown, 22}},           // GBK trail bytes include ASCII letters
+      {bj + "\x81\x40" + bj, {4, 6, 10}, {22, vornel::kTag_Unknown, 22}},  // it ends a Han run
+      {"\x81\x3F", {1, 2}, {vornel::kTag_Unknown, vornel::kTag_Punctuation}},  // trail below 0x40
+      {"\x81\x7F", {1, 2}, {vornel::kTag_Unknown, vornel::kTag_Unknown}},      // 0x7F is never a trail
+      {"\x81\xFF", {1, 2}, {vornel::kTag_Unknown, vornel::kTag_Unknown}},      // nor is 0xFF
+      {"\x80\x40", {1, 2}, {vornel::kTag_Unknown, vornel::kTag_Punctuation}},  // 0x80 is never a lead
+      {bj + "\x81", {4, 5}, {22, vornel::kTag_Unknown}},                // a lead byte at the end
+  };
+  for (const auto &c : cases) {
+    std::vector<int32_t> ends(c.text.size() + 1, -7);
+    std::vector<int16_t> tags(c.text.size() + 1, -7);
+    const long n = vornel::Segment(*lex, c.text.data(), c.text.size(), ends.data(), tags.data(), ends.size());
+    ASSERT_EQ(n, static_cast<long>(c.ends.size())) << c.text;
+    EXPECT_EQ(std::vector<int32_t>(ends.begin(), ends.begin() + n), c.ends) << c.text;
+    EXPECT_EQ(std::vector<int16_t>(tags.begin(), tags.begin() + n), c.tags) << c.text;
+  }
+}
+
+TEST(Segmenter, ATextOfNBytesHasAtMostNWords) {
+  // Callers size their arrays by the text: n entries for the words of n
+  // bytes, whatever the bytes, and one more for the closing 0.
+  auto lex = Small_Lexicon();
+  std::mt19937 random(20261209);
+  const std::string alphabet = Gb("北京大学的") + "\x81\x40\xB0\xFF\x7F\x80 ,a1\n";
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const size_t size = 1 + random() % 12;
+    for (size_t k = 0; k < size; ++k) text += alphabet[random() % alphabet.size()];
+    std::vector<int32_t> ends(text.size(), -7);
+    std::vector<int16_t> tags(text.size(), -7);
+    const long n = vornel::Segment(*lex, text.data(), text.size(), ends.data(), tags.data(), text.size());
+    ASSERT_GE(n, 1) << round;
+    EXPECT_EQ(ends[static_cast<size_t>(n) - 1], static_cast<int32_t>(text.size())) << round;
   }
 }
 

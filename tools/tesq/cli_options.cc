@@ -121,15 +121,16 @@ bool Parse_Encoding(const std::string &name, Encoding *encoding) {
   return false;
 }
 
-bool To_Gb(const std::string &text, Encoding encoding, std::string *gb, std::string *error) {
+bool To_Gb(const std::string &text, Encoding encoding, std::string *gb, std::string *error, size_t text_offset,
+           size_t gb_offset) {
   if (encoding == Encoding::kGb2312) {
     *gb = text;
-  } else if (!gb::Utf8_To_Gb(text, gb, error)) {
+  } else if (!gb::Utf8_To_Gb(text, gb, error, text_offset)) {
     return false;
   }
   const size_t nul = gb->find('\0');
   if (nul != std::string::npos) {
-    *error = "the text contains a NUL byte at byte " + std::to_string(nul);
+    *error = "the text contains a NUL byte at byte " + std::to_string(gb_offset + nul);
     return false;
   }
   return true;
@@ -219,39 +220,37 @@ std::string Tag_Name(int tag) {
   }
 }
 
-std::vector<size_t> Split_Pieces(const std::string &gb, size_t limit) {
+size_t Next_Piece_End(const char *gb, size_t size, size_t limit) {
   if (limit < 2) limit = 2;
+  if (size <= limit) return size;
+  // Walk whole characters up to the limit, noting the best places to cut:
+  // after a line feed, else after white space, ASCII punctuation or the
+  // full-width marks (row A1: 、。 and the like; ！，．：；？ of row A3).
+  const size_t half = limit / 2;
+  size_t pos = 0, after_line = 0, after_soft = 0;
+  while (pos < size) {
+    const size_t length = gb::Char_Length(gb + pos, size - pos);
+    if (pos + length > limit) break;
+    const unsigned char lead = static_cast<unsigned char>(gb[pos]);
+    pos += length;
+    if (lead == '\n') {
+      after_line = pos;
+    } else if (length == 1 ? std::memchr(" \t\r,.;:!?", lead, 10) != nullptr
+                           : lead == 0xA1 || (lead == 0xA3 && std::memchr("\xA1\xAC\xAE\xBA\xBB\xBF",
+                                                                        static_cast<unsigned char>(gb[pos - 1]), 6))) {
+      after_soft = pos;
+    }
+  }
+  if (after_line > half) return after_line;
+  if (after_soft > half) return after_soft;
+  return pos;
+}
+
+std::vector<size_t> Split_Pieces(const std::string &gb, size_t limit) {
   std::vector<size_t> ends;
-  const size_t size = gb.size();
-  size_t start = 0;
-  while (start < size) {
-    if (size - start <= limit) {
-      ends.push_back(size);
-      break;
-    }
-    // Walk whole characters up to the limit, noting the best places to cut:
-    // after a line feed, else after white space, ASCII punctuation or the
-    // full-width marks (row A1: 、。 and the like; ！，．：；？ of row A3).
-    const size_t half = start + limit / 2;
-    size_t pos = start, after_line = 0, after_soft = 0;
-    while (pos < size) {
-      const size_t length = gb::Char_Length(gb.data() + pos, size - pos);
-      if (pos + length > start + limit) break;
-      const unsigned char lead = static_cast<unsigned char>(gb[pos]);
-      pos += length;
-      if (lead == '\n') {
-        after_line = pos;
-      } else if (length == 1 ? std::memchr(" \t\r,.;:!?", lead, 10) != nullptr
-                             : lead == 0xA1 || (lead == 0xA3 && std::memchr("\xA1\xAC\xAE\xBA\xBB\xBF",
-                                                                          static_cast<unsigned char>(gb[pos - 1]), 6))) {
-        after_soft = pos;
-      }
-    }
-    size_t cut = pos;
-    if (after_line > half) cut = after_line;
-    else if (after_soft > half) cut = after_soft;
-    ends.push_back(cut);
-    start = cut;
+  for (size_t start = 0; start < gb.size();) {
+    start += Next_Piece_End(gb.data() + start, gb.size() - start, limit);
+    ends.push_back(start);
   }
   return ends;
 }

@@ -60,8 +60,11 @@ bool Parse_Encoding(const std::string &name, Encoding *encoding);
 // Terminal text to GB2312. Fails, with a message naming the character and
 // its byte offset, for a character without a GB2312 form or malformed UTF-8,
 // and, in both encodings, for a NUL byte (the library takes NUL-terminated
-// text).
-bool To_Gb(const std::string &text, Encoding encoding, std::string *gb, std::string *error);
+// text). For a text converted in parts, `text_offset` and `gb_offset` are
+// where this part begins in the whole terminal text and in the whole GB2312
+// text, so that the offset named is the whole text's.
+bool To_Gb(const std::string &text, Encoding encoding, std::string *gb, std::string *error,
+           size_t text_offset = 0, size_t gb_offset = 0);
 
 // GB2312 text for the terminal; bytes that are not GB2312 become U+FFFD in
 // UTF-8 output.
@@ -90,6 +93,12 @@ std::string Tag_Name(int tag);
 // punctuation, else at a character boundary, so that a character is never
 // cut. Returns the end offset of each piece; empty for empty text.
 std::vector<size_t> Split_Pieces(const std::string &gb, size_t limit);
+
+// The end of the first of those pieces of the `size` bytes at `gb`: `size`
+// when size <= limit. It depends on the first limit + 1 bytes alone, so a
+// text read in parts is cut exactly as the whole text would be once more
+// than `limit` bytes of it are at hand (or all of it).
+size_t Next_Piece_End(const char *gb, size_t size, size_t limit);
 
 }  // namespace cli
 

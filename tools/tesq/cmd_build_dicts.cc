@@ -9,12 +9,17 @@
 //   tesq build-dicts --sources DIR --out DIR
 //     compiles text sources edited by hand.
 //
-// Every file is written to a temporary name and renamed when complete.
+// Every output is written to a temporary name in --out first; only when all
+// of them are written are they renamed over the old files, so a failure (a
+// full disk) leaves --out as it was, sources and compiled files that match.
+#include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
@@ -25,6 +30,7 @@
 #include "dictionary.h"
 #include "format.h"
 #include "lexicon.h"
+#include "platform.h"
 #include "segmenter.h"
 #include "tags.h"
 
@@ -81,6 +87,37 @@ bool Write_Blob(const vornel::Blob &blob, const std::string &path, std::string *
   return vornel::Write_File_Atomic(path, blob.Data(), blob.Size(), error);
 }
 
+// The outputs written so far under temporary names. Commit renames them
+// all over their final names; an uncommitted staging removes them.
+class Staging {
+ public:
+  Staging() = default;
+  Staging(const Staging &) = delete;
+  Staging &operator=(const Staging &) = delete;
+  ~Staging() {
+    for (const auto &file : files_) std::remove(file.first.c_str());
+  }
+  // The temporary name under which the output `path` is written.
+  std::string Add(const std::string &path) {
+    files_.emplace_back(path + ".new." + std::to_string(tesq::Process_Id()), path);
+    return files_.back().first;
+  }
+  bool Commit(std::string *error) {
+    for (size_t k = 0; k < files_.size(); ++k) {
+      if (!tesq::Replace_File(files_[k].first, files_[k].second)) {
+        *error = "cannot rename " + files_[k].first + " to " + files_[k].second + ": " + std::strerror(errno);
+        files_.erase(files_.begin(), files_.begin() + static_cast<std::ptrdiff_t>(k));
+        return false;
+      }
+    }
+    files_.clear();
+    return true;
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> files_;  // temporary, final
+};
+
 int Fail(const std::string &what) {
   std::fprintf(stderr, "tesq build-dicts: %s\n", what.c_str());
   return 1;
@@ -129,6 +166,7 @@ int Command_Build_Dicts(int argc, char **argv) {
   progress.Update(1);
   // The segmenter's words: with a tagged lexicon, without the fragments of
   // transliterated names (the trainer reads every entry).
+  Staging staging;
   tesq_tools::Lexicon_Source seg;
   const tesq_tools::Lexicon_Source *seg_src = &src;
   if (estimate) {
@@ -136,7 +174,8 @@ int Command_Build_Dicts(int argc, char **argv) {
     seg.dropped = src.dropped;
     seg.entries = tesq_tools::Segmenter_Entries(src.entries, tesq_tools::Train_Foreign(src.entries, parameters), parameters);
     seg_src = &seg;
-    if (!tesq_tools::Write_Lexicon_Text(tesq::Join_Path(out_dir, "segmenter.txt"), seg, &error)) return Fail(error);
+    if (!tesq_tools::Write_Lexicon_Text(staging.Add(tesq::Join_Path(out_dir, "segmenter.txt")), seg, &error))
+      return Fail(error);
   }
   vornel::Blob lex_blob;
   if (!Compile_Lexicon_Source(*seg_src, &lex_blob, &error)) return Fail(error);
@@ -174,7 +213,7 @@ int Command_Build_Dicts(int argc, char **argv) {
       for (const auto &e : dicts[k])
         if (!tesq_tools::Info_String_Ok(e.second, output.max_info))
           return Fail(std::string(output.name) + ": trained information string does not fit: " + e.second);
-      if (!tesq_tools::Write_Dict_Text(text_path, output.title, dicts[k], &error)) return Fail(error);
+      if (!tesq_tools::Write_Dict_Text(staging.Add(text_path), output.title, dicts[k], &error)) return Fail(error);
     } else if (!tesq_tools::Read_Dict_Text(text_path, output.max_info, &dicts[k], &error)) {
       return Fail(error);
     }
@@ -185,11 +224,12 @@ int Command_Build_Dicts(int argc, char **argv) {
   for (size_t k = 0; k < 5; ++k)
     if (!vornel::Compile_Dictionary(dicts[k], &blobs[k], &error)) return Fail(kDicts[k].name + std::string(": ") + error);
   progress.Update(5);
-  if (!Write_Blob(lex_blob, tesq::Join_Path(out_dir, "segmenter.vlex"), &error)) return Fail(error);
+  if (!Write_Blob(lex_blob, staging.Add(tesq::Join_Path(out_dir, "segmenter.vlex")), &error)) return Fail(error);
   for (size_t k = 0; k < 5; ++k) {
-    if (!Write_Blob(blobs[k], tesq::Join_Path(out_dir, std::string(kDicts[k].name) + ".vdic"), &error))
+    if (!Write_Blob(blobs[k], staging.Add(tesq::Join_Path(out_dir, std::string(kDicts[k].name) + ".vdic")), &error))
       return Fail(error);
   }
+  if (!staging.Commit(&error)) return Fail(error);
   progress.Finish();
   std::fputs(summary, stdout);
   for (size_t k = 0; k < 5; ++k) std::printf("%s.vdic: %zu entries\n", kDicts[k].name, dicts[k].size());

@@ -17,9 +17,12 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "cli_options.h"
 #include "commands.h"
 #include "data_dir.h"
+#include "essay_stream.h"
 #include "gb2312.h"
 #include "progress.h"
 #include "tesqsrch/tesqsrch.h"
@@ -31,11 +34,6 @@ using cli::Encoding;
 using cli::Parsed_Args;
 
 constexpr int kExit_No_Category = 3;
-
-// Essays are segmented in pieces of about this many bytes, cut at line ends
-// where possible, so that the progress bar can move and no single call sees
-// more text than its 32-bit count can describe.
-constexpr size_t kEssay_Piece_Bytes = 64 * 1024;
 
 // Parses the options of a query command; prints the help and returns 0, or
 // prints a usage error and returns 2, or returns -1 to go on.
@@ -106,20 +104,12 @@ bool Output(const char *command, const std::string &bytes) {
   return false;
 }
 
-// Reads a whole file, or standard input for "-".
-bool Read_Input(const char *command, const std::string &name, std::string *text) {
-  FILE *file = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "tesq %s: cannot open '%s': %s\n", command, name.c_str(), std::strerror(errno));
-    return false;
-  }
-  char buffer[65536];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text->append(buffer, n);
-  const bool ok = !std::ferror(file);
-  if (file != stdin) std::fclose(file);
-  if (!ok) std::fprintf(stderr, "tesq %s: read error on '%s'\n", command, name.c_str());
-  return ok;
+// The size of an open regular file, for the progress bar; 0 for a pipe or
+// terminal, whose size is not known ahead.
+size_t Regular_File_Size(FILE *file) {
+  struct stat info;
+  if (::fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return 0;
+  return static_cast<size_t>(info.st_size);
 }
 
 // An upper bound of the XML document's size for a GB2312 query: the fixed
@@ -159,8 +149,10 @@ const char kEssay_Usage[] =
     "  json    one JSON object per word and line: text (UTF-8), tag, tag_name,\n"
     "          start and end, the word's byte span [start, end) in the GB2312 text\n"
     "\n"
-    "A progress bar is drawn on standard error for a large text when standard\n"
-    "error is a terminal.\n"
+    "The text is read, segmented and printed in pieces of about 64 KiB, cut at\n"
+    "line feeds where possible; a character that cannot be given to the library\n"
+    "stops it after the words before it. A progress bar is drawn on standard\n"
+    "error for a large file when standard error is a terminal.\n"
     "Exit status: 0 done, 1 failed, 2 usage error.\n";
 
 }  // namespace
@@ -233,92 +225,6 @@ int Command_Word(int argc, char **argv) {
   }
 }
 
-namespace {
-
-struct Essay_Word {
-  size_t start, end;
-  int tag;
-};
-
-// Segments one piece of GB2312 text (no NUL byte, at most INT32_MAX - 1
-// bytes) and appends its words, offsets counted from `base`. Returns false
-// after a message when the library fails or answers with an inconsistent
-// segmentation.
-bool Essay_Piece(const std::string &piece, size_t base, std::vector<Essay_Word> *words) {
-  // The count is both the length given to the segmenter and the number of
-  // entries of each array. The text's length plus one (its terminator) gives
-  // every possible word (one per byte at most) and the closing 0 entry a
-  // place; the segmenter stops at the terminator.
-  const int32_t count = static_cast<int32_t>(piece.size()) + 1;
-  std::vector<int32_t> ends(static_cast<size_t>(count), 0);
-  std::vector<int16_t> tags(static_cast<size_t>(count), 0);
-  const int32_t result = Tesquin_Search_Essay(piece.c_str(), ends.data(), count, -1, 1, tags.data());
-  if (result == 4) {
-    std::fprintf(stderr, "tesq essay: too many names near byte %zu; that part is shown unmerged\n", base);
-  } else if (result != 0) {
-    std::fprintf(stderr, "tesq essay: segmentation failed near byte %zu (result %d)\n", base, result);
-    return false;
-  }
-  size_t start = 0;
-  for (int32_t i = 0; i < count && ends[i] > 0; ++i) {
-    const size_t end = static_cast<size_t>(ends[i]);
-    if (end <= start || end > piece.size()) {
-      std::fprintf(stderr, "tesq essay: the library returned a word ending at byte %zu after byte %zu\n",
-                   base + end, base + start);
-      return false;
-    }
-    words->push_back({base + start, base + end, tags[i]});
-    start = end;
-  }
-  if (start < piece.size()) {
-    // Bytes the segmentation does not cover stay visible as a word of their
-    // own rather than vanish from the output.
-    std::fprintf(stderr, "tesq essay: bytes %zu to %zu were left out of the segmentation\n", base + start,
-                 base + piece.size());
-    words->push_back({base + start, base + piece.size(), 0});
-  }
-  return true;
-}
-
-bool Is_Space(const std::string &word) {
-  return word.find_first_not_of(" \t\r\n\f\v") == std::string::npos;
-}
-
-std::string Essay_Inline(const std::string &text, const std::vector<Essay_Word> &words, Encoding encoding) {
-  std::string out;
-  bool line_has_words = false;
-  for (const Essay_Word &word : words) {
-    const std::string bytes = text.substr(word.start, word.end - word.start);
-    if (Is_Space(bytes)) {
-      for (char c : bytes)
-        if (c == '\n') {
-          out += '\n';
-          line_has_words = false;
-        }
-      continue;
-    }
-    if (line_has_words) out += ' ';
-    out += cli::From_Gb(bytes, encoding) + "/" + std::to_string(word.tag);
-    line_has_words = true;
-  }
-  if (line_has_words) out += '\n';
-  return out;
-}
-
-std::string Essay_Json(const std::string &text, const std::vector<Essay_Word> &words) {
-  std::string out;
-  for (const Essay_Word &word : words) {
-    // JSON text is UTF-8 whatever the terminal encoding.
-    const std::string utf8 = cli::From_Gb(text.substr(word.start, word.end - word.start), Encoding::kUtf8);
-    out += "{\"text\":" + cli::Json_String(utf8) + ",\"tag\":" + std::to_string(word.tag) +
-           ",\"tag_name\":" + cli::Json_String(cli::Tag_Name(word.tag)) +
-           ",\"start\":" + std::to_string(word.start) + ",\"end\":" + std::to_string(word.end) + "}\n";
-  }
-  return out;
-}
-
-}  // namespace
-
 int Command_Essay(int argc, char **argv) {
   const std::vector<cli::Option> options =
       With_Service_Options({{"--format", "FORMAT", "inline (default) or json"}});
@@ -335,33 +241,21 @@ int Command_Essay(int argc, char **argv) {
     std::fprintf(stderr, "tesq essay: expected at most one FILE\n%s", kEssay_Usage);
     return cli::kExit_Usage;
   }
-  std::string text;
-  if (!Read_Input("essay", args.positional.empty() ? "-" : args.positional[0], &text)) return cli::kExit_Failed;
-  // A UTF-8 byte order mark is not part of the text.
-  if (encoding == Encoding::kUtf8 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  std::string gbtext;
-  if (!Input_Text("essay", text, encoding, &gbtext)) return cli::kExit_Usage;
-  text.clear();
-  text.shrink_to_fit();
-  if (!Start_Library("essay", args)) return cli::kExit_Failed;
-
-  std::vector<Essay_Word> words;
-  bool ok = true;
-  {
-    const std::vector<size_t> piece_ends = cli::Split_Pieces(gbtext, kEssay_Piece_Bytes);
-    cli::Progress progress("tesq essay", gbtext.size(), piece_ends.size() > 1 && cli::Stderr_Is_Terminal());
-    size_t start = 0;
-    for (const size_t end : piece_ends) {
-      if (!Essay_Piece(gbtext.substr(start, end - start), start, &words)) {
-        ok = false;
-        break;
-      }
-      start = end;
-      progress.Update(start);
-    }
+  const std::string name = args.positional.empty() ? "-" : args.positional[0];
+  FILE *file = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "tesq essay: cannot open '%s': %s\n", name.c_str(), std::strerror(errno));
+    return cli::kExit_Failed;
   }
-  Tesquin_UnInit();
-  if (!ok) return cli::kExit_Failed;
-  const std::string out = format == "json" ? Essay_Json(gbtext, words) : Essay_Inline(gbtext, words, encoding);
-  return Output("essay", out) ? cli::kExit_Ok : cli::kExit_Failed;
+  cli::Essay_Options essay;
+  essay.format = format == "json" ? cli::Essay_Format::kJson : cli::Essay_Format::kInline;
+  essay.encoding = encoding;
+  essay.input_size = Regular_File_Size(file);
+  essay.progress = cli::Stderr_Is_Terminal();
+  bool started = false;
+  essay.start_library = [&]() { return started = Start_Library("essay", args); };
+  const int status = cli::Essay_Stream(file, name, stdout, essay);
+  if (started) Tesquin_UnInit();
+  if (file != stdin) std::fclose(file);
+  return status;
 }

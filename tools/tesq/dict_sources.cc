@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <unordered_map>
@@ -10,6 +11,7 @@
 #include "format.h"
 #include "gb2312.h"
 #include "lexicon.h"
+#include "platform.h"
 #include "tags.h"
 
 namespace tesq_tools {
@@ -24,6 +26,30 @@ bool All_Han(const std::string &gbword) {
   return true;
 }
 
+// Opens a text source for reading, or says why not: a directory opens on
+// some systems and then reads as an empty file, which must not pass for
+// one.
+bool Open_Source(const std::string &path, std::ifstream *in, std::string *error) {
+  const tesq::File_Identity id = tesq::Identify_File(path.c_str());
+  if (id.known && id.directory) {
+    *error = path + " is a directory, not a text file";
+    return false;
+  }
+  in->open(path, std::ios::binary);
+  if (!*in) {
+    *error = "cannot open " + path + ": " + std::strerror(id.known ? errno : id.error);
+    return false;
+  }
+  return true;
+}
+
+// After the last line: a read error is not the end of the file.
+bool Read_To_End(const std::ifstream &in, const std::string &path, std::string *error) {
+  if (!in.bad()) return true;
+  *error = "cannot read " + path;
+  return false;
+}
+
 std::string Where(const std::string &path, size_t line) { return path + ":" + std::to_string(line) + ": "; }
 
 bool Write_Text(const std::string &path, const std::string &text, std::string *error) {
@@ -33,11 +59,8 @@ bool Write_Text(const std::string &path, const std::string &text, std::string *e
 }  // namespace
 
 bool Read_Lexicon_Text(const std::string &path, Lexicon_Source *out, std::string *error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot open " + path;
-    return false;
-  }
+  std::ifstream in;
+  if (!Open_Source(path, &in, error)) return false;
   Lexicon_Source lex;
   std::unordered_map<std::string, size_t> index;
   uint64_t sum = 0;
@@ -94,6 +117,7 @@ bool Read_Lexicon_Text(const std::string &path, Lexicon_Source *out, std::string
       lex.entries.push_back(Lexicon_Entry{gbword, f, tag});
     }
   }
+  if (!Read_To_End(in, path, error)) return false;
   if (!have_total) lex.total = sum;
   if (lex.total == 0) {
     *error = path + ": no word with a frequency";
@@ -136,11 +160,8 @@ bool Info_String_Ok(const std::string &info, size_t max_size) {
 }
 
 bool Read_Dict_Text(const std::string &path, size_t max_info, Dict_Entries *out, std::string *error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot open " + path;
-    return false;
-  }
+  std::ifstream in;
+  if (!Open_Source(path, &in, error)) return false;
   Dict_Entries entries;
   std::unordered_set<std::string> seen;
   std::string line;
@@ -168,6 +189,7 @@ bool Read_Dict_Text(const std::string &path, size_t max_info, Dict_Entries *out,
     }
     entries.emplace_back(std::move(word), std::move(info));
   }
+  if (!Read_To_End(in, path, error)) return false;
   *out = std::move(entries);
   return true;
 }

@@ -66,9 +66,16 @@ bool Utf8_Arguments(std::vector<std::string> *storage, std::vector<char *> *poin
 }
 #endif
 
-}  // namespace
+// Every command's output goes to standard output: one that could not be
+// written or flushed (a full disk, a closed pipe) fails the command, even
+// when the command itself did not look.
+int Finish_Output(int status) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  if (status == 0) std::fprintf(stderr, "tesq: write error on standard output\n");
+  return status == 0 ? 1 : status;
+}
 
-int main(int argc, char **argv) {
+int Run(int argc, char **argv) {
 #if defined(_WIN32)
   std::vector<std::string> utf8_storage;
   std::vector<char *> utf8_argv;
@@ -95,3 +102,7 @@ int main(int argc, char **argv) {
   Print_Usage(stderr);
   return 2;
 }
+
+}  // namespace
+
+int main(int argc, char **argv) { return Finish_Output(Run(argc, argv)); }

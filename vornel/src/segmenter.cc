@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "gb2312.h"
 #include "tags.h"
 
 namespace vornel {
@@ -157,8 +158,11 @@ long Segment(const Lexicon &lexicon, const char *text, size_t size, int32_t *end
       continue;
     }
     if (!Is_Gb(c) || i + 1 >= size || !Is_Gb(t[i + 1])) {
-      if (!out.Add(i + 1, kTag_Unknown)) return -1;  // malformed byte: a word of its own
-      ++i;
+      // A GBK character beyond GB2312 is one word; any other byte is a
+      // malformed byte, a word of its own.
+      const size_t length = i + 1 < size && gb::Is_Gbk_Pair(c, t[i + 1]) ? 2 : 1;
+      if (!out.Add(i + length, kTag_Unknown)) return -1;
+      i += length;
       continue;
     }
     int code = Han_Code(c, t[i + 1]);

@@ -11,9 +11,15 @@
 //   - a run of ASCII letters, digits and + # & . _ % - is one word;
 //   - a run of ASCII white space is one word;
 //   - every other character (punctuation, symbols, letters of the other
-//     GB2312 rows) is a word of its own, and so is every byte that does not
-//     begin a well-formed GB2312 character (a lead byte at the end of the
-//     text, a lead byte with an invalid trail byte, a stray byte above 0x7F).
+//     GB2312 rows) is a word of its own;
+//   - a two-byte GBK character outside GB2312 (丂 81 40, 镕 E9 46) is a word
+//     of its own, tagged unknown: the hosts type in GBK, and such a
+//     character must not be cut into two bytes;
+//   - every byte that begins no character (a lead byte at the end of the
+//     text, a lead byte with an invalid trail byte, a stray byte above 0x7F)
+//     is a word of its own, tagged unknown.
+//
+// So a text of n bytes has at most n words.
 #ifndef VORNEL_SEGMENTER_H
 #define VORNEL_SEGMENTER_H
 
@@ -25,7 +31,8 @@
 namespace vornel {
 
 // Segments the `size` bytes of `text`. Writes the end offset of word n to
-// ends[n] and its tag to tags[n] for at most `capacity` words. Returns the
+// ends[n] and its tag to tags[n] for at most `capacity` words (`size` is
+// always enough). Returns the
 // number of words, or -1 when there are more than `capacity` (the arrays then
 // hold the first `capacity` words). When `whole_word` is false, a Han run
 // that is the entire text is never taken as one lexicon word (the builder
