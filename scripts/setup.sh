@@ -16,7 +16,12 @@ while read -r pkg; do
 done < scripts/packages.txt
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -qq
+  # A mirror being synced answers with lists of the wrong size for a while.
+  for try in 1 2 3 4 5; do
+    if $SUDO apt-get update -qq; then break; fi
+    echo "apt-get update failed (try $try of 5); trying again in 20 s" >&2
+    sleep 20
+  done
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 

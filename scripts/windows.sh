@@ -35,9 +35,16 @@ step() { echo; echo "== windows: $*"; }
 
 # --- packages -----------------------------------------------------------------
 apt_updated=0
+# A mirror being synced answers with lists of the wrong size for a while:
+# the update is tried again before the install goes on with what it has.
 apt_update() {
   if [ $apt_updated = 0 ]; then
-    $SUDO apt-get update -qq
+    local try
+    for try in 1 2 3 4 5; do
+      if $SUDO apt-get update -qq; then break; fi
+      echo "apt-get update failed (try $try of 5); trying again in 20 s" >&2
+      sleep 20
+    done
     apt_updated=1
   fi
 }
