@@ -66,7 +66,17 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   apt_updated=0
 fi
 install_missing g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools \
-  wine wine32:i386 tcl xz-utils googletest cmake make
+  tcl xz-utils googletest cmake make
+# Wine's 32-bit half comes from the i386 lists, which a mirror being synced
+# can leave out of step with the installed 64-bit packages. Then the DLLs are
+# still built and their tables checked, and the run says loudly that the
+# programs did not run.
+NO_WINE=0
+if ! install_missing wine wine32:i386; then
+  NO_WINE=1
+  echo "WARNING: Wine could not be installed from the package mirror (see apt's messages above):" >&2
+  echo "WARNING: the Windows DLLs are built and their tables checked, but no Windows program runs." >&2
+fi
 
 # Can this machine run 32-bit x86 programs natively? An i386 emulation
 # registered by an earlier run is switched off while this is tried.
@@ -96,7 +106,9 @@ enable_i386_emulation() {
   /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 EMULATED_WIN32=0
-if native_i386; then
+if [ $NO_WINE = 1 ]; then
+  RUN_WIN32=0
+elif native_i386; then
   RUN_WIN32=1
 else
   RUN_WIN32=0
@@ -195,6 +207,13 @@ for dll in tesqsrch vornel karvel; do
     sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p;/DLL Name:/p'
 done
 ctest --test-dir "$WIN_BUILD" --output-on-failure -R '^abi\.pe_tables\.'
+
+if [ $NO_WINE = 1 ]; then
+  echo
+  echo "WARNING: Wine was not installable: the 32-bit DLLs were built and their tables checked; no Windows test ran."
+  echo "windows: done in $(($(date +%s) - start_time)) s"
+  exit 0
+fi
 
 # --- Wine -----------------------------------------------------------------------------
 if [ $RUN_WIN32 = 0 ]; then
