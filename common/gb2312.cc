@@ -105,12 +105,23 @@ bool From_Unicode(uint32_t cp, unsigned char out[2]) {
 }
 
 bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error) {
+  Utf8_Fault fault;
+  size_t offset;
+  return Utf8_To_Gb(utf8, out, error, &fault, &offset);
+}
+
+bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error, Utf8_Fault *fault,
+                size_t *offset) {
+  *fault = Utf8_Fault::kNone;
+  *offset = 0;
   std::string result;
   result.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
     uint32_t cp = 0;
     const size_t len = Decode_Utf8(utf8, i, &cp);
     if (len == 0) {
+      *fault = Utf8_Fault::kMalformed;
+      *offset = i;
       if (error) {
         char buf[96];
         std::snprintf(buf, sizeof buf, "invalid UTF-8 byte 0x%02X at byte %zu",
@@ -124,6 +135,8 @@ bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error) {
     } else {
       unsigned char two[2];
       if (!From_Unicode(cp, two)) {
+        *fault = Utf8_Fault::kNo_Gb2312_Form;
+        *offset = i;
         if (error)
           *error = "character " + Describe_Code_Point(cp, utf8.substr(i, len)) + " at byte " +
                    std::to_string(i) + " has no GB2312 form";
