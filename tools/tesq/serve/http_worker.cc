@@ -725,7 +725,7 @@ class Worker : public httplib::Server {
       in_flight_.fetch_add(1);
       const bool ok = process_request(stream, close_after, closed, nullptr);
       in_flight_.fetch_sub(1);
-      if (!ok || closed || close_after || stream.Dead()) break;
+      if (!ok || closed || close_after || stream.Dead() || stopping_.load()) break;
     }
     shutdown(fd, SHUT_WR);
     Drain_And_Close(fd);
@@ -809,6 +809,10 @@ class Worker : public httplib::Server {
     }));
     set_exception_handler([this](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
       Answer_Error(res, {500, "internal", "the request could not be answered", "", -1});
+    });
+    // A request that was in flight when SIGTERM came is the connection's last.
+    set_post_routing_handler([this](const httplib::Request &, httplib::Response &res) {
+      if (stopping_.load()) res.set_header("Connection", "close");
     });
     set_logger([this](const httplib::Request &req, const httplib::Response &res) { Log(req, res); });
 
