@@ -55,15 +55,17 @@ int64_t Ms_Until(Clock::time_point deadline) {
 // Waits until `fd` has `events` or the deadline passes; false on timeout or
 // error. Wakes every 100 ms to look at `stop` when one is given.
 bool Wait_Fd(int fd, short events, Clock::time_point deadline, const std::atomic<bool> *stop) {
+  // What has arrived is taken even after `stop`, so that a request already
+  // sent is answered.
   for (;;) {
-    const int64_t left = Ms_Until(deadline);
-    if (left <= 0) return false;
-    if (stop != nullptr && stop->load()) return false;
+    const int64_t left = std::max<int64_t>(Ms_Until(deadline), 0);
     pollfd p{fd, events, 0};
-    const int wait = static_cast<int>(stop != nullptr ? std::min<int64_t>(left, 100) : left);
+    const bool stopped = stop != nullptr && stop->load();
+    const int wait = static_cast<int>(stopped ? 0 : stop != nullptr ? std::min<int64_t>(left, 100) : left);
     const int n = poll(&p, 1, wait);
     if (n > 0) return true;
     if (n < 0 && errno != EINTR) return false;
+    if (stopped || (n == 0 && left == 0)) return false;
   }
 }
 
@@ -716,8 +718,11 @@ class Worker : public httplib::Server {
     for (int served = 0;; ++served) {
       // The first request may take the time limit to start, a later one the
       // keep-alive time; SIGTERM ends the wait.
+      // A new connection was accepted for a request, which is awaited even
+      // while draining; only an idle keep-alive connection is closed then.
       const auto idle = std::chrono::milliseconds(served == 0 ? settings_.timeout_ms : settings_.keep_alive_ms);
-      if (!stream.Buffered() && !Wait_Fd(fd, POLLIN, Clock::now() + idle, &stopping_)) break;
+      if (!stream.Buffered() && !Wait_Fd(fd, POLLIN, Clock::now() + idle, served == 0 ? nullptr : &stopping_))
+        break;
       stream.Begin_Request();
       t_request_start = Clock::now();
       const bool close_after = stopping_.load() || served + 1 >= settings_.keep_alive_requests;
