@@ -35,8 +35,10 @@ local n = 0
 function done(summary, latency, requests)
   local errors = summary.errors.connect + summary.errors.read + summary.errors.write
                + summary.errors.status + summary.errors.timeout
-  io.write(string.format('RESULT {"requests":%d,"seconds":%f,"p50_ms":%f,"p99_ms":%f,"errors":%d}\n',
-    summary.requests, summary.duration / 1e6, latency:percentile(50) / 1000, latency:percentile(99) / 1000, errors))
+  io.write(string.format('RESULT {"requests":%d,"seconds":%f,"p50_ms":%f,"p99_ms":%f,"errors":%d,' ..
+    '"connect":%d,"read":%d,"write":%d,"status":%d,"timeout":%d}\n',
+    summary.requests, summary.duration / 1e6, latency:percentile(50) / 1000, latency:percentile(99) / 1000, errors,
+    summary.errors.connect, summary.errors.read, summary.errors.write, summary.errors.status, summary.errors.timeout))
 end
 """
 
@@ -162,9 +164,11 @@ def soak(tesq, data_dir, seconds, reload_every):
         out = load.communicate(timeout=60)[0]
         result = next(json.loads(l[7:]) for l in out.splitlines() if l.startswith("RESULT "))
         log = server.log_text()
-        print("requests %d in %.0f s (%.0f/s), errors %d, p50 %.3f ms, p99 %.3f ms" % (
-            result["requests"], result["seconds"], result["requests"] / result["seconds"], result["errors"],
-            result["p50_ms"], result["p99_ms"]))
+        print("requests %d in %.0f s (%.0f/s), errors %d (connect %d, read %d, write %d, status %d, timeout %d), "
+              "p50 %.3f ms, p99 %.3f ms" % (
+                  result["requests"], result["seconds"], result["requests"] / result["seconds"], result["errors"],
+                  result["connect"], result["read"], result["write"], result["status"], result["timeout"],
+                  result["p50_ms"], result["p99_ms"]))
         print("reloads sent %d, reloaded %d, failed %d" % (reloads, log.count('"event":"reloaded"'),
                                                         log.count('"event":"reload_failed"')))
         # The serving worker's memory (the largest child) from the first minute on.

@@ -718,11 +718,13 @@ class Worker : public httplib::Server {
     for (int served = 0;; ++served) {
       // The first request may take the time limit to start, a later one the
       // keep-alive time; SIGTERM ends the wait.
-      // A new connection was accepted for a request, which is awaited even
-      // while draining; only an idle keep-alive connection is closed then.
+      // The next request is awaited even while draining, and answered with
+      // Connection: close: closing an idle keep-alive connection at once
+      // would lose a request the client may be sending at that moment. So a
+      // drain lasts at most the keep-alive time beyond the requests in
+      // flight.
       const auto idle = std::chrono::milliseconds(served == 0 ? settings_.timeout_ms : settings_.keep_alive_ms);
-      if (!stream.Buffered() && !Wait_Fd(fd, POLLIN, Clock::now() + idle, served == 0 ? nullptr : &stopping_))
-        break;
+      if (!stream.Buffered() && !Wait_Fd(fd, POLLIN, Clock::now() + idle, nullptr)) break;
       stream.Begin_Request();
       t_request_start = Clock::now();
       const bool close_after = stopping_.load() || served + 1 >= settings_.keep_alive_requests;
