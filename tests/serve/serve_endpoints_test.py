@@ -158,6 +158,34 @@ class Endpoints(unittest.TestCase):
             self.assertEqual(ss.status_of(answer), 408)
             self.assertLess(time.time() - start, 4)
 
+    def test_connections_accepted_together_are_all_answered_at_once(self):
+        # Connections arriving in a burst are accepted in one go; each must
+        # get a thread then, not wait for another kept-alive connection to end.
+        request = b"GET /v1/word?word=1234-5679 HTTP/1.1\r\nHost: x\r\n\r\n"
+        for _ in range(20):
+            held = []
+            try:
+                for _ in range(24):
+                    s = socket.socket()
+                    s.setblocking(False)
+                    s.connect_ex(("127.0.0.1", self.server.port))
+                    held.append(s)
+                for s in held:
+                    s.setblocking(True)
+                    s.settimeout(2)
+                    s.sendall(request)
+                start = time.time()
+                for s in held:
+                    answer = b""
+                    while b'"label":"ISSN"' not in answer:
+                        chunk = s.recv(4096)
+                        self.assertTrue(chunk)
+                        answer += chunk
+                self.assertLess(time.time() - start, 0.5)
+            finally:
+                for s in held:
+                    s.close()
+
     def test_pipelined_keep_alive_requests_are_all_answered(self):
         one = b"GET /v1/word?word=1234-5679 HTTP/1.1\r\nHost: x\r\n\r\n"
         answer = self.server.raw(one * 3 + b"GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")

@@ -687,7 +687,11 @@ class Worker : public httplib::Server {
       }
       ++open_connections_;
       pending_.push_back(fd);
-      if (idle_threads_ == 0) {
+      // A woken thread counts as idle until it has taken its connection, so
+      // a thread is started unless enough idle ones remain for every
+      // connection waiting (else one could wait for a busy connection to
+      // end).
+      if (static_cast<size_t>(idle_threads_) < pending_.size()) {
         threads_.emplace_back([this] { Connection_Loop(); });
       } else {
         cv_.notify_one();
