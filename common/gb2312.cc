@@ -104,17 +104,25 @@ bool From_Unicode(uint32_t cp, unsigned char out[2]) {
   return true;
 }
 
-bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error, size_t offset) {
+namespace {
+
+// The conversion itself: `base` is added to the byte offsets it reports.
+bool Convert_Utf8(std::string_view utf8, std::string *out, std::string *error, size_t base, Utf8_Fault *fault,
+                  size_t *at) {
+  *fault = Utf8_Fault::kNone;
+  *at = 0;
   std::string result;
   result.reserve(utf8.size());
   for (size_t i = 0; i < utf8.size();) {
     uint32_t cp = 0;
     const size_t len = Decode_Utf8(utf8, i, &cp);
     if (len == 0) {
+      *fault = Utf8_Fault::kMalformed;
+      *at = i;
       if (error) {
         char buf[96];
         std::snprintf(buf, sizeof buf, "invalid UTF-8 byte 0x%02X at byte %zu",
-                      static_cast<unsigned>(static_cast<unsigned char>(utf8[i])), offset + i);
+                      static_cast<unsigned>(static_cast<unsigned char>(utf8[i])), base + i);
         *error = buf;
       }
       return false;
@@ -124,9 +132,11 @@ bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error, siz
     } else {
       unsigned char two[2];
       if (!From_Unicode(cp, two)) {
+        *fault = Utf8_Fault::kNo_Gb2312_Form;
+        *at = i;
         if (error)
           *error = "character " + Describe_Code_Point(cp, utf8.substr(i, len)) + " at byte " +
-                   std::to_string(offset + i) + " has no GB2312 form";
+                   std::to_string(base + i) + " has no GB2312 form";
         return false;
       }
       result.push_back(static_cast<char>(two[0]));
@@ -136,6 +146,19 @@ bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error, siz
   }
   *out = std::move(result);
   return true;
+}
+
+}  // namespace
+
+bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error, size_t offset) {
+  Utf8_Fault fault;
+  size_t at;
+  return Convert_Utf8(utf8, out, error, offset, &fault, &at);
+}
+
+bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error, Utf8_Fault *fault,
+                size_t *offset) {
+  return Convert_Utf8(utf8, out, error, 0, fault, offset);
 }
 
 bool Gb_To_Utf8(std::string_view gbtext, std::string *out, std::string *error, bool lenient) {

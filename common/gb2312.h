@@ -62,6 +62,14 @@ bool From_Unicode(uint32_t cp, unsigned char out[2]);
 // parts.
 bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error = nullptr, size_t offset = 0);
 
+// What stops a UTF-8 text from becoming GB2312, for callers that report it
+// in a structured form (a service's error answer).
+enum class Utf8_Fault { kNone, kMalformed, kNo_Gb2312_Form };
+
+// Utf8_To_Gb that also tells which fault it met and at which byte of `utf8`.
+bool Utf8_To_Gb(std::string_view utf8, std::string *out, std::string *error, Utf8_Fault *fault,
+                size_t *offset);
+
 // Converts GB2312 to UTF-8. Malformed or unassigned bytes make it fail (with
 // a description in `error`) unless `lenient`, when each becomes U+FFFD.
 bool Gb_To_Utf8(std::string_view gbtext, std::string *out, std::string *error = nullptr,

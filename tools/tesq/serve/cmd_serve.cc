@@ -1,0 +1,387 @@
+// tesq serve: the master process. It owns the listening socket and the
+// process id; the library lives in a forked worker (http_worker.cc), because
+// Tesquin_Init and Tesquin_UnInit are process-wide and must not run beside a
+// search. A reload (SIGHUP) forks a new worker that loads the data while the
+// old one keeps serving; only once the new one reports a successful
+// Tesquin_Init is the old one told to drain (SIGTERM). A failed reload is
+// logged and the old worker goes on. Both accept on the one socket while
+// they overlap, so no connection is refused.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "cli_options.h"
+#include "commands.h"
+#include "http_worker.h"
+
+namespace {
+
+const char kServe_Usage[] =
+    "usage: tesq serve [OPTIONS]\n"
+    "\n"
+    "Answers query analysis over HTTP/1.1 (UTF-8 JSON): /v1/word, /v1/search,\n"
+    "/v1/essay, /v1/batch, /healthz and /metrics. SIGHUP reloads the term database\n"
+    "and the dictionaries without dropping a request; SIGTERM drains the requests in\n"
+    "flight and exits 0. One JSON line per request goes to standard error.\n"
+    "Exit status: 0 stopped by a signal, 1 failed (socket, data), 2 usage error.\n";
+
+const std::vector<cli::Option> &Serve_Options() {
+  static const std::vector<cli::Option> options = [] {
+    std::vector<cli::Option> o = {
+        {"--listen", "ADDR:PORT", "address to listen on (default 127.0.0.1:8080; [::1]:PORT for IPv6)"},
+        {"--threads", "N", "library calls at once (default 4)"},
+        {"--max-body", "BYTES", "largest request body, larger is 413 (default 1048576)"},
+        {"--timeout", "MS", "time to receive a request, or to send an answer (default 10000)"},
+        {"--max-connections", "N", "open connections, more are 503 with Retry-After (default 256)"},
+        {"--keep-alive", "MS", "idle keep-alive connections are closed after this (default 5000)"},
+        {"--keep-alive-requests", "N", "requests per connection (default 1000)"},
+        {"--trace-dir", "DIR", "working directory of the workers, where as.txt is written (default .)"},
+        {"--trace-max-bytes", "BYTES", "as.txt is rotated at this size (default 67108864)"},
+        {"--trace-keep", "N", "rotated trace files kept, as.txt.1 .. as.txt.N (default 5)"},
+        {"--no-trace", nullptr, "write no trace file at all"},
+        {"--no-log", nullptr, "no request log on standard error"},
+        {"--pid-file", "FILE", "write the master's process id to FILE"},
+        {"--empty-handler", nullptr, "also serve GET /v1/empty, which does no work (benchmark)"},
+    };
+    const std::vector<cli::Option> &shared = cli::Service_Options();
+    for (const cli::Option &s : shared)
+      if (std::strcmp(s.name, "--encoding") != 0) o.push_back(s);
+    return o;
+  }();
+  return options;
+}
+
+void Log_Event(const char *event, const std::string &detail) {
+  std::fprintf(stderr, "{\"ts\":%lld,\"event\":\"%s\",\"detail\":%s}\n", static_cast<long long>(std::time(nullptr)),
+               event, cli::Json_String(detail).c_str());
+  std::fflush(stderr);
+}
+
+bool Parse_Number(const cli::Parsed_Args &args, const char *name, long long low, long long high, long long *value,
+                  std::string *error) {
+  if (!args.Has(name)) return true;
+  const std::string text = args.Get(name);
+  char *end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || v < low || v > high) {
+    *error = std::string(name) + " must be a number from " + std::to_string(low) + " to " + std::to_string(high);
+    return false;
+  }
+  *value = v;
+  return true;
+}
+
+bool Parse_Settings(const cli::Parsed_Args &args, serve::Settings *s, std::string *error) {
+  const std::string listen = args.Get("--listen", "127.0.0.1:8080");
+  const size_t colon = listen.rfind(':');
+  if (colon == std::string::npos) {
+    *error = "--listen must be ADDR:PORT";
+    return false;
+  }
+  s->host = listen.substr(0, colon);
+  if (s->host.size() >= 2 && s->host.front() == '[' && s->host.back() == ']') s->host = s->host.substr(1, s->host.size() - 2);
+  char *end = nullptr;
+  const long port = std::strtol(listen.c_str() + colon + 1, &end, 10);
+  if (colon + 1 == listen.size() || *end != '\0' || port < 0 || port > 65535) {
+    *error = "--listen: bad port in '" + listen + "'";
+    return false;
+  }
+  s->port = static_cast<int>(port);
+  long long threads = s->threads, body = static_cast<long long>(s->max_body), timeout = s->timeout_ms,
+            connections = s->max_connections, keep = s->keep_alive_ms, keep_requests = s->keep_alive_requests,
+            trace_bytes = static_cast<long long>(s->trace_max_bytes), trace_keep = s->trace_keep;
+  if (!Parse_Number(args, "--threads", 1, 256, &threads, error) ||
+      !Parse_Number(args, "--max-body", 1, 1ll << 30, &body, error) ||
+      !Parse_Number(args, "--timeout", 1, 3600000, &timeout, error) ||
+      !Parse_Number(args, "--max-connections", 1, 10000, &connections, error) ||
+      !Parse_Number(args, "--keep-alive", 1, 3600000, &keep, error) ||
+      !Parse_Number(args, "--keep-alive-requests", 1, 1000000000, &keep_requests, error) ||
+      !Parse_Number(args, "--trace-max-bytes", 1, 1ll << 50, &trace_bytes, error) ||
+      !Parse_Number(args, "--trace-keep", 0, 1000, &trace_keep, error))
+    return false;
+  s->threads = static_cast<int>(threads);
+  s->max_body = static_cast<size_t>(body);
+  s->timeout_ms = static_cast<int>(timeout);
+  s->max_connections = static_cast<int>(connections);
+  s->keep_alive_ms = static_cast<int>(keep);
+  s->keep_alive_requests = static_cast<int>(keep_requests);
+  s->trace_max_bytes = static_cast<uint64_t>(trace_bytes);
+  s->trace_keep = static_cast<int>(trace_keep);
+  s->trace = !args.Has("--no-trace");
+  s->log = !args.Has("--no-log");
+  s->empty_handler = args.Has("--empty-handler");
+  if (args.Has("--trace-dir")) s->trace_dir = args.Get("--trace-dir");
+  struct stat st;
+  if (s->trace && (stat(s->trace_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+    *error = "trace directory '" + s->trace_dir + "' does not exist";
+    return false;
+  }
+  return true;
+}
+
+// The shared listening socket, non-blocking so that the worker that loses a
+// connection to the other (during a reload) does not block in accept.
+int Listen(const serve::Settings &s, std::string *error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo *found = nullptr;
+  const std::string port = std::to_string(s.port);
+  const int r = getaddrinfo(s.host.empty() ? nullptr : s.host.c_str(), port.c_str(), &hints, &found);
+  if (r != 0) {
+    *error = "cannot resolve '" + s.host + "': " + gai_strerror(r);
+    return -1;
+  }
+  int fd = -1;
+  for (addrinfo *a = found; a != nullptr && fd < 0; a = a->ai_next) {
+    fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK, a->ai_protocol);
+    if (fd < 0) continue;
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, 1024) != 0) {
+      *error = "cannot listen on " + s.host + ":" + port + ": " + std::strerror(errno);
+      close(fd);
+      fd = -1;
+    }
+  }
+  freeaddrinfo(found);
+  return fd;
+}
+
+struct Worker_Process {
+  pid_t pid = -1;
+  int ready_fd = -1;
+  int generation = 0;
+};
+
+// Forks a worker; the worker's signals are the ones the master blocked.
+Worker_Process Spawn(const serve::Settings &s, int listen_fd, int generation, const sigset_t &old_mask) {
+  Worker_Process w;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return w;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+    std::fflush(stderr);
+    _exit(serve::Run_Worker(s, listen_fd, fds[1], generation));
+  }
+  close(fds[1]);
+  if (pid < 0) {
+    close(fds[0]);
+    return w;
+  }
+  w.pid = pid;
+  w.ready_fd = fds[0];
+  w.generation = generation;
+  return w;
+}
+
+// Reads the worker's Tesquin_Init result; a worker that exits first failed.
+int32_t Ready_Code(Worker_Process *w) {
+  int32_t code = -100;
+  ssize_t n;
+  do n = read(w->ready_fd, &code, sizeof code);
+  while (n < 0 && errno == EINTR);
+  close(w->ready_fd);
+  w->ready_fd = -1;
+  return n == sizeof code ? code : -100;
+}
+
+void Stop_Worker(Worker_Process *w) {
+  if (w->pid > 0) kill(w->pid, SIGTERM);
+}
+
+// A directory in which the library cannot create as.txt, because a
+// directory of that name is already there: opening it for appending fails
+// for every user, root included, and a symbolic link is not involved.
+std::string Make_No_Trace_Dir(std::string *error) {
+  const char *tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tesq-serve-notrace-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr) {
+    *error = std::string("cannot make a directory for --no-trace: ") + std::strerror(errno);
+    return "";
+  }
+  const std::string dir = buf.data();
+  if (mkdir((dir + "/as.txt").c_str(), 0555) != 0) {
+    *error = std::string("cannot make a directory for --no-trace: ") + std::strerror(errno);
+    rmdir(dir.c_str());
+    return "";
+  }
+  chmod(dir.c_str(), 0555);
+  return dir;
+}
+
+}  // namespace
+
+int Command_Serve(int argc, char **argv) {
+  const std::vector<cli::Option> &options = Serve_Options();
+  cli::Parsed_Args args;
+  std::string error;
+  if (!cli::Parse_Args(argc, argv, 1, options, &args, &error)) {
+    std::fprintf(stderr, "tesq serve: %s\n%s", error.c_str(), kServe_Usage);
+    return cli::kExit_Usage;
+  }
+  if (args.Has("--help")) {
+    std::printf("%s\n%s", kServe_Usage, cli::Options_Help(options).c_str());
+    return cli::kExit_Ok;
+  }
+  if (!args.positional.empty()) {
+    std::fprintf(stderr, "tesq serve: takes no arguments\n%s", kServe_Usage);
+    return cli::kExit_Usage;
+  }
+  serve::Settings settings;
+  if (!Parse_Settings(args, &settings, &error) || !cli::Apply_Service_Options(args, &error)) {
+    std::fprintf(stderr, "tesq serve: %s\n", error.c_str());
+    return cli::kExit_Usage;
+  }
+  std::string no_trace_dir;
+  if (!settings.trace) {
+    no_trace_dir = Make_No_Trace_Dir(&error);
+    if (no_trace_dir.empty()) {
+      std::fprintf(stderr, "tesq serve: %s\n", error.c_str());
+      return cli::kExit_Failed;
+    }
+    settings.trace_dir = no_trace_dir;
+  }
+  auto cleanup = [&] {
+    if (!no_trace_dir.empty()) {
+      rmdir((no_trace_dir + "/as.txt").c_str());
+      rmdir(no_trace_dir.c_str());
+    }
+  };
+  const int listen_fd = Listen(settings, &error);
+  if (listen_fd < 0) {
+    std::fprintf(stderr, "tesq serve: %s\n", error.c_str());
+    cleanup();
+    return cli::kExit_Failed;
+  }
+  if (args.Has("--pid-file")) {
+    FILE *f = std::fopen(args.Get("--pid-file").c_str(), "w");
+    if (f == nullptr || std::fprintf(f, "%ld\n", static_cast<long>(getpid())) < 0 || std::fclose(f) != 0) {
+      std::fprintf(stderr, "tesq serve: cannot write the pid file '%s'\n", args.Get("--pid-file").c_str());
+      cleanup();
+      return cli::kExit_Failed;
+    }
+  }
+
+  sigset_t mask, old_mask;
+  sigemptyset(&mask);
+  sigaddset(&mask, SIGHUP);
+  sigaddset(&mask, SIGTERM);
+  sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGCHLD);
+  sigprocmask(SIG_BLOCK, &mask, &old_mask);
+  const int signal_fd = signalfd(-1, &mask, SFD_CLOEXEC);
+
+  int generation = 1;
+  Worker_Process current = Spawn(settings, listen_fd, generation, old_mask);
+  const int32_t first = current.pid > 0 ? Ready_Code(&current) : -100;
+  if (first != 0) {
+    std::fprintf(stderr, "tesq serve: the library failed to initialise (%d); data directory: %s\n", first,
+                 std::getenv("TESQ_DATA_DIR") ? std::getenv("TESQ_DATA_DIR") : "(default)");
+    if (current.pid > 0) waitpid(current.pid, nullptr, 0);
+    cleanup();
+    return cli::kExit_Failed;
+  }
+  char where[160];
+  std::snprintf(where, sizeof where, "listening on %s:%d, worker %ld", settings.host.c_str(), settings.port,
+                static_cast<long>(current.pid));
+  Log_Event("ready", where);
+
+  Worker_Process loading;                // a reload's new worker, until it reports
+  std::vector<pid_t> draining;           // old workers finishing their requests
+  bool stopping = false;
+  while (!stopping || current.pid > 0 || !draining.empty() || loading.pid > 0) {
+    pollfd p[2] = {{signal_fd, POLLIN, 0}, {loading.ready_fd, POLLIN, 0}};
+    if (poll(p, loading.ready_fd >= 0 ? 2 : 1, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (loading.ready_fd >= 0 && (p[1].revents & (POLLIN | POLLHUP))) {
+      const int32_t code = Ready_Code(&loading);
+      if (code == 0 && !stopping) {
+        Log_Event("reloaded", "worker " + std::to_string(loading.pid) + " serves generation " +
+                                  std::to_string(loading.generation) + "; worker " + std::to_string(current.pid) +
+                                  " drains");
+        Stop_Worker(&current);
+        draining.push_back(current.pid);
+        current = loading;
+      } else {
+        Log_Event("reload_failed", "the new data failed to load (Tesquin_Init " + std::to_string(code) +
+                                       "); the old data goes on serving");
+        if (loading.pid > 0) {
+          Stop_Worker(&loading);
+          draining.push_back(loading.pid);
+        }
+      }
+      loading = Worker_Process();
+    }
+    if (!(p[0].revents & POLLIN)) continue;
+    signalfd_siginfo info;
+    if (read(signal_fd, &info, sizeof info) != sizeof info) continue;
+    if (info.ssi_signo == SIGHUP && !stopping) {
+      if (loading.pid > 0) {
+        Log_Event("reload_ignored", "a reload is already loading");
+      } else {
+        Log_Event("reload", "loading the data in a new worker");
+        loading = Spawn(settings, listen_fd, ++generation, old_mask);
+        if (loading.pid < 0) Log_Event("reload_failed", std::string("fork failed: ") + std::strerror(errno));
+      }
+    } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
+      if (!stopping) Log_Event("stopping", "draining the requests in flight");
+      stopping = true;
+      Stop_Worker(&current);
+      Stop_Worker(&loading);
+    } else if (info.ssi_signo == SIGCHLD) {
+      int status;
+      pid_t pid;
+      while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+        for (size_t i = 0; i < draining.size(); ++i)
+          if (draining[i] == pid) draining.erase(draining.begin() + static_cast<long>(i--));
+        if (pid == loading.pid) loading.pid = -1;  // its ready pipe reports the failure
+        if (pid == current.pid) {
+          current.pid = -1;
+          if (!stopping) {
+            // A worker that died under load is replaced rather than left
+            // with no one accepting.
+            Log_Event("worker_died", "worker " + std::to_string(pid) + " exited with status " +
+                                         std::to_string(status) + "; starting another");
+            current = Spawn(settings, listen_fd, ++generation, old_mask);
+            if (current.pid < 0 || Ready_Code(&current) != 0) {
+              Log_Event("stopping", "the replacement worker failed to start");
+              stopping = true;
+              Stop_Worker(&current);
+            }
+          }
+        }
+      }
+    }
+  }
+  close(listen_fd);
+  if (args.Has("--pid-file")) unlink(args.Get("--pid-file").c_str());
+  cleanup();
+  Log_Event("stopped", "all workers have drained");
+  return cli::kExit_Ok;
+}
