@@ -24,6 +24,7 @@
 #include "data_dir.h"
 #include "essay_stream.h"
 #include "gb2312.h"
+#include "library_calls.h"
 #include "progress.h"
 #include "tesqsrch/tesqsrch.h"
 #include "vornel/vornel.h"
@@ -112,14 +113,6 @@ size_t Regular_File_Size(FILE *file) {
   return static_cast<size_t>(info.st_size);
 }
 
-// An upper bound of the XML document's size for a GB2312 query: the fixed
-// pieces, the query twice, and per word (at most one more than the spaces)
-// the element pieces, a split word's second element and the longest label.
-size_t Document_Bound(const std::string &query) {
-  constexpr size_t kFixed = 108, kPerWord = 20 + 24 + 255;
-  return kFixed + 2 * query.size() + (query.size() + 1) * kPerWord;
-}
-
 const char kSearch_Usage[] =
     "usage: tesq search [OPTIONS] QUERY...\n"
     "\n"
@@ -173,11 +166,9 @@ int Command_Search(int argc, char **argv) {
   if (!Input_Text("search", query, encoding, &gbquery)) return cli::kExit_Usage;
   if (!Start_Library("search", args)) return cli::kExit_Failed;
 
-  // One call with a buffer large enough for any document of this query, so
-  // that the words are classified (and traced) once.
-  std::vector<char> document(Document_Bound(gbquery));
-  uint32_t size = static_cast<uint32_t>(document.size());
-  const int32_t result = Tesquin_Search(gbquery.c_str(), document.data(), &size);
+  std::string document;
+  uint32_t size = 0;
+  const int32_t result = cli::Query_Document(gbquery, &document, &size);
   Tesquin_UnInit();
   if (result == 1) {
     std::fprintf(stderr, "tesq search: the document needs %u bytes, more than expected\n", size);
@@ -187,7 +178,7 @@ int Command_Search(int argc, char **argv) {
     std::fprintf(stderr, "tesq search: a word could not be classified (result %d)\n", result);
     return cli::kExit_Failed;
   }
-  return Output("search", cli::From_Gb(document.data(), encoding) + "\n") ? cli::kExit_Ok : cli::kExit_Failed;
+  return Output("search", cli::From_Gb(document, encoding) + "\n") ? cli::kExit_Ok : cli::kExit_Failed;
 }
 
 int Command_Word(int argc, char **argv) {
@@ -203,19 +194,12 @@ int Command_Word(int argc, char **argv) {
   std::string word;
   if (!Input_Text("word", args.positional[0], encoding, &word)) return cli::kExit_Usage;
   if (!Start_Library("word", args)) return cli::kExit_Failed;
-  std::vector<char> label(256);
-  uint32_t size = static_cast<uint32_t>(label.size());
-  int32_t result = Tesquin_Search_Singleword(word.c_str(), label.data(), &size);
-  // A label longer than the buffer (a long label of the term table): once
-  // more with the size the library asked for, which it bounds itself.
-  if (result == 2 && size > label.size() && size <= 65536) {
-    label.resize(size);
-    result = Tesquin_Search_Singleword(word.c_str(), label.data(), &size);
-  }
+  std::string label;
+  const int32_t result = cli::Word_Label(word, &label);
   Tesquin_UnInit();
   switch (result) {
     case 0:
-      return Output("word", cli::From_Gb(label.data(), encoding) + "\n") ? cli::kExit_Ok : cli::kExit_Failed;
+      return Output("word", cli::From_Gb(label, encoding) + "\n") ? cli::kExit_Ok : cli::kExit_Failed;
     case 3:
       std::fprintf(stderr, "tesq word: no category\n");
       return kExit_No_Category;

@@ -40,6 +40,7 @@
 
 #include "cli_options.h"
 #include "gb2312.h"
+#include "library_calls.h"
 #include "tesqsrch/tesqsrch.h"
 
 namespace serve {
@@ -455,29 +456,15 @@ struct Word_Answer {
 };
 
 Word_Answer Classify_Word(const std::string &gbword) {
-  std::vector<char> label(256);
-  uint32_t size = static_cast<uint32_t>(label.size());
-  int32_t result = Tesquin_Search_Singleword(gbword.c_str(), label.data(), &size);
-  if (result == 2 && size > label.size() && size <= 65536) {
-    label.resize(size);
-    result = Tesquin_Search_Singleword(gbword.c_str(), label.data(), &size);
-  }
-  return {result, result == 0 ? std::string(label.data()) : std::string()};
+  Word_Answer answer;
+  answer.result = cli::Word_Label(gbword, &answer.label);
+  return answer;
 }
 
 // The query document, or the library's result code when it gives none.
 int32_t Search_Document(const std::string &gbquery, std::string *document) {
-  // Large enough for the documents of all but pathological queries; on the
-  // rare larger one the query is analysed (and traced) a second time.
-  std::vector<char> buffer(16384 + 8 * gbquery.size());
-  uint32_t size = static_cast<uint32_t>(buffer.size());
-  int32_t result = Tesquin_Search(gbquery.c_str(), buffer.data(), &size);
-  if (result == 1) {
-    buffer.resize(size);
-    result = Tesquin_Search(gbquery.c_str(), buffer.data(), &size);
-  }
-  if (result == 0) document->assign(buffer.data());
-  return result;
+  uint32_t needed = 0;
+  return cli::Query_Document(gbquery, document, &needed);
 }
 
 // The Word elements of a query document, each with the number of the query
