@@ -5,6 +5,7 @@ broken data) and the drain on SIGTERM.
 
 usage: serve_endpoints_test.py TESQ DATA_DIR
 """
+import http.client
 import json
 import os
 import shutil
@@ -277,6 +278,46 @@ class Lifecycle(unittest.TestCase):
             shutil.rmtree(data, ignore_errors=True)
         self.assertEqual(failures, [])
         self.assertGreater(answered[0], 20)
+
+    def test_keep_alive_connections_lose_no_request_across_reloads(self):
+        # A drain that begins while a keep-alive answer is being written must
+        # still answer the request the client sends next on that connection.
+        server = ss.Server(TESQ, DATA_DIR, "--no-log", "--no-trace")
+        failures, answered = [], [0]
+        stop = threading.Event()
+
+        def load():
+            conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
+            while not stop.is_set():
+                try:
+                    conn.request("GET", "/v1/word?word=1234-5679")
+                    resp = conn.getresponse()
+                    body = resp.read()
+                    if resp.status != 200 or b'"label":"ISSN"' not in body:
+                        failures.append((resp.status, body))
+                    answered[0] += 1
+                except Exception as e:  # a request the server closed without answering
+                    failures.append(repr(e))
+                    conn.close()
+            conn.close()
+
+        threads = [threading.Thread(target=load) for _ in range(6)]
+        reloads = 8
+        try:
+            for t in threads:
+                t.start()
+            for n in range(1, reloads + 1):
+                server.signal(signal.SIGHUP)
+                self.assertTrue(server.wait_log('"event":"reloaded"', count=n))
+                time.sleep(0.2)
+        finally:
+            stop.set()
+            for t in threads:
+                t.join()
+            self.assertEqual(server.stop(), 0)
+            shutil.rmtree(server.workdir, ignore_errors=True)
+        self.assertEqual(failures, [])
+        self.assertGreater(answered[0], 100)
 
     def test_sigterm_drains_a_request_in_flight_then_exits_0(self):
         server = ss.Server(TESQ, DATA_DIR, "--no-log")

@@ -713,7 +713,9 @@ class Worker : public httplib::Server {
       // Connection: close: closing an idle keep-alive connection at once
       // would lose a request the client may be sending at that moment. So a
       // drain lasts at most the keep-alive time beyond the requests in
-      // flight.
+      // flight. That holds too for a connection whose answer went out
+      // without Connection: close because the drain began while it was being
+      // served: its client is already sending the next request.
       const auto idle = std::chrono::milliseconds(served == 0 ? settings_.timeout_ms : settings_.keep_alive_ms);
       if (!stream.Buffered() && !Wait_Fd(fd, POLLIN, Clock::now() + idle, nullptr)) break;
       stream.Begin_Request();
@@ -723,7 +725,7 @@ class Worker : public httplib::Server {
       in_flight_.fetch_add(1);
       const bool ok = process_request(stream, close_after, closed, nullptr);
       in_flight_.fetch_sub(1);
-      if (!ok || closed || close_after || stream.Dead() || stopping_.load()) break;
+      if (!ok || closed || close_after || stream.Dead()) break;
     }
     shutdown(fd, SHUT_WR);
     Drain_And_Close(fd);
