@@ -117,6 +117,10 @@ bool Build_Dictionaries(const Build_Request &request, Build_Report *report, std:
   };
   const std::string &out_dir = request.out_dir;
   const std::string &sources_dir = request.sources_dir;
+  if (out_dir.empty() || request.lexicon_path.empty() == sources_dir.empty()) {
+    *error = "give an output directory and either a lexicon or a sources directory";
+    return false;
+  }
   std::error_code mkdir_error;
   std::filesystem::create_directories(out_dir, mkdir_error);
   if (mkdir_error) {
