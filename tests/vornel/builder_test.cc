@@ -1,8 +1,18 @@
 // The text sources of the lexicon and the dictionaries: the information
-// string rule, parse errors with line numbers, and the GB2312 filter.
+// string rule, parse errors with line numbers, and the GB2312 filter. And
+// the whole build through its one call: what it writes, what it reports,
+// and that a failed build leaves the output directory as it was.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dict_builder.h"
 #include "dict_sources.h"
+#include "dictionary.h"
 #include "test_support.h"
 
 namespace {
@@ -79,6 +89,126 @@ TEST(Sources, ErrorsNameTheLine) {
     }
     EXPECT_FALSE(ok) << c.text;
     EXPECT_NE(error.find(c.where), std::string::npos) << c.text << " -> " << error;
+  }
+}
+
+// Every file of a directory: name, bytes.
+std::map<std::string, std::string> Snapshot(const std::string &dir) {
+  std::map<std::string, std::string> files;
+  for (const auto &entry : std::filesystem::directory_iterator(dir))
+    files[entry.path().filename().string()] = vornel_test::Read_Bytes(entry.path().string());
+  return files;
+}
+
+const char kTagged_Lexicon[] =
+    "王小明 100 nr\n北京大学 200 nt\n北京 300 ns\n上海 300 ns\n学习 500 v\n张 50 nr\n"
+    "克林顿 30 nrt\n浙江省自然科学基金 5 nt\n南京大学出版社 40 nt\n李晓燕 20 nr\n";
+
+const char *const kDictionaries[] = {"foreign_dic", "name_dic", "org_dic", "fund_dic", "place"};
+
+// A trained build of kTagged_Lexicon into DIR/out.
+tesq_tools::Build_Report Train_Into(const std::string &dir) {
+  vornel_test::Write_Bytes(dir + "/lex.txt", kTagged_Lexicon);
+  tesq_tools::Build_Request request;
+  request.lexicon_path = dir + "/lex.txt";
+  request.out_dir = dir + "/out";
+  tesq_tools::Build_Report report;
+  std::string error;
+  EXPECT_TRUE(tesq_tools::Build_Dictionaries(request, &report, &error)) << error;
+  return report;
+}
+
+TEST(Builder, TrainingWritesSourcesAndCompiledFilesThatMatchItsReport) {
+  const std::string dir = vornel_test::Temp_Dir("build");
+  vornel_test::Write_Bytes(dir + "/lex.txt", kTagged_Lexicon);
+  tesq_tools::Build_Request request;
+  request.lexicon_path = dir + "/lex.txt";
+  request.out_dir = dir + "/out/new";  // made when missing
+  std::vector<int> stages;
+  request.progress = [&stages](int stage) { stages.push_back(stage); };
+  tesq_tools::Build_Report report;
+  std::string error;
+  ASSERT_TRUE(tesq_tools::Build_Dictionaries(request, &report, &error)) << error;
+  EXPECT_EQ(stages, (std::vector<int>{1, 2, 3, 4, 5}));
+  EXPECT_TRUE(report.trained);
+
+  tesq_tools::Lexicon_Source lexicon, segmenter;
+  ASSERT_TRUE(tesq_tools::Read_Lexicon_Text(request.lexicon_path, &lexicon, &error)) << error;
+  ASSERT_TRUE(tesq_tools::Read_Lexicon_Text(request.out_dir + "/segmenter.txt", &segmenter, &error)) << error;
+  EXPECT_EQ(report.segmenter_words, segmenter.entries.size());
+  EXPECT_EQ(report.segmenter_words + report.fragments, lexicon.entries.size());
+  EXPECT_EQ(report.total_frequency, lexicon.total);
+  EXPECT_EQ(report.dropped, 0u);
+
+  ASSERT_EQ(report.dictionaries.size(), 5u);
+  std::string summary = "segmenter.vlex: " + std::to_string(report.segmenter_words) +
+                        " words (0 dropped: not GB2312 Han; " + std::to_string(report.fragments) +
+                        " transliteration fragments), total frequency " + std::to_string(lexicon.total) + "\n";
+  for (size_t k = 0; k < 5; ++k) {
+    const std::string name = kDictionaries[k];
+    EXPECT_EQ(report.dictionaries[k].first, name);
+    tesq_tools::Dict_Entries source;
+    ASSERT_TRUE(tesq_tools::Read_Dict_Text(request.out_dir + "/" + name + ".txt", 299, &source, &error)) << error;
+    const std::unique_ptr<vornel::Dictionary> compiled =
+        vornel::Dictionary::Load(request.out_dir + "/" + name + ".vdic", &error);
+    ASSERT_NE(compiled, nullptr) << name << ": " << error;
+    EXPECT_EQ(report.dictionaries[k].second, source.size()) << name;
+    EXPECT_EQ(compiled->Entry_Count(), source.size()) << name;
+    summary += name + ".vdic: " + std::to_string(source.size()) + " entries\n";
+  }
+  EXPECT_EQ(report.Text(), summary);
+  // The six sources and six compiled files, and no temporary left behind.
+  EXPECT_EQ(Snapshot(request.out_dir).size(), 12u);
+}
+
+TEST(Builder, CompilingTheWrittenSourcesGivesTheSameCompiledFiles) {
+  const std::string dir = vornel_test::Temp_Dir("build");
+  const tesq_tools::Build_Report trained = Train_Into(dir);
+  tesq_tools::Build_Request request;
+  request.sources_dir = dir + "/out";
+  request.out_dir = dir + "/again";
+  tesq_tools::Build_Report report;
+  std::string error;
+  ASSERT_TRUE(tesq_tools::Build_Dictionaries(request, &report, &error)) << error;
+  EXPECT_FALSE(report.trained);
+  EXPECT_EQ(report.segmenter_words, trained.segmenter_words);
+  EXPECT_EQ(report.dictionaries, trained.dictionaries);
+  const auto sources = Snapshot(dir + "/out");
+  const auto compiled = Snapshot(dir + "/again");
+  ASSERT_EQ(compiled.size(), 6u);  // no text sources are written
+  for (const auto &file : compiled) EXPECT_EQ(file.second, sources.at(file.first)) << file.first;
+}
+
+TEST(Builder, AFailedBuildReturnsItsReasonAndLeavesTheOutputAsItWas) {
+  const struct {
+    const char *file;     // the source replaced in an edited copy of the sources
+    const char *text;     // its new text; null removes it
+    bool lexicon;         // the request names a lexicon as well
+    const char *message;  // in the error
+  } cases[] = {
+      {"name_dic.txt", "# c\n王\tx:0.5\n", false, "name_dic.txt:2:"},
+      {"segmenter.txt", nullptr, false, "cannot open"},
+      {"place.txt", "北京\tf:1;\n北京\tf:2;\n", false, "word given twice"},
+      {"org_dic.txt", "# c\n", true, "either a lexicon or a sources directory"},
+  };
+  for (const auto &c : cases) {
+    const std::string dir = vornel_test::Temp_Dir("build");
+    Train_Into(dir);
+    const auto before = Snapshot(dir + "/out");
+    std::filesystem::copy(dir + "/out", dir + "/edited");
+    if (c.text != nullptr)
+      vornel_test::Write_Bytes(dir + "/edited/" + c.file, c.text);
+    else
+      std::filesystem::remove(dir + "/edited/" + c.file);
+    tesq_tools::Build_Request request;
+    request.sources_dir = dir + "/edited";
+    if (c.lexicon) request.lexicon_path = dir + "/lex.txt";
+    request.out_dir = dir + "/out";
+    tesq_tools::Build_Report report;
+    std::string error;
+    EXPECT_FALSE(tesq_tools::Build_Dictionaries(request, &report, &error)) << c.file;
+    EXPECT_NE(error.find(c.message), std::string::npos) << c.file << " -> " << error;
+    EXPECT_EQ(Snapshot(dir + "/out"), before) << c.file;
   }
 }
 
