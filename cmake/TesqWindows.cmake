@@ -13,8 +13,8 @@ endif()
 
 # Programs and DLLs side by side, so the programs find the DLLs; the data in
 # "data" beside them, where the DLLs look for it.
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
-set(TESQ_BUILD_DATADIR "${CMAKE_BINARY_DIR}/bin/data")
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY "${PROJECT_BINARY_DIR}/bin")
+set(TESQ_BUILD_DATADIR "${PROJECT_BINARY_DIR}/bin/data")
 
 # The .def files name the __stdcall functions as the compiler decorates them
 # on 32-bit x86 ("Name@bytes of arguments"); the DLL is linked with
@@ -65,7 +65,7 @@ if(TESQ_BUILD_TESTS)
   set(TESQ_GOOGLETEST_SOURCE_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources for the Windows build")
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)  # the tests use GoogleTest only
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  add_subdirectory("${TESQ_GOOGLETEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL SYSTEM)
+  add_subdirectory("${TESQ_GOOGLETEST_SOURCE_DIR}" "${PROJECT_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL SYSTEM)
   foreach(lib gtest gtest_main)
     if(NOT TARGET GTest::${lib})
       add_library(GTest::${lib} ALIAS ${lib})

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dict_builder.h"
@@ -106,35 +108,42 @@ const char kTagged_Lexicon[] =
 
 const char *const kDictionaries[] = {"foreign_dic", "name_dic", "org_dic", "fund_dic", "place"};
 
-// A trained build of kTagged_Lexicon into DIR/out.
+// A build from `lexicon` or `sources` (one may be empty) into `out`: its
+// error, empty when it succeeded.
+std::string Build(const std::string &lexicon, const std::string &sources, const std::string &out,
+                  tesq_tools::Build_Report *report, std::function<void(int)> progress = nullptr) {
+  tesq_tools::Build_Request request;
+  request.lexicon_path = lexicon;
+  request.sources_dir = sources;
+  request.out_dir = out;
+  request.progress = std::move(progress);
+  std::string error;
+  if (!tesq_tools::Build_Dictionaries(request, report, &error) && error.empty()) error = "failed with no reason";
+  return error;
+}
+
+// kTagged_Lexicon written to DIR/lex.txt and trained into DIR/out.
 tesq_tools::Build_Report Train_Into(const std::string &dir) {
   vornel_test::Write_Bytes(dir + "/lex.txt", kTagged_Lexicon);
-  tesq_tools::Build_Request request;
-  request.lexicon_path = dir + "/lex.txt";
-  request.out_dir = dir + "/out";
   tesq_tools::Build_Report report;
-  std::string error;
-  EXPECT_TRUE(tesq_tools::Build_Dictionaries(request, &report, &error)) << error;
+  EXPECT_EQ(Build(dir + "/lex.txt", "", dir + "/out", &report), "");
   return report;
 }
 
 TEST(Builder, TrainingWritesSourcesAndCompiledFilesThatMatchItsReport) {
   const std::string dir = vornel_test::Temp_Dir("build");
   vornel_test::Write_Bytes(dir + "/lex.txt", kTagged_Lexicon);
-  tesq_tools::Build_Request request;
-  request.lexicon_path = dir + "/lex.txt";
-  request.out_dir = dir + "/out/new";  // made when missing
+  const std::string out = dir + "/out/new";  // made when missing
   std::vector<int> stages;
-  request.progress = [&stages](int stage) { stages.push_back(stage); };
   tesq_tools::Build_Report report;
-  std::string error;
-  ASSERT_TRUE(tesq_tools::Build_Dictionaries(request, &report, &error)) << error;
+  ASSERT_EQ(Build(dir + "/lex.txt", "", out, &report, [&stages](int stage) { stages.push_back(stage); }), "");
   EXPECT_EQ(stages, (std::vector<int>{1, 2, 3, 4, 5}));
   EXPECT_TRUE(report.trained);
 
   tesq_tools::Lexicon_Source lexicon, segmenter;
-  ASSERT_TRUE(tesq_tools::Read_Lexicon_Text(request.lexicon_path, &lexicon, &error)) << error;
-  ASSERT_TRUE(tesq_tools::Read_Lexicon_Text(request.out_dir + "/segmenter.txt", &segmenter, &error)) << error;
+  std::string error;
+  ASSERT_TRUE(tesq_tools::Read_Lexicon_Text(dir + "/lex.txt", &lexicon, &error)) << error;
+  ASSERT_TRUE(tesq_tools::Read_Lexicon_Text(out + "/segmenter.txt", &segmenter, &error)) << error;
   EXPECT_EQ(report.segmenter_words, segmenter.entries.size());
   EXPECT_EQ(report.segmenter_words + report.fragments, lexicon.entries.size());
   EXPECT_EQ(report.total_frequency, lexicon.total);
@@ -148,9 +157,9 @@ TEST(Builder, TrainingWritesSourcesAndCompiledFilesThatMatchItsReport) {
     const std::string name = kDictionaries[k];
     EXPECT_EQ(report.dictionaries[k].first, name);
     tesq_tools::Dict_Entries source;
-    ASSERT_TRUE(tesq_tools::Read_Dict_Text(request.out_dir + "/" + name + ".txt", 299, &source, &error)) << error;
+    ASSERT_TRUE(tesq_tools::Read_Dict_Text(out + "/" + name + ".txt", 299, &source, &error)) << error;
     const std::unique_ptr<vornel::Dictionary> compiled =
-        vornel::Dictionary::Load(request.out_dir + "/" + name + ".vdic", &error);
+        vornel::Dictionary::Load(out + "/" + name + ".vdic", &error);
     ASSERT_NE(compiled, nullptr) << name << ": " << error;
     EXPECT_EQ(report.dictionaries[k].second, source.size()) << name;
     EXPECT_EQ(compiled->Entry_Count(), source.size()) << name;
@@ -158,18 +167,14 @@ TEST(Builder, TrainingWritesSourcesAndCompiledFilesThatMatchItsReport) {
   }
   EXPECT_EQ(report.Text(), summary);
   // The six sources and six compiled files, and no temporary left behind.
-  EXPECT_EQ(Snapshot(request.out_dir).size(), 12u);
+  EXPECT_EQ(Snapshot(out).size(), 12u);
 }
 
 TEST(Builder, CompilingTheWrittenSourcesGivesTheSameCompiledFiles) {
   const std::string dir = vornel_test::Temp_Dir("build");
   const tesq_tools::Build_Report trained = Train_Into(dir);
-  tesq_tools::Build_Request request;
-  request.sources_dir = dir + "/out";
-  request.out_dir = dir + "/again";
   tesq_tools::Build_Report report;
-  std::string error;
-  ASSERT_TRUE(tesq_tools::Build_Dictionaries(request, &report, &error)) << error;
+  ASSERT_EQ(Build("", dir + "/out", dir + "/again", &report), "");
   EXPECT_FALSE(report.trained);
   EXPECT_EQ(report.segmenter_words, trained.segmenter_words);
   EXPECT_EQ(report.dictionaries, trained.dictionaries);
@@ -200,13 +205,8 @@ TEST(Builder, AFailedBuildReturnsItsReasonAndLeavesTheOutputAsItWas) {
       vornel_test::Write_Bytes(dir + "/edited/" + c.file, c.text);
     else
       std::filesystem::remove(dir + "/edited/" + c.file);
-    tesq_tools::Build_Request request;
-    request.sources_dir = dir + "/edited";
-    if (c.lexicon) request.lexicon_path = dir + "/lex.txt";
-    request.out_dir = dir + "/out";
     tesq_tools::Build_Report report;
-    std::string error;
-    EXPECT_FALSE(tesq_tools::Build_Dictionaries(request, &report, &error)) << c.file;
+    const std::string error = Build(c.lexicon ? dir + "/lex.txt" : "", dir + "/edited", dir + "/out", &report);
     EXPECT_NE(error.find(c.message), std::string::npos) << c.file << " -> " << error;
     EXPECT_EQ(Snapshot(dir + "/out"), before) << c.file;
   }

@@ -103,7 +103,8 @@ Word_Splitter Splitter(const vornel::Lexicon &lex) {
 
 std::string Build_Report::Text() const {
   char summary[256];
-  std::snprintf(summary, sizeof summary, "segmenter.vlex: %zu words (%zu dropped: not GB2312 Han%s%zu%s), total frequency %llu\n",
+  std::snprintf(summary, sizeof summary,
+                "segmenter.vlex: %zu words (%zu dropped: not GB2312 Han%s%zu%s), total frequency %llu\n",
                 segmenter_words, dropped, trained ? "; " : "", fragments, trained ? " transliteration fragments" : "",
                 static_cast<unsigned long long>(total_frequency));
   std::string text = summary;
