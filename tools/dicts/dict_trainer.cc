@@ -152,7 +152,8 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"name_split_max_frequency", &p->name_split_max_frequency, nullptr},
                           {"surname_alone", &p->surname_alone, nullptr},
                           {"given1_alone", &p->given1_alone, nullptr},
-                          {"given2_alone", &p->given2_alone, nullptr}};
+                          {"given2_alone", &p->given2_alone, nullptr},
+                          {"alone_prior", &p->alone_prior, nullptr}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -366,7 +367,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   }
   auto token_share = [&](const std::string &c, double count, double weight) {
     const auto a = alone.find(c);
-    return count / (count + weight * (a == alone.end() ? 0.0 : a->second) + 1.0);
+    return count / (count + weight * (a == alone.end() ? 0.0 : a->second) + p.alone_prior);
   };
   std::vector<std::string> chars;
   for (const auto &u : uses) chars.push_back(u.first);

@@ -67,7 +67,8 @@ constexpr size_t kMax_Info_Name = 99;
 
 // The smoothing constants. A share is count / (count + weight × other uses +
 // prior); the defaults are calibrated on a held-out fold of the jieba
-// lexicon (tesq eval --fold 1) for the recognisers' fixed thresholds.
+// lexicon (the lexicon fold of bench/eval/names_eval.py) for the recognisers' fixed
+// thresholds; the token shares (with name lists) on the dev half of its sets.
 struct Train_Parameters {
   double surname_other = 0.22;  // x: weight of a character's starts of ordinary words
   double surname_prior = 2.0;
@@ -101,9 +102,10 @@ struct Train_Parameters {
   // With name lists, the person weights are token shares: the frequency of
   // the person entries with the character in the role against this weight
   // times its frequency as a word of its own.
-  double surname_alone = 0.3;   // x
-  double given1_alone = 1.0;    // dm
+  double surname_alone = 0.5;   // x
+  double given1_alone = 1.5;    // dm
   double given2_alone = 0.01;   // ss, sw: a factor on the share above
+  double alone_prior = 30.0;    // added to the denominator of each token share (a frequency)
 };
 
 // Sets one parameter by name ("surname_other=0.4"); false for an unknown
