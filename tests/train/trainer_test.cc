@@ -304,10 +304,10 @@ tesq_tools::Name_Lists Lists() {
   return lists;
 }
 
-std::map<std::string, std::string> Segmenter_Tags(const std::vector<Lexicon_Entry> &lexicon,
+std::map<std::string, std::string> Segmenter_Tags(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
                                                   const tesq_tools::Name_Lists &lists) {
   std::map<std::string, std::string> out;
-  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(lexicon, {}, {}, lists)) {
+  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(lexicon, foreign, {}, lists)) {
     std::string utf8;
     gb::Gb_To_Utf8(e.word, &utf8);
     out[utf8] = e.tag;
@@ -320,8 +320,13 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
                                 {"李明", "500", "nr"},   {"陈旧", "300", "nr"},   {"张伟华", "9", "nr"},
                                 {"张伟说", "9", "nr"},   {"招财猫", "9", "nr"},   {"东南", "900", "ns"},
                                 {"新建", "900", "ns"},   {"北京", "900", "ns"},   {"黄石县", "9", "ns"},
-                                {"荆州", "90", "ns"},    {"京", "90", "ns"},      {"高兴", "900", "a"}});
-  const std::map<std::string, std::string> tags = Segmenter_Tags(lexicon, Lists());
+                                {"荆州", "90", "ns"},    {"京", "90", "ns"},      {"高兴", "900", "a"},
+                                {"太多", "3", "ns"},     {"罗马", "900", "ns"}});
+  Dict_Entries foreign;  // 太 and 多 occur in transliterations, 罗 and 马 mostly there
+  for (const auto &m : {std::make_pair("太", "t:0.09;"), std::make_pair("多", "t:0.16;"), std::make_pair("罗", "t:0.86;"),
+                        std::make_pair("马", "t:0.26;")})
+    foreign.emplace_back(Gb(m.first), m.second);
+  const std::map<std::string, std::string> tags = Segmenter_Tags(lexicon, foreign, Lists());
   const struct {
     const char *word, *tag;  // "" for a word left out
   } cases[] = {
@@ -340,6 +345,8 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
       {"荆州", "ns"},    // ..州
       {"京", "n"},       // one character
       {"高兴", "a"},     // untouched
+      {"太多", "n"},     // characters of transliterations, but not well above chance
+      {"罗马", "ns"},    // a transliterated place
   };
   for (const auto &c : cases) {
     const auto it = tags.find(c.word);
@@ -349,7 +356,7 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
       EXPECT_TRUE(it != tags.end() && it->second == c.tag) << c.word << " " << (it == tags.end() ? "-" : it->second);
   }
   // Without name lists the lexicon's tags stand.
-  const std::map<std::string, std::string> plain = Segmenter_Tags(lexicon, {});
+  const std::map<std::string, std::string> plain = Segmenter_Tags(lexicon, foreign, {});
   EXPECT_EQ(plain.at("王丽"), "nr");
   EXPECT_EQ(plain.at("新建"), "ns");
 }

@@ -85,7 +85,8 @@ bool Is_Direction_Word(const std::string &w) {
 // A place entry of the lexicon that is a place name: one of the lists, a
 // name of three characters or more that ends in a word for a kind of place
 // (县, 山, 湖), a two-character name ending in 州, or a transliteration
-// (every character a transliteration mark: 伦敦, 巴黎).
+// (every character a mark of transliterations well above chance: 罗马, not
+// 太多).
 bool Is_Clean_Place(const Name_Lists &lists, const std::unordered_set<std::string> &marks, const std::string &w) {
   static const std::string suffixes = Gb("省市县区镇乡村州岛山河湖江海洋洲国城门峡关港湾峰岭寺庙宫园街路桥坝川原陵台");
   static const std::string zhou = Gb("州");
@@ -153,7 +154,8 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"surname_alone", &p->surname_alone, nullptr},
                           {"given1_alone", &p->given1_alone, nullptr},
                           {"given2_alone", &p->given2_alone, nullptr},
-                          {"alone_prior", &p->alone_prior, nullptr}};
+                          {"alone_prior", &p->alone_prior, nullptr},
+                          {"place_mark_min_share", &p->place_mark_min_share, nullptr}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -200,6 +202,7 @@ Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Trai
 std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
                                              const Train_Parameters &p, const Name_Lists &lists) {
   const std::unordered_set<std::string> marks = Marks(foreign, p.fragment_min_share);
+  const std::unordered_set<std::string> place_marks = Marks(foreign, p.place_mark_min_share);
   // The words of 2 and 3 characters inside organisation names: the number
   // of names each stands in.
   const size_t longest = static_cast<size_t>(std::max({0, p.fragment_max_chars, p.proper_fragment_max_chars})) * 2;
@@ -233,7 +236,7 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
                               (chars == 3 && !clean && surname)))
           continue;
         if (chars <= 2 || (chars == 3 && !clean)) e.tag = "n";
-      } else if (e.tag == "ns" && (chars < 2 || !Is_Clean_Place(lists, marks, e.word))) {
+      } else if (e.tag == "ns" && (chars < 2 || !Is_Clean_Place(lists, place_marks, e.word))) {
         e.tag = Is_Direction_Word(e.word) ? "f" : "n";
       }
     }
@@ -417,7 +420,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   }
   std::sort(d.name_dic.begin(), d.name_dic.end());
   d.foreign_dic = Train_Foreign(lexicon, p);
-  const std::unordered_set<std::string> marks = Marks(d.foreign_dic, p.fragment_min_share);
+  const std::unordered_set<std::string> place_marks = Marks(d.foreign_dic, p.place_mark_min_share);
 
   // Organisation and fund names, split into words; and the uses of their
   // words as parts of ordinary entries.
@@ -428,7 +431,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       funds.push_back(split(e.word));
     else if (e.tag == "nt" && chars >= 2)
       orgs.push_back(split(e.word));
-    if (e.tag == "ns" && chars >= 2 && (lists.Empty() || Is_Clean_Place(lists, marks, e.word)))
+    if (e.tag == "ns" && chars >= 2 && (lists.Empty() || Is_Clean_Place(lists, place_marks, e.word)))
       d.place.emplace_back(e.word, "f:" + std::to_string(e.frequency) + ";");
   }
   // The places of the lists that the lexicon lacks.

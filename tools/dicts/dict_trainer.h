@@ -106,6 +106,8 @@ struct Train_Parameters {
   double given1_alone = 1.5;    // dm
   double given2_alone = 0.01;   // ss, sw: a factor on the share above
   double alone_prior = 30.0;    // added to the denominator of each token share (a frequency)
+  double place_mark_min_share = 0.2;  // with name lists: a place entry made of characters of foreign_dic
+                                      // above this share is a transliterated place name
 };
 
 // Sets one parameter by name ("surname_other=0.4"); false for an unknown
