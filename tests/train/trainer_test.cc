@@ -321,7 +321,8 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
                                 {"张伟说", "9", "nr"},   {"招财猫", "9", "nr"},   {"东南", "900", "ns"},
                                 {"新建", "900", "ns"},   {"北京", "900", "ns"},   {"黄石县", "9", "ns"},
                                 {"荆州", "90", "ns"},    {"京", "90", "ns"},      {"高兴", "900", "a"},
-                                {"太多", "3", "ns"},     {"罗马", "900", "ns"}});
+                                {"太多", "3", "ns"},     {"罗马", "900", "ns"},   {"许可证", "900", "nr"},
+                                {"许可", "900", "v"}});
   Dict_Entries foreign;  // 太 and 多 occur in transliterations, 罗 and 马 mostly there
   for (const auto &m : {std::make_pair("太", "t:0.09;"), std::make_pair("多", "t:0.16;"), std::make_pair("罗", "t:0.86;"),
                         std::make_pair("马", "t:0.26;")})
@@ -347,6 +348,7 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
       {"高兴", "a"},     // untouched
       {"太多", "n"},     // characters of transliterations, but not well above chance
       {"罗马", "ns"},    // a transliterated place
+      {"许可证", "n"},   // a surname, but it holds an ordinary word
   };
   for (const auto &c : cases) {
     const auto it = tags.find(c.word);
@@ -379,7 +381,9 @@ TEST(Trainer, PersonWeightsAreTokenSharesOfCharactersStandingAlone) {
                                 {"王伟华", "40", "nr"}, {"李丽华", "40", "nr"}, {"和丽华", "40", "nr"},
                                 {"王", "100", "n"},     {"由", "50000", "p"},   {"丽", "20", "n"},
                                 {"说", "90000", "v"},   {"明", "300", "a"},     {"和", "90000", "c"}});
-  const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), {}, Lists());
+  tesq_tools::Train_Parameters tokens_only;  // dm without its floor, the share of names among words
+  tokens_only.given1_type_floor = 0;
+  const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), tokens_only, Lists());
   // The recogniser's test for surname + one given character: S × D > 0.05.
   EXPECT_GT(Value(d.name_dic, "王", "x") * Value(d.name_dic, "丽", "dm"), 0.05);
   EXPECT_LT(Value(d.name_dic, "由", "x") * Value(d.name_dic, "丽", "dm"), 0.05);

@@ -144,7 +144,8 @@ bool Build_Dictionaries(const Build_Request &request, Build_Report *report, std:
   if (estimate) {
     seg.total = src.total;
     seg.dropped = src.dropped;
-    seg.entries = Segmenter_Entries(src.entries, Train_Foreign(src.entries, request.parameters), request.parameters, lists);
+    seg.entries =
+        Segmenter_Entries(src.entries, Train_Foreign(src.entries, request.parameters), request.parameters, lists);
     seg_src = &seg;
     if (!Write_Lexicon_Text(staging.Add(tesq::Join_Path(out_dir, "segmenter.txt")), seg, error)) return false;
   }

@@ -155,7 +155,8 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"given1_alone", &p->given1_alone, nullptr},
                           {"given2_alone", &p->given2_alone, nullptr},
                           {"alone_prior", &p->alone_prior, nullptr},
-                          {"place_mark_min_share", &p->place_mark_min_share, nullptr}};
+                          {"place_mark_min_share", &p->place_mark_min_share, nullptr},
+                          {"given1_type_floor", &p->given1_type_floor, nullptr}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -217,6 +218,12 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
         if (seen.insert(part).second) ++in_orgs[std::move(part)];
       }
   }
+  // Ordinary two-character words: a three-character person entry that holds
+  // one (许可证, 安全性, 成正比: the lexicon tags them nr) is an ordinary word.
+  std::unordered_set<std::string> ordinary_pairs;
+  if (!lists.Empty())
+    for (const Lexicon_Entry &e : lexicon)
+      if (e.word.size() == 4 && !Is_Person_Tag(e.tag)) ordinary_pairs.insert(e.word);
   std::vector<Lexicon_Entry> out;
   out.reserve(lexicon.size());
   for (const Lexicon_Entry &lexicon_entry : lexicon) {
@@ -228,10 +235,13 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
       // Tags that mean what they say: a name tag only on a name of that
       // kind. A person name of two characters is left to the recognisers
       // as surname + given name, and one of three that the lists do not
-      // read as a name (胡斐摇: a name and a verb) falls apart.
+      // read as a name and that holds no ordinary word (胡斐摇: a name and a
+      // verb) falls apart.
       if (Is_Person_Tag(e.tag)) {
         const bool clean = Is_Clean_Name(lists, e.word);
-        const bool surname = lists.surnames.count(Char_At(e.word, 0)) > 0;
+        const bool surname = lists.surnames.count(Char_At(e.word, 0)) > 0 &&
+                             (chars != 3 || (ordinary_pairs.count(e.word.substr(0, 4)) == 0 &&
+                                             ordinary_pairs.count(e.word.substr(2, 4)) == 0));
         if (!in_org_names && ((chars == 2 && clean && static_cast<double>(e.frequency) <= p.name_split_max_frequency) ||
                               (chars == 3 && !clean && surname)))
           continue;
@@ -368,9 +378,9 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       }
     }
   }
-  auto token_share = [&](const std::string &c, double count, double weight) {
+  auto token_share = [&](const std::string &c, double count, double weight, double prior) {
     const auto a = alone.find(c);
-    return count / (count + weight * (a == alone.end() ? 0.0 : a->second) + p.alone_prior);
+    return count / (count + weight * (a == alone.end() ? 0.0 : a->second) + prior);
   };
   std::vector<std::string> chars;
   for (const auto &u : uses) chars.push_back(u.first);
@@ -388,13 +398,17 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     } else {
       const Tokens &t = tokens[c];
       if (u.starts >= p.surname_min && lists.surnames.count(c) > 0 && t.surname > 0)
-        info += Number("x", token_share(c, t.surname, p.surname_alone));
-      if (t.given1 > 0) info += Number("dm", token_share(c, t.given1, p.given1_alone));
+        info += Number("x", token_share(c, t.surname, p.surname_alone, p.alone_prior));
+      double dm = t.given1 > 0 ? token_share(c, t.given1, p.given1_alone, p.alone_prior) : 0.0;
+      if (u.given1 > 0 && p.given1_type_floor > 0)
+        dm = std::max(dm, p.given1_type_floor * Share(u.given1, u.any, p.given1_other, p.given1_prior));
+      if (dm > 0) info += Number("dm", dm);
       if (u.ss > 0)
-        info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior) * token_share(c, t.ss, p.given2_alone));
+        info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior) *
+                                 token_share(c, t.ss, p.given2_alone, 1.0));
       if (u.sw > 0)
         info += Number("sw", Share(u.sw, u.any + p.suffix_weight * u.last, p.given2_other, p.given2_prior) *
-                                 token_share(c, t.sw, p.given2_alone));
+                                 token_share(c, t.sw, p.given2_alone, 1.0));
     }
     if (!info.empty()) d.name_dic.emplace_back(c, info);
   }

@@ -105,7 +105,9 @@ struct Train_Parameters {
   double surname_alone = 0.5;   // x
   double given1_alone = 1.5;    // dm
   double given2_alone = 0.01;   // ss, sw: a factor on the share above
-  double alone_prior = 30.0;    // added to the denominator of each token share (a frequency)
+  double alone_prior = 30.0;    // added to the denominator of the token shares of x and dm (a frequency)
+  double given1_type_floor = 1;  // with name lists: dm is at least this times the share of the lexicon's
+                                 // names among the words holding the character, as without name lists
   double place_mark_min_share = 0.2;  // with name lists: a place entry made of characters of foreign_dic
                                       // above this share is a transliterated place name
 };
@@ -136,7 +138,8 @@ Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Trai
 // reaches the person recogniser as surname + given-name words; other
 // two-character person entries (陈旧, 丛林) are tagged n; a three-character
 // person entry that starts with a surname but does not read as a name
-// (胡斐摇) is left out, one that starts with none (招财猫) is tagged n; a
+// and holds no ordinary two-character word (胡斐摇) is left out, others
+// (招财猫, 许可证) are tagged n; a
 // place entry that is no place name (东南 f; 新建, 太极, 美丽 n) loses its
 // place tag.
 std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
