@@ -2,7 +2,7 @@
 """Name recognition on real names and running text, ours beside jieba.
 
   bench/eval/names_eval.py --build BUILD_DIR [--data DIR] [--work DIR]
-                           [--set test|dev] [--no-fold] [--no-jieba]
+                           [--set test|dev] [--no-fold | --fold-only] [--no-jieba]
 
 Ours is the library of BUILD_DIR (configured with -DTESQ_BUILD_BENCH=ON, for
 bench/eval/names_probe) on the data of --data (default BUILD_DIR/data): the
@@ -27,7 +27,8 @@ tuned on.
 The secondary table is the lexicon fold: a hashed tenth of the lexicon (FNV-1a
 of the GB2312 bytes, modulo 10, fold 0) out of training and out of both
 segmenters' dictionaries, the dictionaries built from the rest by
-BUILD_DIR/tools/tesq/tesq build-dicts.
+BUILD_DIR/tools/tesq/tesq build-dicts (with
+friso-dict's name lists, as the data build does).
 
 Run it with /usr/bin/python3 (Debian's python3-jieba).
 """
@@ -289,6 +290,12 @@ def main():
     ap.add_argument('--work', default='/tmp/names_eval')
     ap.add_argument('--set', default='test', choices=('test', 'dev'))
     ap.add_argument('--no-fold', action='store_true')
+    ap.add_argument('--fold-only', action='store_true')
+    ap.add_argument('--fold-tesq', help='the tesq whose build-dicts trains the fold (default BUILD_DIR\'s)')
+    ap.add_argument('--fold-name-lists', default=FRISO,
+                    help='the name lists the fold is trained with, "none" for none (default %(default)s)')
+    ap.add_argument('--param', action='append', default=[],
+                    help='NAME=VALUE for the fold\'s tesq build-dicts (the main table reads --data as built)')
     ap.add_argument('--no-jieba', action='store_true')
     ap.add_argument('--dump', help='write every miss and false name of ours into this file')
     args = ap.parse_args()
@@ -299,6 +306,9 @@ def main():
     db = os.path.join(work, 'no-terms.db')  # the recognisers alone: no known terms
 
     lexicon = read_lexicon()
+    if args.fold_only:
+        fold_table(build, work, lexicon, not args.no_jieba, args.dump, fold_build_args(args))
+        return
     persons, places, nations, ordinary = build_sets(lexicon)
     p_items = person_items(persons, args.set)
     unknown = sorted(n for n in persons if persons[n] == 'unknown' and half(n) == args.set)
@@ -410,13 +420,22 @@ def main():
             for w, l in ordinary_false:
                 f.write('%s\t%s\n' % (w, l))
     if not args.no_fold:
-        fold_table(build, work, lexicon, not args.no_jieba)
+        fold_table(build, work, lexicon, not args.no_jieba, args.dump and args.dump + '.fold',
+                   fold_build_args(args))
 
 
 # ---------------------------------------------------------- the lexicon fold
 
-def fold_table(build, work, lexicon, with_jieba, fold=0):
+def fold_build_args(args):
+    """(tesq, extra build-dicts arguments) of the fold's training."""
+    tesq = args.fold_tesq or os.path.join(os.path.abspath(args.build), 'tools', 'tesq', 'tesq')
+    extra = [] if args.fold_name_lists == 'none' else ['--name-lists', args.fold_name_lists]
+    return tesq, extra + [a for p in args.param for a in ('--param', p)]
+
+
+def fold_table(build, work, lexicon, with_jieba, dump=None, training=None, fold=0):
     surnames = {s for s in friso_list('lex-lname.lex') if len(s) == 1}
+    given = {c for f in ('lex-sname.lex', 'lex-dname-1.lex', 'lex-dname-2.lex') for c in friso_list(f) if len(c) == 1}
     gb = {}
     for w, _, _ in lexicon:
         if gb_ok(w):
@@ -432,15 +451,16 @@ def fold_table(build, work, lexicon, with_jieba, fold=0):
             if w not in held:
                 f.write('%s %d %s\n' % (w, fr, t))
     data = os.path.join(fold_dir, 'data')
-    subprocess.run([os.path.join(build, 'tools', 'tesq', 'tesq'), 'build-dicts', '--lexicon', train, '--out', data],
-                   check=True, stdout=subprocess.DEVNULL)
+    tesq, extra = training
+    subprocess.run([tesq, 'build-dicts', '--lexicon', train, '--out', data] + extra, check=True,
+                   stdout=subprocess.DEVNULL)
     items = []  # (kind, sentence?, text, span)
     for w, fr, t in lexicon:
         if w not in held or not gb_ok(w):
             continue
         kind = None
-        if t == 'nr' and len(w) in (2, 3) and w[0] in surnames:
-            kind = 'person'
+        if t == 'nr' and len(w) in (2, 3) and w[0] in surnames and all(c in given for c in w[1:]):
+            kind = 'person'  # name-shaped: a surname and given-name characters of the lists
         elif t == 'nt' and len(w) >= 2 and '基金' not in w:
             kind = 'org'
         elif t in ORDINARY_TAGS and len(w) >= 2:
@@ -491,6 +511,11 @@ def fold_table(build, work, lexicon, with_jieba, fold=0):
                 want = JIEBA_PERSON if kind == 'person' else ('nt',)
                 jres.append(any(x == s and y == e and t in want for x, y, t in cut))
 
+    if dump:
+        with open(dump, 'w', encoding='utf-8') as f:
+            for it, v in zip(items, res):
+                f.write('%s\t%s\t%s\t%d\n' % (it[0], 'sentence' if it[1] else 'word', it[2], v))
+
     def share(kind, sentence, r):
         sel = [v for it, v in zip(items, r) if it[0] == kind and it[1] == sentence]
         return sum(sel), len(sel)
@@ -499,7 +524,7 @@ def fold_table(build, work, lexicon, with_jieba, fold=0):
     print('| Measure | Ours |' + (' jieba HMM on |' if with_jieba else '') + ' Target |')
     print('|---|---:|' + ('---:|' if with_jieba else '') + '---|')
     for title, kind, sentence, target, digits in (
-            ('Persons (nr, 2-3 characters, known surname), single word: 人名', 'person', False, '>= 75%', 1),
+            ('Persons (nr, 2-3 characters, name-shaped), single word: 人名', 'person', False, '>= 75%', 1),
             ('Organisations (nt), single word: 机构名', 'org', False, '>= 35%', 1),
             ('Organisations, in sentences: exact span, tag 23', 'org', True, '>= 25%', 1),
             ('Ordinary words (n v a vn l i), single word: a false label', 'ordinary', False, '<= 1.0%', 2),
