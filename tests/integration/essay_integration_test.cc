@@ -124,6 +124,14 @@ const Names_Case kNamesCases[] = {
     {"王小明在北京大学图书馆工作。", {{"王小明", 21}, {"北京大学图书馆", 23}}},
     {"记者张晓峰在上海报道了南京大学出版社的新书。", {{"张晓峰", 21}, {"上海", 22}, {"南京大学出版社", 23}}},
     {"李晓燕在广州的中山大学出版社工作。", {{"李晓燕", 21}, {"广州", 22}, {"中山大学出版社", 23}}},
+    // Two-character names inside a sentence, each merged from surname +
+    // given name, with nothing glued on (和李明).
+    {"清华大学计算机系的王丽教授和李明博士发表了论文。", {{"清华大学", 23}, {"王丽", 21}, {"李明", 21}}},
+    // 太极 is no place: 太极拳 stays the segmenter's word, and its 拳 is
+    // not cut off onto the full stop.
+    {"张三丰在武当山修炼太极拳。", {{"张三丰", 21}, {"武当山", 22}}},
+    // 新建 is no place either.
+    {"华东师范大学将新建校区。", {{"华东师范大学", 23}}},
 };
 
 TEST_F(Essay_Integration, NamesAreMergedIntoOneTaggedWordEach) {

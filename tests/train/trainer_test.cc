@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "dict_trainer.h"
-#include "eval_split.h"
 #include "gb2312.h"
 
 namespace {
@@ -295,21 +294,104 @@ TEST(Trainer, FundWordsHaveTheWordAtACharacterBoundary) {
   EXPECT_FALSE(tesq_tools::Is_Fund_Word(std::string("\xB0") + fund + "\xA1"));
 }
 
-TEST(EvalSplit, FoldsPartitionTheWordsEvenly) {
-  std::map<int, int> per_fold;
-  for (int i = 0; i < 20000; ++i) {
-    const std::string w = "w" + std::to_string(i);
-    int folds = 0;
-    for (int f = 0; f < 10; ++f)
-      if (tesq_tools::Held_Out(w, f)) {
-        ++folds;
-        ++per_fold[f];
-      }
-    ASSERT_EQ(folds, 1) << w;
+// Name lists as friso-dict gives them: surnames, given-name characters,
+// places.
+tesq_tools::Name_Lists Lists() {
+  tesq_tools::Name_Lists lists;
+  for (const char *c : {"王", "李", "张", "陈", "由"}) lists.surnames.insert(Gb(c));
+  for (const char *c : {"丽", "明", "伟", "华", "芳", "旧"}) lists.given.insert(Gb(c));
+  for (const char *c : {"北京", "海淀区", "宜昌"}) lists.places.insert(Gb(c));
+  return lists;
+}
+
+std::map<std::string, std::string> Segmenter_Tags(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
+                                                  const tesq_tools::Name_Lists &lists) {
+  std::map<std::string, std::string> out;
+  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(lexicon, foreign, {}, lists)) {
+    std::string utf8;
+    gb::Gb_To_Utf8(e.word, &utf8);
+    out[utf8] = e.tag;
   }
-  for (const auto &f : per_fold) EXPECT_NEAR(f.second, 2000, 200) << f.first;
-  EXPECT_EQ(tesq_tools::Word_Hash(""), 14695981039346656037ULL);
-  EXPECT_EQ(tesq_tools::Word_Hash("a"), 0xaf63dc4c8601ec8cULL);  // FNV-1a reference value
+  return out;
+}
+
+TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
+  const auto lexicon = Lexicon({{"王", "900", "nr"},     {"丽", "300", "nr"},     {"王丽", "20", "nr"},
+                                {"李明", "500", "nr"},   {"陈旧", "300", "nr"},   {"张伟华", "9", "nr"},
+                                {"张伟说", "9", "nr"},   {"招财猫", "9", "nr"},   {"东南", "900", "ns"},
+                                {"新建", "900", "ns"},   {"北京", "900", "ns"},   {"黄石县", "9", "ns"},
+                                {"荆州", "90", "ns"},    {"京", "90", "ns"},      {"高兴", "900", "a"},
+                                {"太多", "3", "ns"},     {"罗马", "900", "ns"},   {"许可证", "900", "nr"},
+                                {"许可", "900", "v"}});
+  Dict_Entries foreign;  // 太 and 多 occur in transliterations, 罗 and 马 mostly there
+  for (const auto &m : {std::make_pair("太", "t:0.09;"), std::make_pair("多", "t:0.16;"), std::make_pair("罗", "t:0.86;"),
+                        std::make_pair("马", "t:0.26;")})
+    foreign.emplace_back(Gb(m.first), m.second);
+  const std::map<std::string, std::string> tags = Segmenter_Tags(lexicon, foreign, Lists());
+  const struct {
+    const char *word, *tag;  // "" for a word left out
+  } cases[] = {
+      {"王", "n"},       // a lone surname is no name
+      {"丽", "n"},       // nor a lone given-name character
+      {"王丽", ""},      // a name: left to the recognisers as 王 + 丽
+      {"李明", "n"},     // name-shaped but too frequent to be only a name: kept whole
+      {"陈旧", "n"},     // 旧 is given-name-like here, but the entry is frequent
+      {"张伟华", "nr"},  // a name of three characters stays a name
+      {"张伟说", ""},    // a surname, but no name: falls apart
+      {"招财猫", "n"},   // no surname: an ordinary word
+      {"东南", "f"},     // a direction
+      {"新建", "n"},     // an ordinary word
+      {"北京", "ns"},    // in the place list
+      {"黄石县", "ns"},  // a place suffix
+      {"荆州", "ns"},    // ..州
+      {"京", "n"},       // one character
+      {"高兴", "a"},     // untouched
+      {"太多", "n"},     // characters of transliterations, but not well above chance
+      {"罗马", "ns"},    // a transliterated place
+      {"许可证", "n"},   // a surname, but it holds an ordinary word
+  };
+  for (const auto &c : cases) {
+    const auto it = tags.find(c.word);
+    if (*c.tag == '\0')
+      EXPECT_EQ(it, tags.end()) << c.word;
+    else
+      EXPECT_TRUE(it != tags.end() && it->second == c.tag) << c.word << " " << (it == tags.end() ? "-" : it->second);
+  }
+  // Without name lists the lexicon's tags stand.
+  const std::map<std::string, std::string> plain = Segmenter_Tags(lexicon, foreign, {});
+  EXPECT_EQ(plain.at("王丽"), "nr");
+  EXPECT_EQ(plain.at("新建"), "ns");
+}
+
+TEST(Trainer, ThePlaceDictionaryHoldsPlaceNamesOnly) {
+  const auto lexicon = Lexicon({{"太极", "276", "ns"}, {"新建", "900", "ns"}, {"北京", "900", "ns"},
+                                {"黄石县", "9", "ns"}, {"东南", "900", "ns"}});
+  const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), {}, Lists());
+  for (const char *place : {"北京", "黄石县", "海淀区", "宜昌"}) EXPECT_TRUE(Has(d.place, place)) << place;
+  for (const char *word : {"太极", "新建", "东南"}) EXPECT_FALSE(Has(d.place, word)) << word;
+  EXPECT_TRUE(Has(tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({})).place, "太极"))
+      << "without name lists every place entry stays";
+}
+
+TEST(Trainer, PersonWeightsAreTokenSharesOfCharactersStandingAlone) {
+  // 由 opens a few names but stands alone as a word far more often; 王 opens
+  // many. 丽 is mostly a name; 说 stands alone.
+  const auto lexicon = Lexicon({{"王丽", "50", "nr"},   {"王明", "50", "nr"},   {"王说", "2", "nr"},
+                                {"由明", "5", "nr"},    {"由丽", "5", "nr"},    {"由伟", "5", "nr"},
+                                {"王伟华", "40", "nr"}, {"李丽华", "40", "nr"}, {"和丽华", "40", "nr"},
+                                {"王", "100", "n"},     {"由", "50000", "p"},   {"丽", "20", "n"},
+                                {"说", "90000", "v"},   {"明", "300", "a"},     {"和", "90000", "c"}});
+  tesq_tools::Train_Parameters tokens_only;  // dm without its floor, the share of names among words
+  tokens_only.given1_type_floor = 0;
+  const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), tokens_only, Lists());
+  // The recogniser's test for surname + one given character: S × D > 0.05.
+  EXPECT_GT(Value(d.name_dic, "王", "x") * Value(d.name_dic, "丽", "dm"), 0.05);
+  EXPECT_LT(Value(d.name_dic, "由", "x") * Value(d.name_dic, "丽", "dm"), 0.05);
+  EXPECT_GT(Value(d.name_dic, "由", "x"), 0.0) << "由 is a surname of the lists";
+  EXPECT_LT(Value(d.name_dic, "王", "x") * Value(d.name_dic, "说", "dm"), 0.05);
+  EXPECT_GT(Value(d.name_dic, "王", "x") * Value(d.name_dic, "华", "dm"), 0.05)
+      << "the last character of a three-character name reads as a given name";
+  EXPECT_EQ(Value(d.name_dic, "和", "x"), -1) << "和 is no surname of the lists";
 }
 
 }  // namespace

@@ -132,6 +132,9 @@ bool Build_Dictionaries(const Build_Request &request, Build_Report *report, std:
   const std::string lex_text = estimate ? request.lexicon_path : tesq::Join_Path(sources_dir, "segmenter.txt");
   Lexicon_Source src;
   if (!Read_Lexicon_Text(lex_text, &src, error)) return false;
+  Name_Lists lists;
+  if (estimate && !request.name_lists_dir.empty() && !Read_Name_Lists(request.name_lists_dir, &lists, error))
+    return false;
   progress(1);
   // The segmenter's words: with a tagged lexicon, without the fragments of
   // transliterated names (the trainer reads every entry).
@@ -141,7 +144,8 @@ bool Build_Dictionaries(const Build_Request &request, Build_Report *report, std:
   if (estimate) {
     seg.total = src.total;
     seg.dropped = src.dropped;
-    seg.entries = Segmenter_Entries(src.entries, Train_Foreign(src.entries, request.parameters), request.parameters);
+    seg.entries =
+        Segmenter_Entries(src.entries, Train_Foreign(src.entries, request.parameters), request.parameters, lists);
     seg_src = &seg;
     if (!Write_Lexicon_Text(staging.Add(tesq::Join_Path(out_dir, "segmenter.txt")), seg, error)) return false;
   }
@@ -164,7 +168,7 @@ bool Build_Dictionaries(const Build_Request &request, Build_Report *report, std:
       *error = "compiled lexicon does not load: " + *error;
       return false;
     }
-    const Trained_Dictionaries est = Train_Dictionaries(src.entries, Splitter(*lexicon), request.parameters);
+    const Trained_Dictionaries est = Train_Dictionaries(src.entries, Splitter(*lexicon), request.parameters, lists);
     dicts = {est.foreign_dic, est.name_dic, est.org_dic, est.fund_dic, est.place};
   }
   progress(3);

@@ -34,6 +34,10 @@ struct Build_Request {
   std::string lexicon_path;
   std::string sources_dir;
   std::string out_dir;  // created when missing
+  // Optional, with a lexicon: friso-dict's UTF-8 dictionary directory, whose
+  // lists of surnames, given-name characters and places clean the
+  // lexicon's name tags (Read_Name_Lists).
+  std::string name_lists_dir;
   Train_Parameters parameters;
   // Called with the number of stages finished (1 to kBuild_Stages - 1) as
   // the build goes; the last stage ends when Build_Dictionaries returns.

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "data_dir.h"
 #include "format.h"
 #include "gb2312.h"
 #include "lexicon.h"
@@ -191,6 +192,32 @@ bool Read_Dict_Text(const std::string &path, size_t max_info, Dict_Entries *out,
   }
   if (!Read_To_End(in, path, error)) return false;
   *out = std::move(entries);
+  return true;
+}
+
+bool Read_Name_Lists(const std::string &dir, Name_Lists *out, std::string *error) {
+  const struct {
+    const char *file;
+    std::unordered_set<std::string> Name_Lists::*set;
+  } kFiles[] = {{"lex-lname.lex", &Name_Lists::surnames},   {"lex-sname.lex", &Name_Lists::given},
+                {"lex-dname-1.lex", &Name_Lists::given},    {"lex-dname-2.lex", &Name_Lists::given},
+                {"lex-cn-place.lex", &Name_Lists::places},  {"lex-nation.lex", &Name_Lists::places}};
+  Name_Lists lists;
+  for (const auto &f : kFiles) {
+    const std::string path = tesq::Join_Path(dir, f.file);
+    std::ifstream in;
+    if (!Open_Source(path, &in, error)) return false;
+    std::string line;
+    while (std::getline(in, line)) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      if (line.empty() || line[0] == '#') continue;
+      std::string word;
+      if (!gb::Utf8_To_Gb(line.substr(0, line.find('/')), &word) || !All_Han(word)) continue;
+      (lists.*f.set).insert(std::move(word));
+    }
+    if (!Read_To_End(in, path, error)) return false;
+  }
+  *out = std::move(lists);
   return true;
 }
 

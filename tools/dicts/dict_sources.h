@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -44,6 +45,18 @@ bool Info_String_Ok(const std::string &info, size_t max_size);
 // starting with '#', blank lines. Every information string must pass
 // Info_String_Ok with `max_info`; a word may occur once.
 bool Read_Dict_Text(const std::string &path, size_t max_info, Dict_Entries *out, std::string *error);
+// Word lists of names (friso-dict's UTF-8 dictionary directory): the
+// surnames (lex-lname.lex), the characters of given names (lex-sname.lex,
+// lex-dname-1.lex, lex-dname-2.lex) and the names of places (lex-cn-place.lex,
+// lex-nation.lex), all GB2312. Lines are "word" or "word/synonyms"; '#'
+// starts a comment line; a word without a GB2312 form is skipped.
+struct Name_Lists {
+  std::unordered_set<std::string> surnames, given, places;
+  bool Empty() const { return surnames.empty() && given.empty() && places.empty(); }
+};
+
+bool Read_Name_Lists(const std::string &dir, Name_Lists *out, std::string *error);
+
 bool Write_Dict_Text(const std::string &path, const std::string &title, const Dict_Entries &entries,
                      std::string *error);
 

@@ -55,6 +55,58 @@ void Count_Roles(const std::vector<std::vector<std::string>> &names, Role_Table 
   }
 }
 
+// A person entry that reads as a Chinese name by the lists: a surname (one
+// character, or two), then one or two characters of given names.
+bool Is_Clean_Name(const Name_Lists &lists, const std::string &w) {
+  const size_t chars = w.size() / 2;
+  const size_t surname = chars >= 3 && lists.surnames.count(w.substr(0, 4)) > 0 ? 2 : 1;
+  if (chars < 2 || lists.surnames.count(w.substr(0, 2 * surname)) == 0) return false;
+  if (chars - surname < 1 || chars - surname > 2) return false;
+  for (size_t k = surname; k < chars; ++k)
+    if (lists.given.count(Char_At(w, k)) == 0) return false;
+  return true;
+}
+
+bool All_Chars_Of(const std::string &w, const std::string &set) {
+  for (size_t k = 0; k < w.size() / 2; ++k) {
+    bool found = false;
+    for (size_t i = 0; i + 1 < set.size() && !found; i += 2) found = set.compare(i, 2, Char_At(w, k)) == 0;
+    if (!found) return false;
+  }
+  return true;
+}
+
+// Directions and positions (东南, 西北, 中上): tagged f, not places.
+bool Is_Direction_Word(const std::string &w) {
+  static const std::string directions = Gb("东南西北中上下内外前后左右");
+  return All_Chars_Of(w, directions);
+}
+
+// A place entry of the lexicon that is a place name: one of the lists, a
+// name of three characters or more that ends in a word for a kind of place
+// (县, 山, 湖), a two-character name ending in 州, or a transliteration
+// (every character a mark of transliterations well above chance: 罗马, not
+// 太多).
+bool Is_Clean_Place(const Name_Lists &lists, const std::unordered_set<std::string> &marks, const std::string &w) {
+  static const std::string suffixes = Gb("省市县区镇乡村州岛山河湖江海洋洲国城门峡关港湾峰岭寺庙宫园街路桥坝川原陵台");
+  static const std::string zhou = Gb("州");
+  const size_t chars = w.size() / 2;
+  if (lists.places.count(w) > 0) return true;
+  if (chars >= 3 && All_Chars_Of(Char_At(w, chars - 1), suffixes)) return true;
+  if (chars == 2 && Char_At(w, 1) == zhou) return true;
+  if (chars < 2) return false;
+  for (size_t k = 0; k < chars; ++k)
+    if (marks.count(Char_At(w, k)) == 0) return false;
+  return true;
+}
+
+std::unordered_set<std::string> Marks(const Dict_Entries &foreign, double min_share) {
+  std::unordered_set<std::string> marks;
+  for (const auto &f : foreign)
+    if (f.second.compare(0, 2, "t:") == 0 && std::atof(f.second.c_str() + 2) > min_share) marks.insert(f.first);
+  return marks;
+}
+
 }  // namespace
 
 bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
@@ -97,7 +149,14 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"fragment_max_frequency", &p->fragment_max_frequency, nullptr},
                           {"proper_fragment_max_chars", nullptr, &p->proper_fragment_max_chars},
                           {"proper_fragment_max_frequency", &p->proper_fragment_max_frequency, nullptr},
-                          {"fragment_max_org_uses", nullptr, &p->fragment_max_org_uses}};
+                          {"fragment_max_org_uses", nullptr, &p->fragment_max_org_uses},
+                          {"name_split_max_frequency", &p->name_split_max_frequency, nullptr},
+                          {"surname_alone", &p->surname_alone, nullptr},
+                          {"given1_alone", &p->given1_alone, nullptr},
+                          {"given2_alone", &p->given2_alone, nullptr},
+                          {"alone_prior", &p->alone_prior, nullptr},
+                          {"place_mark_min_share", &p->place_mark_min_share, nullptr},
+                          {"given1_type_floor", &p->given1_type_floor, nullptr}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -142,11 +201,9 @@ Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Trai
 }
 
 std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
-                                             const Train_Parameters &p) {
-  std::unordered_set<std::string> marks;
-  for (const auto &f : foreign)
-    if (f.second.compare(0, 2, "t:") == 0 && std::atof(f.second.c_str() + 2) > p.fragment_min_share)
-      marks.insert(f.first);
+                                             const Train_Parameters &p, const Name_Lists &lists) {
+  const std::unordered_set<std::string> marks = Marks(foreign, p.fragment_min_share);
+  const std::unordered_set<std::string> place_marks = Marks(foreign, p.place_mark_min_share);
   // The words of 2 and 3 characters inside organisation names: the number
   // of names each stands in.
   const size_t longest = static_cast<size_t>(std::max({0, p.fragment_max_chars, p.proper_fragment_max_chars})) * 2;
@@ -161,12 +218,39 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
         if (seen.insert(part).second) ++in_orgs[std::move(part)];
       }
   }
+  // Ordinary two-character words: a three-character person entry that holds
+  // one (许可证, 安全性, 成正比: the lexicon tags them nr) is an ordinary word.
+  std::unordered_set<std::string> ordinary_pairs;
+  if (!lists.Empty())
+    for (const Lexicon_Entry &e : lexicon)
+      if (e.word.size() == 4 && !Is_Person_Tag(e.tag)) ordinary_pairs.insert(e.word);
   std::vector<Lexicon_Entry> out;
   out.reserve(lexicon.size());
-  for (const Lexicon_Entry &e : lexicon) {
+  for (const Lexicon_Entry &lexicon_entry : lexicon) {
+    Lexicon_Entry e = lexicon_entry;
     const size_t chars = e.word.size() / 2;
     const auto orgs = in_orgs.find(e.word);
-    if (orgs != in_orgs.end() && orgs->second > p.fragment_max_org_uses) {
+    const bool in_org_names = orgs != in_orgs.end() && orgs->second > p.fragment_max_org_uses;
+    if (!lists.Empty() && e.tag != "nrt") {
+      // Tags that mean what they say: a name tag only on a name of that
+      // kind. A person name of two characters is left to the recognisers
+      // as surname + given name, and one of three that the lists do not
+      // read as a name and that holds no ordinary word (胡斐摇: a name and a
+      // verb) falls apart.
+      if (Is_Person_Tag(e.tag)) {
+        const bool clean = Is_Clean_Name(lists, e.word);
+        const bool surname = lists.surnames.count(Char_At(e.word, 0)) > 0 &&
+                             (chars != 3 || (ordinary_pairs.count(e.word.substr(0, 4)) == 0 &&
+                                             ordinary_pairs.count(e.word.substr(2, 4)) == 0));
+        if (!in_org_names && ((chars == 2 && clean && static_cast<double>(e.frequency) <= p.name_split_max_frequency) ||
+                              (chars == 3 && !clean && surname)))
+          continue;
+        if (chars <= 2 || (chars == 3 && !clean)) e.tag = "n";
+      } else if (e.tag == "ns" && (chars < 2 || !Is_Clean_Place(lists, place_marks, e.word))) {
+        e.tag = Is_Direction_Word(e.word) ? "f" : "n";
+      }
+    }
+    if (in_org_names) {
       out.push_back(e);
       continue;
     }
@@ -183,7 +267,7 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
 }
 
 Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexicon, const Word_Splitter &split,
-                                        const Train_Parameters &p) {
+                                        const Train_Parameters &p, const Name_Lists &lists) {
   Trained_Dictionaries d;
 
   std::unordered_map<std::string, const Lexicon_Entry *> by_word;
@@ -220,6 +304,11 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     const size_t chars = e.word.size() / 2;
     const bool name = e.tag == "nr" || (e.tag == "nrt" && static_cast<int>(chars) <= p.foreign_person_max_chars);
     if (!name || (chars != 2 && chars != 3)) continue;
+    // With name lists, only the entries that begin with a surname of the
+    // lists train the person weights: the lexicon tags many ordinary words
+    // nr (和尚, 仰天), and a character that is no surname (和) must not
+    // open a name.
+    if (!lists.Empty() && e.tag == "nr" && lists.surnames.count(Char_At(e.word, 0)) == 0) continue;
     persons.push_back(&e);
     uses[Char_At(e.word, 0)].starts += 1;
   }
@@ -259,17 +348,68 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     if (Is_Person_Tag(e.tag)) it->second.first += 1;
   }
 
+  // With name lists, the weights are read as the recognisers meet the
+  // characters: as one-character words of the segmentation, since a name
+  // of two characters is cut into surname + given name. The evidence is
+  // then the frequency of the person entries that hold the character in
+  // the role, against the frequency of the character standing alone as a
+  // word (由 and 于 stand alone far more often than they open a name; 丽 and
+  // 杰 are mostly names). A one-character given name is read from the last
+  // characters of the names of three characters too: the lexicon holds few
+  // names of two.
+  struct Tokens {
+    double surname = 0, given1 = 0, ss = 0, sw = 0;
+  };
+  std::unordered_map<std::string, Tokens> tokens;
+  std::unordered_map<std::string, double> alone;
+  if (!lists.Empty()) {
+    for (const Lexicon_Entry &e : lexicon)
+      if (e.word.size() == 2) alone[e.word] = static_cast<double>(e.frequency);
+    for (const Lexicon_Entry *e : persons) {
+      if (e->tag != "nr" || lists.surnames.count(Char_At(e->word, 0)) == 0) continue;
+      const double f = static_cast<double>(e->frequency);
+      tokens[Char_At(e->word, 0)].surname += f;
+      if (e->word.size() == 4) {
+        tokens[Char_At(e->word, 1)].given1 += f;
+      } else {
+        tokens[Char_At(e->word, 1)].ss += f;
+        tokens[Char_At(e->word, 2)].sw += f;
+        tokens[Char_At(e->word, 2)].given1 += f;
+      }
+    }
+  }
+  auto token_share = [&](const std::string &c, double count, double weight, double prior) {
+    const auto a = alone.find(c);
+    return count / (count + weight * (a == alone.end() ? 0.0 : a->second) + prior);
+  };
   std::vector<std::string> chars;
   for (const auto &u : uses) chars.push_back(u.first);
   std::sort(chars.begin(), chars.end());
   for (const std::string &c : chars) {
     const Char_Uses &u = uses[c];
     std::string info;
-    if (u.starts >= p.surname_min)
-      info += Number("x", Share(u.starts, u.first, p.surname_other, p.surname_prior));
-    if (u.given1 > 0) info += Number("dm", Share(u.given1, u.any, p.given1_other, p.given1_prior));
-    if (u.ss > 0) info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior));
-    if (u.sw > 0) info += Number("sw", Share(u.sw, u.any + p.suffix_weight * u.last, p.given2_other, p.given2_prior));
+    if (lists.Empty()) {
+      if (u.starts >= p.surname_min)
+        info += Number("x", Share(u.starts, u.first, p.surname_other, p.surname_prior));
+      if (u.given1 > 0) info += Number("dm", Share(u.given1, u.any, p.given1_other, p.given1_prior));
+      if (u.ss > 0) info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior));
+      if (u.sw > 0)
+        info += Number("sw", Share(u.sw, u.any + p.suffix_weight * u.last, p.given2_other, p.given2_prior));
+    } else {
+      const Tokens &t = tokens[c];
+      if (u.starts >= p.surname_min && lists.surnames.count(c) > 0 && t.surname > 0)
+        info += Number("x", token_share(c, t.surname, p.surname_alone, p.alone_prior));
+      double dm = t.given1 > 0 ? token_share(c, t.given1, p.given1_alone, p.alone_prior) : 0.0;
+      if (u.given1 > 0 && p.given1_type_floor > 0)
+        dm = std::max(dm, p.given1_type_floor * Share(u.given1, u.any, p.given1_other, p.given1_prior));
+      if (dm > 0) info += Number("dm", dm);
+      if (u.ss > 0)
+        info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior) *
+                                 token_share(c, t.ss, p.given2_alone, 1.0));
+      if (u.sw > 0)
+        info += Number("sw", Share(u.sw, u.any + p.suffix_weight * u.last, p.given2_other, p.given2_prior) *
+                                 token_share(c, t.sw, p.given2_alone, 1.0));
+    }
     if (!info.empty()) d.name_dic.emplace_back(c, info);
   }
   // Glued first parts: against the ordinary entries they start.
@@ -294,6 +434,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   }
   std::sort(d.name_dic.begin(), d.name_dic.end());
   d.foreign_dic = Train_Foreign(lexicon, p);
+  const std::unordered_set<std::string> place_marks = Marks(d.foreign_dic, p.place_mark_min_share);
 
   // Organisation and fund names, split into words; and the uses of their
   // words as parts of ordinary entries.
@@ -304,7 +445,18 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       funds.push_back(split(e.word));
     else if (e.tag == "nt" && chars >= 2)
       orgs.push_back(split(e.word));
-    if (e.tag == "ns" && chars >= 2) d.place.emplace_back(e.word, "f:" + std::to_string(e.frequency) + ";");
+    if (e.tag == "ns" && chars >= 2 && (lists.Empty() || Is_Clean_Place(lists, place_marks, e.word)))
+      d.place.emplace_back(e.word, "f:" + std::to_string(e.frequency) + ";");
+  }
+  // The places of the lists that the lexicon lacks.
+  {
+    std::unordered_set<std::string> have;
+    for (const auto &pl : d.place) have.insert(pl.first);
+    std::vector<std::string> extra;
+    for (const std::string &pl : lists.places)
+      if (pl.size() >= 4 && have.count(pl) == 0) extra.push_back(pl);
+    std::sort(extra.begin(), extra.end());
+    for (const std::string &pl : extra) d.place.emplace_back(pl, "f:1;");
   }
   Role_Table org_roles, fund_roles;
   Count_Roles(orgs, &org_roles);

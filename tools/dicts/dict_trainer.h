@@ -67,7 +67,8 @@ constexpr size_t kMax_Info_Name = 99;
 
 // The smoothing constants. A share is count / (count + weight × other uses +
 // prior); the defaults are calibrated on a held-out fold of the jieba
-// lexicon (tesq eval --fold 1) for the recognisers' fixed thresholds.
+// lexicon (the lexicon fold of bench/eval/names_eval.py) for the recognisers' fixed
+// thresholds; the token shares (with name lists) on the dev half of its sets.
 struct Train_Parameters {
   double surname_other = 0.22;  // x: weight of a character's starts of ordinary words
   double surname_prior = 2.0;
@@ -96,6 +97,19 @@ struct Train_Parameters {
   int proper_fragment_max_chars = 2;        // place and other proper-noun entries (ns, nz) alike, of 2 up
   double proper_fragment_max_frequency = 100;  // to this many characters and at most this frequency
   int fragment_max_org_uses = 0;  // a word inside more organisation (nt) entries than this is no fragment
+  double name_split_max_frequency = 100;  // segmenter, with name lists: a two-character name entry up to this
+                                          // frequency is split into surname + given name
+  // With name lists, the person weights are token shares: the frequency of
+  // the person entries with the character in the role against this weight
+  // times its frequency as a word of its own.
+  double surname_alone = 0.5;   // x
+  double given1_alone = 1.5;    // dm
+  double given2_alone = 0.01;   // ss, sw: a factor on the share above
+  double alone_prior = 30.0;    // added to the denominator of the token shares of x and dm (a frequency)
+  double given1_type_floor = 1;  // with name lists: dm is at least this times the share of the lexicon's
+                                 // names among the words holding the character, as without name lists
+  double place_mark_min_share = 0.2;  // with name lists: a place entry made of characters of foreign_dic
+                                      // above this share is a transliterated place name
 };
 
 // Sets one parameter by name ("surname_other=0.4"); false for an unknown
@@ -116,11 +130,27 @@ Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Trai
 // one-character words the recogniser walks. A word that stands inside the
 // names of organisations (吉林, 哈佛 in 吉林大学, 哈佛大学) stays: those
 // names are read by their words.
+//
+// With name lists (friso-dict's), the name tags are made to mean what they
+// say: a one-character person or place entry (王, 丽, 京) is tagged n; a
+// two-character person entry that the lists read as surname + given name,
+// of at most `name_split_max_frequency`, is left out, so that the name
+// reaches the person recogniser as surname + given-name words; other
+// two-character person entries (陈旧, 丛林) are tagged n; a three-character
+// person entry that starts with a surname but does not read as a name
+// and holds no ordinary two-character word (胡斐摇) is left out, others
+// (招财猫, 许可证) are tagged n; a
+// place entry that is no place name (东南 f; 新建, 太极, 美丽 n) loses its
+// place tag.
 std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
-                                             const Train_Parameters &parameters = Train_Parameters());
+                                             const Train_Parameters &parameters = Train_Parameters(),
+                                             const Name_Lists &lists = Name_Lists());
 
+// With name lists, "place" holds the place names only (the lexicon's place
+// entries that are place names, and the places of the lists).
 Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexicon, const Word_Splitter &split,
-                                        const Train_Parameters &parameters = Train_Parameters());
+                                        const Train_Parameters &parameters = Train_Parameters(),
+                                        const Name_Lists &lists = Name_Lists());
 
 }  // namespace tesq_tools
 

@@ -18,7 +18,7 @@ namespace {
 
 void Usage(FILE *out) {
   std::fprintf(out,
-               "usage: tesq build-dicts --lexicon FILE --out DIR [--param NAME=VALUE]...\n"
+               "usage: tesq build-dicts --lexicon FILE [--name-lists DIR] --out DIR [--param NAME=VALUE]...\n"
                "       tesq build-dicts --sources DIR --out DIR\n\n"
                "Builds the segmenter lexicon (segmenter.vlex) and the dictionaries foreign_dic,\n"
                "name_dic, org_dic, fund_dic and place (NAME.vdic) in DIR. With --lexicon the\n"
@@ -26,6 +26,9 @@ void Usage(FILE *out) {
                "trained from the lexicon's tags; with --sources they are read from DIR.\n\n"
                "options:\n"
                "  --lexicon FILE  the tagged jieba lexicon (word frequency tag per line)\n"
+               "  --name-lists DIR  with --lexicon: friso-dict's UTF-8 dictionary directory, whose\n"
+               "                  lists of surnames, given-name characters and places clean the\n"
+               "                  lexicon's name tags\n"
                "  --sources DIR   compile edited text sources from DIR instead\n"
                "  --out DIR       where the compiled files (and the sources) are written\n"
                "  --param N=V     override a training parameter (see data/README.md)\n"
@@ -45,6 +48,10 @@ int Command_Build_Dicts(int argc, char **argv) {
     if ((arg == "--lexicon" || arg == "--sources" || arg == "--out") && i + 1 < argc) {
       (arg == "--lexicon" ? request.lexicon_path : arg == "--sources" ? request.sources_dir : request.out_dir) =
           argv[++i];
+      continue;
+    }
+    if (arg == "--name-lists" && i + 1 < argc) {
+      request.name_lists_dir = argv[++i];
       continue;
     }
     if (arg == "--param" && i + 1 < argc) {

@@ -8,7 +8,6 @@ int Command_Word(int argc, char **argv);         // tesq word WORD
 int Command_Essay(int argc, char **argv);        // tesq essay [FILE|-]
 int Command_Terms(int argc, char **argv);        // tesq terms import|export
 int Command_Build_Dicts(int argc, char **argv);  // tesq build-dicts
-int Command_Eval(int argc, char **argv);         // tesq eval
 #if defined(TESQ_HAVE_SERVE)
 int Command_Serve(int argc, char **argv);        // tesq serve (POSIX)
 #endif

@@ -28,7 +28,6 @@ const Subcommand kSubcommands[] = {
     {"essay", Command_Essay, "print the enriched segmentation of a text"},
     {"terms", Command_Terms, "import or export the known terms of 420_DIC"},
     {"build-dicts", Command_Build_Dicts, "build the segmenter lexicon and the five dictionaries"},
-    {"eval", Command_Eval, "evaluate the trained dictionaries on held-out words, beside jieba"},
 #if defined(TESQ_HAVE_SERVE)
     {"serve", Command_Serve, "answer query analysis over HTTP (JSON)"},
 #endif
