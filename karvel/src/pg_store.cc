@@ -290,7 +290,7 @@ struct Pg_Store::Impl {
     retry_at = Clock::now() + kRetryAfter;
     if (down) return;
     down = true;
-    std::fprintf(stderr, "karvel: %s: the term database is unavailable (%s); lookups find no value until it is back\n",
+    std::fprintf(stderr, "karvel: %s: the term database is unavailable (%s); until it is back, lookups answer from the copy in memory if there is one, else find no value\n",
                  Redacted_Uri(uri).c_str(), reason.c_str());
     std::fflush(stderr);
   }

@@ -56,6 +56,16 @@ int Lookup_Statement(const std::string &statement, std::string *value);
 // UTF-8 label, or nullopt for no value.
 std::optional<std::string> Lookup(const std::string &word_utf8);
 
+// Lookup, asked again until it gives `expected` or `seconds` have passed (a
+// change reaches the copy of the table in memory within a second); the last
+// answer.
+std::optional<std::string> Lookup_Until(const std::string &word_utf8, const std::optional<std::string> &expected,
+                                        double seconds = 2.0);
+
+// Whether lookups answer from the copy in memory (TESQ_DB_COPY is not 0 or
+// off).
+bool Copies_On();
+
 // Sets or (for an empty value) unsets an environment variable.
 void Set_Env(const char *name, const std::string &value);
 
