@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "pg_schema.h"
+#include "term_schema.h"
 
 namespace karvel {
 namespace {
@@ -24,8 +25,6 @@ constexpr size_t kMaxIdle = 32;
 // A full read of the table for a copy may take a while; it still ends.
 constexpr auto kScanTimeout = std::chrono::seconds(60);
 
-#define KARVEL_PG_WORD "\"\xE8\xAF\x8D\""                                 // "词"
-#define KARVEL_PG_LABEL "\"\xE9\x99\x84\xE5\x8A\xA0\xE4\xBF\xA1\xE6\x81\xAF\""  // "附加信息"
 
 const char kLookupLabel[] = "tesq_lookup_label";
 const char kLookupWord[] = "tesq_lookup_word";
@@ -35,13 +34,12 @@ struct Prepared {
   const char *sql;
 };
 const Prepared kPrepared[] = {
-    {kLookupLabel, "SELECT " KARVEL_PG_LABEL " FROM \"420_DIC\" WHERE " KARVEL_PG_WORD " = $1"},
-    {kLookupWord, "SELECT " KARVEL_PG_WORD " FROM \"420_DIC\" WHERE " KARVEL_PG_WORD " = $1"},
+    {kLookupLabel, "SELECT " KARVEL_LABEL " FROM \"420_DIC\" WHERE " KARVEL_WORD " = $1"},
+    {kLookupWord, "SELECT " KARVEL_WORD " FROM \"420_DIC\" WHERE " KARVEL_WORD " = $1"},
     {kReadVersion, "SELECT version FROM \"420_DIC_VERSION\""},
 };
-const char kScanSql[] = "SELECT " KARVEL_PG_WORD ", " KARVEL_PG_LABEL " FROM \"420_DIC\"";
 const char kExportSql[] =
-    "SELECT " KARVEL_PG_WORD ", " KARVEL_PG_LABEL " FROM \"420_DIC\" ORDER BY " KARVEL_PG_WORD " COLLATE \"C\"";
+    "SELECT " KARVEL_WORD ", " KARVEL_LABEL " FROM \"420_DIC\" ORDER BY " KARVEL_WORD " COLLATE \"C\"";
 // Every writer of the schema or the table takes this lock first, so that
 // imports and the creation of the schema take turns.
 const char kWriterLockSql[] = "SELECT pg_advisory_xact_lock(4200420)";
@@ -482,9 +480,9 @@ bool Pg_Import(const std::string &uri, const std::vector<std::pair<std::string, 
   if (!copied) return false;
 
   const char *const kReplace = "DELETE FROM \"420_DIC\"";
-  const char *const kInsert = "INSERT INTO \"420_DIC\" (" KARVEL_PG_WORD ", " KARVEL_PG_LABEL
-                              ") SELECT w, l FROM tesq_staging ON CONFLICT (" KARVEL_PG_WORD
-                              ") DO UPDATE SET " KARVEL_PG_LABEL " = EXCLUDED." KARVEL_PG_LABEL;
+  const char *const kInsert = "INSERT INTO \"420_DIC\" (" KARVEL_WORD ", " KARVEL_LABEL
+                              ") SELECT w, l FROM tesq_staging ON CONFLICT (" KARVEL_WORD
+                              ") DO UPDATE SET " KARVEL_LABEL " = EXCLUDED." KARVEL_LABEL;
   return (!replace || db.Exec(kReplace, error)) && db.Exec(kInsert, error) && db.Exec("COMMIT", error);
 }
 

@@ -15,6 +15,7 @@
 #include "gb2312.h"
 #include "platform.h"
 #include "term_index.h"
+#include "term_schema.h"
 #include "term_text.h"
 #ifdef KARVEL_HAS_TERM_COPIES
 #include <pthread.h>
@@ -37,13 +38,7 @@ constexpr char kTableName[] = "420_DIC";
 // The prepared lookups, one per column that may be selected. The word is
 // the table's key, so each is one index search.
 enum Selected { kSelectLabel = 0, kSelectWord = 1, kSelectCount = 2 };
-const char *const kLookupSql[kSelectCount] = {
-    "SELECT \"\xE9\x99\x84\xE5\x8A\xA0\xE4\xBF\xA1\xE6\x81\xAF\" FROM \"420_DIC\" WHERE \"\xE8\xAF\x8D\" = ?1 LIMIT 1",
-    "SELECT \"\xE8\xAF\x8D\" FROM \"420_DIC\" WHERE \"\xE8\xAF\x8D\" = ?1 LIMIT 1",
-};
-// Every row, for the copy in memory.
-const char kScanSql[] =
-    "SELECT \"\xE8\xAF\x8D\", \"\xE9\x99\x84\xE5\x8A\xA0\xE4\xBF\xA1\xE6\x81\xAF\" FROM \"420_DIC\"";
+const char *const kLookupSql[kSelectCount] = {kSqliteLookupLabelSql, kSqliteLookupWordSql};
 
 // A locked database is waited for this long per lookup (a writer's commit
 // holds its lock for moments only); a database locked for longer answers
