@@ -213,11 +213,6 @@ PGconn *Connect_Prepared(const std::string &uri, Clock::time_point deadline, std
 
 }  // namespace
 
-bool Is_Postgres_Uri(const char *location) {
-  return location != nullptr &&
-         (std::strncmp(location, "postgresql://", 13) == 0 || std::strncmp(location, "postgres://", 11) == 0);
-}
-
 std::string Redacted_Uri(const std::string &uri) {
   const size_t scheme = uri.find("://");
   if (scheme == std::string::npos) return uri;
@@ -288,7 +283,9 @@ struct Pg_Store::Impl {
     retry_at = Clock::now() + kRetryAfter;
     if (down) return;
     down = true;
-    std::fprintf(stderr, "karvel: %s: the term database is unavailable (%s); until it is back, lookups answer from the copy in memory if there is one, else find no value\n",
+    std::fprintf(stderr,
+                 "karvel: %s: the term database is unavailable (%s); until it is back, lookups answer from the "
+                 "copy in memory if there is one, else find no value\n",
                  Redacted_Uri(uri).c_str(), reason.c_str());
     std::fflush(stderr);
   }

@@ -35,9 +35,6 @@
 
 namespace karvel {
 
-// True when `location` is a PostgreSQL connection URI.
-bool Is_Postgres_Uri(const char *location);
-
 // `uri` with any password replaced by "***", for messages.
 std::string Redacted_Uri(const std::string &uri);
 

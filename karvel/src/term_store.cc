@@ -376,12 +376,13 @@ bool Usable_Label(const char *location, const std::string &label) {
   const std::string fault = tesq::Label_Fault(label);
   if (fault.empty()) return true;
 #ifdef KARVEL_HAS_POSTGRESQL
-  const std::string shown = Is_Postgres_Uri(location) ? Redacted_Uri(location) : location;  // no password
+  const std::string shown = tesq::Is_Postgres_Uri(location) ? Redacted_Uri(location) : location;  // no password
 #else
   const std::string shown = location;
 #endif
   Report(shown,
-         "a stored label is unusable (" + fault + "); such words answer no value: correct them with 'tesq terms import'",
+         "a stored label is unusable (" + fault +
+             "); such words answer no value: correct them with 'tesq terms import'",
          false);
   return false;
 }
@@ -533,7 +534,7 @@ class Pg_Source : public Copy_Source {
 
 std::unique_ptr<Copy_Source> Make_Source(const char *location) {
 #ifdef KARVEL_HAS_POSTGRESQL
-  if (Is_Postgres_Uri(location)) return std::unique_ptr<Copy_Source>(new Pg_Source(Pg_For(location)));
+  if (tesq::Is_Postgres_Uri(location)) return std::unique_ptr<Copy_Source>(new Pg_Source(Pg_For(location)));
 #endif
   return std::unique_ptr<Copy_Source>(new Sqlite_Source(location));
 }
@@ -615,7 +616,7 @@ bool Term_Find(const Lookup_Statement &statement, std::string *value, const char
   } else
 #endif
 #ifdef KARVEL_HAS_POSTGRESQL
-      if (Is_Postgres_Uri(location)) {
+      if (tesq::Is_Postgres_Uri(location)) {
     bool unavailable = false;
     found = Pg_Find(location, word, selected, value, &unavailable);
 #ifdef KARVEL_HAS_TERM_COPIES

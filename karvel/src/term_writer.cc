@@ -516,7 +516,7 @@ int Pg_Terms_Import(Term_Source *terms_in, const std::string &uri, bool replace)
 // The database named in messages: a URI without its password.
 std::string Shown(const std::string &database) {
 #ifdef KARVEL_HAS_POSTGRESQL
-  if (Is_Postgres_Uri(database.c_str())) return Redacted_Uri(database);
+  if (tesq::Is_Postgres_Uri(database.c_str())) return Redacted_Uri(database);
 #endif
   return database;
 }
@@ -654,7 +654,7 @@ int Terms_Import(const std::string &source, const std::string &database, bool re
   } closer{input};
   Term_Source terms(input, source == "-" ? "<stdin>" : source);
 #ifdef KARVEL_HAS_POSTGRESQL
-  if (Is_Postgres_Uri(database.c_str())) return Pg_Terms_Import(&terms, database, replace);
+  if (tesq::Is_Postgres_Uri(database.c_str())) return Pg_Terms_Import(&terms, database, replace);
 #endif
   return Sqlite_Import(&terms, database, replace);
 }
@@ -671,7 +671,7 @@ int Terms_Export(const std::string &database, const std::string &destination) {
   }
   std::string text;
 #ifdef KARVEL_HAS_POSTGRESQL
-  if (Is_Postgres_Uri(database.c_str())) {
+  if (tesq::Is_Postgres_Uri(database.c_str())) {
     if (!Pg_Export_Text(database, &text)) return 1;
   } else
 #endif
@@ -703,7 +703,7 @@ int Terms_Export(const std::string &database, const std::string &destination) {
 int Terms_Init(const std::string &database) {
   const std::string shown = Shown(database);
 #ifdef KARVEL_HAS_POSTGRESQL
-  if (Is_Postgres_Uri(database.c_str())) {
+  if (tesq::Is_Postgres_Uri(database.c_str())) {
     std::string error;
     if (!Pg_Create_Schema(database, &error)) {
       std::fprintf(stderr, "tesq terms init: %s: %s\n", shown.c_str(), error.c_str());

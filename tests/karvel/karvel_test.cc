@@ -75,25 +75,12 @@ std::vector<Row> Sample_Rows() {
   };
 }
 
-bool On_Postgres() {
-  const char *store = std::getenv("KARVEL_TEST_STORE");
-  return store != nullptr && std::strcmp(store, "postgresql") == 0;
-}
-
-// A test about files of the store's own kind (paths, file faults).
-#define FILE_STORE_ONLY() \
-  if (On_Postgres()) GTEST_SKIP() << "a test of database files"
-
 class Karvel_Test : public testing::Test {
  protected:
   void SetUp() override {
     if (On_Postgres()) {
 #ifdef TESQ_TEST_HAS_PG
-      const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
-      std::string tag = std::string(test->test_suite_name()) + "." + test->name();
-      for (char &c : tag)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-      db_ = Pg_Test_Uri(tag);
+      db_ = Pg_Test_Uri(Test_Tag());
       if (db_.empty()) GTEST_SKIP() << "TESQ_TEST_PG_URI is unset: run under scripts/with_postgres.sh";
       std::vector<std::pair<std::string, std::optional<std::string>>> rows;
       for (const Row &row : Sample_Rows()) rows.emplace_back(row.word, row.label);

@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 #include <signal.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,17 @@ std::string Pg_Test_Uri(const std::string &tag) {
   const std::string uri = Env("TESQ_TEST_PG_URI");
   if (uri.empty()) return uri;
   return uri + (uri.find('?') == std::string::npos ? "?" : "&") + "application_name=" + tag;
+}
+
+std::string Pg_Empty_Database_Uri(const std::string &tag) {
+  const std::string uri = Pg_Test_Uri(tag);
+  if (uri.empty()) return uri;
+  // Lower case and short: the search path names it unquoted.
+  std::string schema = ("t_" + tag).substr(0, 60);
+  for (char &c : schema) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  Pg_Sql(uri, "SET client_min_messages = warning; DROP SCHEMA IF EXISTS \"" + schema + "\" CASCADE; CREATE SCHEMA \"" +
+                  schema + "\"");
+  return uri + "&options=-csearch_path%3D" + schema;
 }
 
 bool Pg_Sql(const std::string &uri, const std::string &sql) {

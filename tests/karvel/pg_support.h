@@ -22,6 +22,10 @@ std::string Env(const char *name);
 // its own (a store and a copy of its own) for one test; "" when unset.
 std::string Pg_Test_Uri(const std::string &tag);
 
+// Pg_Test_Uri with a PostgreSQL schema of its own, new and empty (its
+// search path): a database that has no term table yet.
+std::string Pg_Empty_Database_Uri(const std::string &tag);
+
 // Runs SQL on `uri`; false (with a test failure) when it fails.
 bool Pg_Sql(const std::string &uri, const std::string &sql);
 

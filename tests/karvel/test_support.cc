@@ -1,10 +1,12 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -139,6 +141,19 @@ std::optional<std::string> Lookup_Until(const std::string &word_utf8, const std:
 bool Copies_On() {
   const char *setting = std::getenv("TESQ_DB_COPY");
   return setting == nullptr || (std::strcmp(setting, "0") != 0 && std::strcmp(setting, "off") != 0);
+}
+
+bool On_Postgres() {
+  const char *store = std::getenv("KARVEL_TEST_STORE");
+  return store != nullptr && std::strcmp(store, "postgresql") == 0;
+}
+
+std::string Test_Tag() {
+  const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string tag = std::string(test->test_suite_name()) + "_" + test->name();
+  for (char &c : tag)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return tag;
 }
 
 void Set_Env(const char *name, const std::string &value) {

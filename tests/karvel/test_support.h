@@ -66,6 +66,18 @@ std::optional<std::string> Lookup_Until(const std::string &word_utf8, const std:
 // off).
 bool Copies_On();
 
+// Whether this run's store is PostgreSQL (KARVEL_TEST_STORE=postgresql)
+// rather than database files.
+bool On_Postgres();
+
+// For a test about database files (paths, file faults): skipped on
+// PostgreSQL.
+#define FILE_STORE_ONLY() \
+  if (::karvel_test::On_Postgres()) GTEST_SKIP() << "a test of database files"
+
+// A name for the current test made of letters, digits and "_".
+std::string Test_Tag();
+
 // Sets or (for an empty value) unsets an environment variable.
 void Set_Env(const char *name, const std::string &value);
 
