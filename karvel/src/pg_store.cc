@@ -356,7 +356,10 @@ bool Pg_Store::Scan(const std::function<void(const std::string &, const std::str
                     std::string *error) {
   const Clock::time_point deadline = Clock::now() + kScanTimeout;
   PGconn *c = Connect(uri_, deadline, error);
-  if (c == nullptr) return false;
+  if (c == nullptr) {
+    impl_->Failed(uri_, *error);
+    return false;
+  }
   PGresult *r = nullptr;
   bool ok = Run(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", nullptr, {}, PGRES_COMMAND_OK, deadline,
                 nullptr, error) &&
@@ -375,6 +378,12 @@ bool Pg_Store::Scan(const std::function<void(const std::string &, const std::str
              std::string(PQgetvalue(one, 0, 1), static_cast<size_t>(PQgetlength(one, 0, 1))));
        });
   PQfinish(c);
+  // An outage that a read of the whole table meets, or its end, is the
+  // store's like any other (reported once).
+  if (ok)
+    impl_->Succeeded(uri_);
+  else
+    impl_->Failed(uri_, *error);
   return ok;
 }
 
