@@ -45,6 +45,13 @@ int Count(const std::string &text, const std::string &what) {
 // Calls may take the limit (200 ms) and some more on a loaded machine.
 constexpr double kBoundMs = 1000;
 
+// A fault of the server while lookups run: `break_it` makes it, `mend_it`
+// undoes it.
+struct Outage {
+  const char *name;
+  std::function<void()> break_it, mend_it;
+};
+
 class Pg_Faults : public testing::Test {
  protected:
   void SetUp() override {
@@ -86,6 +93,9 @@ class Pg_Faults : public testing::Test {
     return -1;
   }
 
+  // Lookups through `outage`: see Run's definition.
+  void Run(const Outage &outage);
+
   std::string uri_;
   bool paused_ = false;
   bool down_ = false;
@@ -116,15 +126,11 @@ TEST_F(Pg_Faults, DownAtStartFindsNoValueWithinTheLimitThenRecoversByItself) {
   std::printf("down at start: longest call %.0f ms, found %.0f ms after the start\n", longest, back);
 }
 
-TEST_F(Pg_Faults, KilledMidRunThenRestartedRecoversByItself) {
+void Pg_Faults::Run(const Outage &outage) {
   ASSERT_EQ(Lookup_Until("人工智能", "主题词", 10), "主题词");
   const bool copy = Copy_Ready();
   testing::internal::CaptureStderr();
-  down_ = true;
-  const pid_t server = Pg_Server_Pid();
-  Pg_Signal_Server(SIGKILL);
-  // Gone once the signals have landed (its backends with it).
-  for (int n = 0; n < 200 && kill(server, 0) == 0; ++n) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  outage.break_it();
   double longest = 0;
   int answered = 0;
   for (int n = 0; n < 15; ++n) {
@@ -135,12 +141,14 @@ TEST_F(Pg_Faults, KilledMidRunThenRestartedRecoversByItself) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
   }
-  Pg_Ctl("start");
-  down_ = false;
-  // A change made after the restart reaches the lookups: the watcher and
-  // the pool came back by themselves.
-  Pg_Sql(uri_, "INSERT INTO \"420_DIC\" VALUES ('重启后', '新')");
-  const double back = Found_Again("重启后", "新");
+  // A word the copy does not hold goes to the server: no value, within the
+  // limit.
+  EXPECT_EQ(Timed_Lookup("不在表中", &longest), std::nullopt);
+  outage.mend_it();
+  // A change made afterwards reaches the lookups: the watcher and the pool
+  // came back by themselves.
+  Pg_Sql(uri_, "INSERT INTO \"420_DIC\" VALUES ('之后', '新')");
+  const double back = Found_Again("之后", "新");
   const std::string said = testing::internal::GetCapturedStderr();
   EXPECT_LT(longest, kBoundMs);
   if (copy) {
@@ -151,42 +159,36 @@ TEST_F(Pg_Faults, KilledMidRunThenRestartedRecoversByItself) {
   EXPECT_GE(back, 0);
   EXPECT_EQ(Count(said, "unavailable"), 1) << said;
   EXPECT_EQ(Count(said, "answers again"), 1) << said;
-  std::printf("killed: longest call %.0f ms, %d of 15 answered (copy %s), change seen %.0f ms after the start\n",
-              longest, answered, copy ? "ready" : "off", back);
+  std::printf("%s: longest call %.0f ms, %d of 15 answered (copy %s), change seen %.0f ms after the mend\n",
+              outage.name, longest, answered, copy ? "ready" : "off", back);
+}
+
+TEST_F(Pg_Faults, KilledMidRunThenRestartedRecoversByItself) {
+  Run({"killed",
+       [this] {
+         down_ = true;
+         const pid_t server = Pg_Server_Pid();
+         Pg_Signal_Server(SIGKILL);
+         // Gone once the signals have landed (its backends with it).
+         for (int n = 0; n < 200 && kill(server, 0) == 0; ++n)
+           std::this_thread::sleep_for(std::chrono::milliseconds(10));
+       },
+       [this] {
+         Pg_Ctl("start");
+         down_ = false;
+       }});
 }
 
 TEST_F(Pg_Faults, StalledServerCallsReturnWithinTheLimit) {
-  ASSERT_EQ(Lookup_Until("人工智能", "主题词", 10), "主题词");
-  const bool copy = Copy_Ready();
-  testing::internal::CaptureStderr();
-  Pg_Signal_Server(SIGSTOP);
-  paused_ = true;
-  double longest = 0;
-  int answered = 0;
-  for (int n = 0; n < 15; ++n) {
-    const std::optional<std::string> value = Timed_Lookup("人工智能", &longest);
-    if (value) ++answered;
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  }
-  // A word the copy does not hold goes to the stalled server: no value,
-  // within the limit.
-  EXPECT_EQ(Timed_Lookup("不在表中", &longest), std::nullopt);
-  Pg_Signal_Server(SIGCONT);
-  paused_ = false;
-  Pg_Sql(uri_, "INSERT INTO \"420_DIC\" VALUES ('恢复后', '新')");
-  const double back = Found_Again("恢复后", "新");
-  const std::string said = testing::internal::GetCapturedStderr();
-  EXPECT_LT(longest, kBoundMs);
-  if (copy) {
-    EXPECT_EQ(answered, 15) << "the copy goes on answering";
-  } else {
-    EXPECT_EQ(answered, 0);
-  }
-  EXPECT_GE(back, 0);
-  EXPECT_EQ(Count(said, "unavailable"), 1) << said;
-  EXPECT_EQ(Count(said, "answers again"), 1) << said;
-  std::printf("stalled: longest call %.0f ms, %d of 15 answered (copy %s), change seen %.0f ms after SIGCONT\n",
-              longest, answered, copy ? "ready" : "off", back);
+  Run({"stalled",
+       [this] {
+         Pg_Signal_Server(SIGSTOP);
+         paused_ = true;
+       },
+       [this] {
+         Pg_Signal_Server(SIGCONT);
+         paused_ = false;
+       }});
 }
 
 TEST_F(Pg_Faults, ARefusedPasswordFindsNoValueAndIsReportedOnceWithoutIt) {

@@ -23,7 +23,8 @@ std::string Env(const char *name) {
 std::string Pg_Test_Uri(const std::string &tag) {
   const std::string uri = Env("TESQ_TEST_PG_URI");
   if (uri.empty()) return uri;
-  return uri + (uri.find('?') == std::string::npos ? "?" : "&") + "application_name=" + tag;
+  // (PostgreSQL keeps 63 bytes of a name.)
+  return uri + (uri.find('?') == std::string::npos ? "?" : "&") + "application_name=" + tag.substr(0, 60);
 }
 
 std::string Pg_Empty_Database_Uri(const std::string &tag) {
