@@ -620,6 +620,7 @@ bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 void Exec(const std::string &path, const char *sql) {
   sqlite3 *db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_busy_timeout(db, 5000);  // the copy's reads hold a read lock for moments
   EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_close(db);
 }
