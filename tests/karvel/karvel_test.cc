@@ -22,9 +22,11 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -455,9 +457,12 @@ TEST_F(Karvel_Test, DataDirectoryWhenTesqDbIsUnset) {
 
 // Runs `lookups` lookups of a stored word against `path` and returns what
 // they printed on stderr; every one must find nothing.
-std::string Failing_Lookups(const std::string &path, int lookups) {
+// `change`, when given, is made once stderr is captured: the copy's reader
+// may meet (and report) the changed file before any lookup does.
+std::string Failing_Lookups(const std::string &path, int lookups, const std::function<void()> &change = nullptr) {
   Set_Env("TESQ_DB", path);
   testing::internal::CaptureStderr();
+  if (change) change();
   // A copy of the file read before it went wrong is withdrawn within a
   // second.
   EXPECT_EQ(Lookup_Until("人工智能", std::nullopt), std::nullopt);
@@ -617,6 +622,14 @@ TEST_F(Karvel_Test, FifoAsDatabaseAnswersAtOnceWithoutBlocking) {
 
 bool Exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 
+int Count_Lines_Containing(const std::string &text, const std::string &what) {
+  int n = 0;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) n += line.find(what) != std::string::npos;
+  return n;
+}
+
 void Exec(const std::string &path, const char *sql) {
   sqlite3 *db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -653,8 +666,7 @@ TEST_F(Karvel_Test, DatabaseTurnedToWalInPlaceIsNoLongerRead) {
   Write_Database(path, {{"人工智能", "主题词"}});
   Set_Env("TESQ_DB", path);
   EXPECT_EQ(Lookup("人工智能"), "主题词");  // an idle connection is kept open
-  Exec(path, "PRAGMA journal_mode=WAL");
-  const std::string err = Failing_Lookups(path, 2);
+  const std::string err = Failing_Lookups(path, 2, [&] { Exec(path, "PRAGMA journal_mode=WAL"); });
   EXPECT_NE(err.find("WAL"), std::string::npos) << err;
   EXPECT_FALSE(Exists(path + "-wal"));
   EXPECT_FALSE(Exists(path + "-shm"));
@@ -689,9 +701,10 @@ TEST_F(Karvel_Test, HotJournalIsReportedAndLookupsRecoverOnceRolledBack) {
   Write_Database(path, {{"人工智能", "主题词"}});
   Set_Env("TESQ_DB", path);
   EXPECT_EQ(Lookup("人工智能"), "主题词");  // an idle connection is kept open
-  Leave_Hot_Journal(path);
-  const std::string err = Failing_Lookups(path, 3);
-  EXPECT_EQ(Count_Lines(err, "karvel: "), 1) << err;
+  const std::string err = Failing_Lookups(path, 3, [&] { Leave_Hot_Journal(path); });
+  // (The copy's reader may also have found the file locked while it was
+  // being written.)
+  EXPECT_EQ(Count_Lines(err, "karvel: ") - Count_Lines_Containing(err, "locked"), 1) << err;
   EXPECT_NE(err.find("hot journal"), std::string::npos) << err;
   EXPECT_TRUE(Exists(path + "-journal"));  // a reader rolls nothing back
   // A writer rolls it back: the next lookup answers.
