@@ -604,7 +604,7 @@ bool Term_Find(const Lookup_Statement &statement, std::string *value, const char
 
   std::string scratch;
   const char *location = Current_Path(&scratch);
-  const bool want_word = selected == kSelectWord;
+  [[maybe_unused]] const bool want_word = selected == kSelectWord;
   bool found = false;
 #ifdef KARVEL_HAS_TERM_COPIES
   const bool copied = !word_gb.empty() && word_gb.size() <= kMaxCopiedWord && Copies_Wanted();
