@@ -58,4 +58,9 @@ std::string Data_Directory(const void *self) {
 #endif
 }
 
+bool Is_Postgres_Uri(const char *location) {
+  return location != nullptr &&
+         (std::strncmp(location, "postgresql://", 13) == 0 || std::strncmp(location, "postgres://", 11) == 0);
+}
+
 }  // namespace tesq

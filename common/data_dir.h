@@ -13,6 +13,11 @@ namespace tesq {
 // installed one. `self` is any address inside the calling library.
 std::string Data_Directory(const void *self);
 
+// True when a term database location (TESQ_DB, --db) is a PostgreSQL
+// connection URI, "postgresql://..." or "postgres://...", rather than the
+// path of an SQLite file.
+bool Is_Postgres_Uri(const char *location);
+
 // Joins a directory and a file name with one separator.
 std::string Join_Path(const std::string &dir, const std::string &name);
 

@@ -19,8 +19,10 @@ struct Reverse_Entry {
 };
 
 // Sorted by code point; built once on first use and immutable afterwards.
+// Never destroyed: a thread still converting while the process exits (the
+// term table's copy being read) never meets a freed table.
 const std::vector<Reverse_Entry> &Reverse_Table() {
-  static const std::vector<Reverse_Entry> table = [] {
+  static const std::vector<Reverse_Entry> *const table = new std::vector<Reverse_Entry>([] {
     std::vector<Reverse_Entry> entries;
     entries.reserve(94 * 94 + 2);
     for (int i = 0; i < 94 * 94; ++i) {
@@ -33,8 +35,8 @@ const std::vector<Reverse_Entry> &Reverse_Table() {
     std::sort(entries.begin(), entries.end(),
               [](const Reverse_Entry &a, const Reverse_Entry &b) { return a.code_point < b.code_point; });
     return entries;
-  }();
-  return table;
+  }());
+  return *table;
 }
 
 std::string Describe_Code_Point(uint32_t cp, std::string_view original) {

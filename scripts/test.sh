@@ -12,7 +12,7 @@ ctest --test-dir build --output-on-failure -j2
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DTESQ_WERROR=ON -DTESQ_SANITIZE=ON -DTESQ_BUILD_DATA=OFF
 cmake --build build-asan -j2
 TESQ_DATA_DIR="$PWD/build/data" ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan --output-on-failure -j2
+  LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" ctest --test-dir build-asan --output-on-failure -j2
 bash scripts/reliability.sh
 
 # The Windows cross-build: export/import tables checked, tests run under Wine.

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "pg_schema.h"
+#include "term_schema.h"
 
 namespace karvel {
 namespace {
@@ -24,8 +25,6 @@ constexpr size_t kMaxIdle = 32;
 // A full read of the table for a copy may take a while; it still ends.
 constexpr auto kScanTimeout = std::chrono::seconds(60);
 
-#define KARVEL_PG_WORD "\"\xE8\xAF\x8D\""                                 // "词"
-#define KARVEL_PG_LABEL "\"\xE9\x99\x84\xE5\x8A\xA0\xE4\xBF\xA1\xE6\x81\xAF\""  // "附加信息"
 
 const char kLookupLabel[] = "tesq_lookup_label";
 const char kLookupWord[] = "tesq_lookup_word";
@@ -35,13 +34,12 @@ struct Prepared {
   const char *sql;
 };
 const Prepared kPrepared[] = {
-    {kLookupLabel, "SELECT " KARVEL_PG_LABEL " FROM \"420_DIC\" WHERE " KARVEL_PG_WORD " = $1"},
-    {kLookupWord, "SELECT " KARVEL_PG_WORD " FROM \"420_DIC\" WHERE " KARVEL_PG_WORD " = $1"},
+    {kLookupLabel, "SELECT " KARVEL_LABEL " FROM \"420_DIC\" WHERE " KARVEL_WORD " = $1"},
+    {kLookupWord, "SELECT " KARVEL_WORD " FROM \"420_DIC\" WHERE " KARVEL_WORD " = $1"},
     {kReadVersion, "SELECT version FROM \"420_DIC_VERSION\""},
 };
-const char kScanSql[] = "SELECT " KARVEL_PG_WORD ", " KARVEL_PG_LABEL " FROM \"420_DIC\"";
 const char kExportSql[] =
-    "SELECT " KARVEL_PG_WORD ", " KARVEL_PG_LABEL " FROM \"420_DIC\" ORDER BY " KARVEL_PG_WORD " COLLATE \"C\"";
+    "SELECT " KARVEL_WORD ", " KARVEL_LABEL " FROM \"420_DIC\" ORDER BY " KARVEL_WORD " COLLATE \"C\"";
 // Every writer of the schema or the table takes this lock first, so that
 // imports and the creation of the schema take turns.
 const char kWriterLockSql[] = "SELECT pg_advisory_xact_lock(4200420)";
@@ -215,11 +213,6 @@ PGconn *Connect_Prepared(const std::string &uri, Clock::time_point deadline, std
 
 }  // namespace
 
-bool Is_Postgres_Uri(const char *location) {
-  return location != nullptr &&
-         (std::strncmp(location, "postgresql://", 13) == 0 || std::strncmp(location, "postgres://", 11) == 0);
-}
-
 std::string Redacted_Uri(const std::string &uri) {
   const size_t scheme = uri.find("://");
   if (scheme == std::string::npos) return uri;
@@ -290,7 +283,9 @@ struct Pg_Store::Impl {
     retry_at = Clock::now() + kRetryAfter;
     if (down) return;
     down = true;
-    std::fprintf(stderr, "karvel: %s: the term database is unavailable (%s); lookups find no value until it is back\n",
+    std::fprintf(stderr,
+                 "karvel: %s: the term database is unavailable (%s); until it is back, lookups answer from the "
+                 "copy in memory if there is one, else find no value\n",
                  Redacted_Uri(uri).c_str(), reason.c_str());
     std::fflush(stderr);
   }
@@ -361,7 +356,10 @@ bool Pg_Store::Scan(const std::function<void(const std::string &, const std::str
                     std::string *error) {
   const Clock::time_point deadline = Clock::now() + kScanTimeout;
   PGconn *c = Connect(uri_, deadline, error);
-  if (c == nullptr) return false;
+  if (c == nullptr) {
+    impl_->Failed(uri_, *error);
+    return false;
+  }
   PGresult *r = nullptr;
   bool ok = Run(c, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", nullptr, {}, PGRES_COMMAND_OK, deadline,
                 nullptr, error) &&
@@ -380,6 +378,12 @@ bool Pg_Store::Scan(const std::function<void(const std::string &, const std::str
              std::string(PQgetvalue(one, 0, 1), static_cast<size_t>(PQgetlength(one, 0, 1))));
        });
   PQfinish(c);
+  // An outage that a read of the whole table meets, or its end, is the
+  // store's like any other (reported once).
+  if (ok)
+    impl_->Succeeded(uri_);
+  else
+    impl_->Failed(uri_, *error);
   return ok;
 }
 
@@ -482,9 +486,9 @@ bool Pg_Import(const std::string &uri, const std::vector<std::pair<std::string, 
   if (!copied) return false;
 
   const char *const kReplace = "DELETE FROM \"420_DIC\"";
-  const char *const kInsert = "INSERT INTO \"420_DIC\" (" KARVEL_PG_WORD ", " KARVEL_PG_LABEL
-                              ") SELECT w, l FROM tesq_staging ON CONFLICT (" KARVEL_PG_WORD
-                              ") DO UPDATE SET " KARVEL_PG_LABEL " = EXCLUDED." KARVEL_PG_LABEL;
+  const char *const kInsert = "INSERT INTO \"420_DIC\" (" KARVEL_WORD ", " KARVEL_LABEL
+                              ") SELECT w, l FROM tesq_staging ON CONFLICT (" KARVEL_WORD
+                              ") DO UPDATE SET " KARVEL_LABEL " = EXCLUDED." KARVEL_LABEL;
   return (!replace || db.Exec(kReplace, error)) && db.Exec(kInsert, error) && db.Exec("COMMIT", error);
 }
 

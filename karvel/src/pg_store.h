@@ -35,9 +35,6 @@
 
 namespace karvel {
 
-// True when `location` is a PostgreSQL connection URI.
-bool Is_Postgres_Uri(const char *location);
-
 // `uri` with any password replaced by "***", for messages.
 std::string Redacted_Uri(const std::string &uri);
 
@@ -59,7 +56,8 @@ class Pg_Store {
   bool Version(int64_t *version, std::string *error);
 
   // Every row with the counter they belong to, read in one snapshot; `row`
-  // is called for each (word, label). No deadline: for building a copy.
+  // is called for each (word, label). A generous deadline of its own: for
+  // building a copy. Its failure and recovery are reported like a lookup's.
   bool Scan(const std::function<void(const std::string &, const std::string &)> &row, int64_t *version,
             std::string *error);
 

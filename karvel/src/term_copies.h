@@ -13,7 +13,17 @@
 // lookups then go to it and answer as it allows).
 //
 // Lookups read the copy through an atomically swapped shared pointer, so a
-// copy lives as long as a lookup holds it and no longer.
+// copy lives as long as a lookup holds it and no longer. A copy withdrawn
+// after a change of a source that keeps old copies stays at hand as the
+// previous copy, for the lookups that find the store unable to answer
+// before the new copy is ready.
+//
+// Fork: a child process has no watcher thread. Copies_Before_Fork and the
+// two After_Fork calls (pthread_atfork handlers, see term_store.cc) keep
+// the watcher out of its locks and out of the guarded store calls while a
+// process forks; in the child the copy in hand goes on answering and the
+// next lookup starts a new watcher for it, which reads the table again only
+// when its stamp has changed.
 // One store is copied at a time: a lookup of another store (a changed
 // TESQ_DB) stops the old watcher and starts a new one.
 #ifndef KARVEL_SRC_TERM_COPIES_H
@@ -22,6 +32,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -52,8 +63,22 @@ enum class Copy_Answer { kFound, kMissing, kNotReady };
 // label in *value (the word itself when `want_word`), kMissing, or
 // kNotReady when no copy can answer yet (then ask the store). The first
 // call for a location calls `make_source` and starts its watcher.
-Copy_Answer Copy_Find(const std::string &location, std::string_view word, bool want_word, std::string *value,
+Copy_Answer Copy_Find(std::string_view location, std::string_view word, bool want_word, std::string *value,
                       const std::function<std::unique_ptr<Copy_Source>()> &make_source);
+
+// Answers from the previous copy of `location` (see above): kFound,
+// kMissing, or kNotReady when there is none.
+Copy_Answer Copy_Find_Previous(std::string_view location, std::string_view word, bool want_word,
+                               std::string *value);
+
+// Held by a watcher around the calls of a source into a library that a
+// forked child goes on using (SQLite's own locks), so that no fork happens
+// in their middle; a source takes it for short stretches only.
+std::mutex &Copies_Fork_Guard();
+
+void Copies_Before_Fork();
+void Copies_After_Fork_In_Parent();
+void Copies_After_Fork_In_Child();
 
 // Stops the watcher and drops the copy (for the library's shutdown); the
 // next lookup starts afresh.

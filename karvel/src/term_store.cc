@@ -14,7 +14,17 @@
 #include "data_dir.h"
 #include "gb2312.h"
 #include "platform.h"
+#include "term_index.h"
+#include "term_schema.h"
 #include "term_text.h"
+#ifdef KARVEL_HAS_TERM_COPIES
+#include <pthread.h>
+
+#include "term_copies.h"
+#endif
+#ifdef KARVEL_HAS_POSTGRESQL
+#include "pg_store.h"
+#endif
 
 namespace karvel {
 
@@ -28,10 +38,7 @@ constexpr char kTableName[] = "420_DIC";
 // The prepared lookups, one per column that may be selected. The word is
 // the table's key, so each is one index search.
 enum Selected { kSelectLabel = 0, kSelectWord = 1, kSelectCount = 2 };
-const char *const kLookupSql[kSelectCount] = {
-    "SELECT \"\xE9\x99\x84\xE5\x8A\xA0\xE4\xBF\xA1\xE6\x81\xAF\" FROM \"420_DIC\" WHERE \"\xE8\xAF\x8D\" = ?1 LIMIT 1",
-    "SELECT \"\xE8\xAF\x8D\" FROM \"420_DIC\" WHERE \"\xE8\xAF\x8D\" = ?1 LIMIT 1",
-};
+const char *const kLookupSql[kSelectCount] = {kSqliteLookupLabelSql, kSqliteLookupWordSql};
 
 // A locked database is waited for this long per lookup (a writer's commit
 // holds its lock for moments only); a database locked for longer answers
@@ -42,12 +49,16 @@ constexpr int kBusyTimeoutMs = 20;
 
 // Prints `message` about `path` unless this process has printed it before.
 // `unusable`: the failure keeps lookups from answering.
-void Report(const std::string &path, const std::string &message, bool unusable = true) {
+std::mutex &Report_Mutex() {
   static std::mutex *const mutex = new std::mutex;
+  return *mutex;
+}
+
+void Report(const std::string &path, const std::string &message, bool unusable = true) {
   static std::set<std::string> *const reported = new std::set<std::string>;
   constexpr size_t kMaxReports = 64;
   const std::string key = path + '\n' + message;
-  std::lock_guard<std::mutex> lock(*mutex);
+  std::lock_guard<std::mutex> lock(Report_Mutex());
   if (reported->size() >= kMaxReports || !reported->insert(key).second) return;
   std::fprintf(stderr, "karvel: term database '%s': %s%s\n", path.c_str(), message.c_str(),
                unusable ? "; known terms are not looked up" : "");
@@ -139,6 +150,49 @@ class Connection {
     return stmt;
   }
 
+  // Reads every row into `builder`, words and labels in GB2312, with the
+  // rules of a lookup: a word with no GB2312 form cannot be asked for and is
+  // left out, a label that is NULL, holds a NUL byte or has no GB2312 form
+  // leaves its word without a label. `guard` (held on entry) is let go
+  // between stretches of rows. False after a report.
+  bool Scan(Term_Index::Builder *builder, std::unique_lock<std::mutex> *guard) {
+    sqlite3_stmt *stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db_, kScanSql, -1, &stmt, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      Fail(rc);
+      return false;
+    }
+    std::string word, label, back;
+    size_t rows = 0;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      if (++rows % 4096 == 0 && guard != nullptr) {
+        guard->unlock();
+        guard->lock();
+      }
+      const std::string_view stored(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
+                                    static_cast<size_t>(sqlite3_column_bytes(stmt, 0)));
+      // Only a word whose GB2312 form leads back to the stored bytes is one
+      // a lookup can match.
+      if (stored.data() == nullptr || !gb::Utf8_To_Gb(stored, &word) || !gb::Gb_To_Utf8(word, &back) ||
+          back != stored)
+        continue;
+      const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1));
+      const size_t length = static_cast<size_t>(sqlite3_column_bytes(stmt, 1));
+      if (text != nullptr && std::memchr(text, '\0', length) == nullptr &&
+          gb::Utf8_To_Gb(std::string_view(text, length), &label))
+        builder->Add(word, label);
+      else
+        builder->Add_Without_Label(word);
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE) {
+      Fail(rc);
+      return false;
+    }
+    return true;
+  }
+
   // Reports a failed step of a lookup and closes the connection, so that
   // the next lookup starts afresh on whatever the file is then (a hot
   // journal rolled back, a table created): a failure never outlasts its
@@ -147,17 +201,6 @@ class Connection {
     Report(path_, Describe(rc));
     Close();
   }
-
-  // Reports a stored value that cannot be handed out (once per database
-  // and fault).
-  void Report_Value(const std::string &fault) {
-    Report(path_, "a stored label is unusable (" + fault +
-                      "); such words answer no value: correct them with 'tesq terms import'",
-           false);
-  }
-
-  // Room for a path built from TESQ_DATA_DIR, kept for the next lookup.
-  std::string *Path_Scratch() { return &path_scratch_; }
 
  private:
   // The file header must say rollback-journal mode. A WAL database needs
@@ -225,7 +268,6 @@ class Connection {
   sqlite3 *db_ = nullptr;
   sqlite3_stmt *lookups_[kSelectCount] = {};
   std::string path_;
-  std::string path_scratch_;
   tesq::File_Identity identity_;
 };
 
@@ -258,6 +300,14 @@ class Connection_Pool {
       }
     }
     // closed here, outside the lock
+  }
+
+  // A forked child must not use the connections it inherited (SQLite's
+  // rule): they are forgotten, left open and unused.
+  void Lock_For_Fork() { mutex_.lock(); }
+  void Unlock_After_Fork(bool child) {
+    if (child) idle_count_ = 0;
+    mutex_.unlock();
   }
 
   void Close_Idle() {
@@ -320,6 +370,218 @@ bool Same_Name(const std::string &a, const char *b) {
   return true;
 }
 
+// A stored label that the document cannot carry is no value, whichever way
+// it was read (reported once per database and fault).
+bool Usable_Label(const char *location, const std::string &label) {
+  const std::string fault = tesq::Label_Fault(label);
+  if (fault.empty()) return true;
+#ifdef KARVEL_HAS_POSTGRESQL
+  const std::string shown = tesq::Is_Postgres_Uri(location) ? Redacted_Uri(location) : location;  // no password
+#else
+  const std::string shown = location;
+#endif
+  Report(shown,
+         "a stored label is unusable (" + fault +
+             "); such words answer no value: correct them with 'tesq terms import'",
+         false);
+  return false;
+}
+
+// The SQLite lookup, on a connection of the pool: true with *value (GB2312).
+bool Sqlite_Find(const char *path, const std::string &word_utf8, Selected selected, std::string *value) {
+  Connection_Lease connection;
+  if (!connection->Attach(path)) return false;
+  sqlite3_stmt *stmt = connection->Lookup(selected);
+  if (stmt == nullptr) return false;
+
+  bool found = false;
+  sqlite3_bind_text(stmt, 1, word_utf8.data(), static_cast<int>(word_utf8.size()), SQLITE_STATIC);
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) {
+    if (sqlite3_column_type(stmt, 0) != SQLITE_NULL) {
+      const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+      const int length = sqlite3_column_bytes(stmt, 0);
+      // A value with a NUL byte, or one GB2312 cannot represent, is no value:
+      // the caller would get a truncated or garbled label.
+      if (text != nullptr && std::memchr(text, '\0', static_cast<size_t>(length)) == nullptr)
+        found = gb::Utf8_To_Gb(std::string_view(text, static_cast<size_t>(length)), value);
+    }
+  } else if (rc != SQLITE_DONE) {
+    sqlite3_reset(stmt);
+    connection->Fail(rc);
+    return false;
+  }
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  return found;
+}
+
+#ifdef KARVEL_HAS_POSTGRESQL
+// Lookups of the PostgreSQL store share one Pg_Store (its pool and its
+// outage reports) per URI; the copy's watcher polls the same one, so an
+// outage is reported once however it is met.
+std::mutex g_pg_mutex;
+std::shared_ptr<Pg_Store> g_pg;  // read and written with std::atomic_load/store
+
+// The lookup time limit: TESQ_DB_TIMEOUT_MS, 200 ms by default.
+int Pg_Timeout_Ms() {
+  const char *text = std::getenv("TESQ_DB_TIMEOUT_MS");
+  const long ms = text != nullptr ? std::strtol(text, nullptr, 10) : 0;
+  return ms > 0 && ms <= 60000 ? static_cast<int>(ms) : 200;
+}
+
+std::shared_ptr<Pg_Store> Pg_For(const char *uri) {
+  std::shared_ptr<Pg_Store> store = std::atomic_load(&g_pg);
+  if (store != nullptr && store->Uri() == uri) return store;
+  std::lock_guard<std::mutex> hold(g_pg_mutex);
+  store = std::atomic_load(&g_pg);
+  if (store == nullptr || store->Uri() != uri) {
+    store = std::make_shared<Pg_Store>(uri, Pg_Timeout_Ms());
+    std::atomic_store(&g_pg, store);
+  }
+  return store;
+}
+
+// The PostgreSQL lookup: true with *value (GB2312); *unavailable when the
+// server did not answer.
+bool Pg_Find(const char *uri, const std::string &word_utf8, Selected selected, std::string *value,
+             bool *unavailable) {
+  std::string utf8;
+  const Pg_Answer answer = Pg_For(uri)->Find(word_utf8, selected == kSelectWord, &utf8);
+  *unavailable = answer == Pg_Answer::kUnavailable;
+  return answer == Pg_Answer::kFound && gb::Utf8_To_Gb(utf8, value);
+}
+#endif
+
+#ifdef KARVEL_HAS_TERM_COPIES
+// Adds a row read as UTF-8 to a copy, by the rules of Connection::Scan.
+void Add_Utf8_Row(Term_Index::Builder *builder, const std::string &word_utf8, const std::string &label_utf8,
+                  std::string *word, std::string *label, std::string *back) {
+  if (!gb::Utf8_To_Gb(word_utf8, word) || !gb::Gb_To_Utf8(*word, back) || *back != word_utf8) return;
+  if (gb::Utf8_To_Gb(label_utf8, label))
+    builder->Add(*word, *label);
+  else
+    builder->Add_Without_Label(*word);
+}
+
+// A database file as the source of a copy: its stamp is the file's
+// identity, size and last write, and its header (with the change counter
+// that every write transaction raises), so that a file replaced, written in
+// place or deleted is read again. A copy of a file that can no longer be
+// read is dropped, and lookups go to the file and answer as it allows.
+class Sqlite_Source : public Copy_Source {
+ public:
+  explicit Sqlite_Source(std::string path) : path_(std::move(path)) {}
+
+  bool Stamp(std::string *stamp) override {
+    const tesq::File_Identity id = tesq::Identify_File(path_.c_str());
+    if (!id.known) {
+      *stamp = "gone " + std::to_string(id.error);
+      return true;
+    }
+    // The header holds the change counter and the journal mode, which an
+    // in-place write changes even within one tick of the file's clock.
+    char header[100] = {};
+    if (id.regular) tesq::Read_File_Start(path_.c_str(), header, sizeof header);
+    *stamp = std::to_string(id.volume) + ':' + std::to_string(id.index) + ':' + std::to_string(id.written) +
+             (id.regular ? ":" : " not regular:");
+    stamp->append(header, sizeof header);
+    return true;
+  }
+
+  bool Read(Term_Index::Builder *builder, std::string *stamp) override {
+    Stamp(stamp);
+    std::unique_lock<std::mutex> guard(Copies_Fork_Guard());
+    Connection connection;
+    return connection.Attach(path_.c_str()) && connection.Scan(builder, &guard);
+  }
+
+  bool Keeps_Old_Copy() const override { return false; }
+
+ private:
+  std::string path_;
+};
+
+#ifdef KARVEL_HAS_POSTGRESQL
+// A PostgreSQL table as the source of a copy: its stamp is the change
+// counter; a server that cannot be asked leaves the copy in hand answering.
+class Pg_Source : public Copy_Source {
+ public:
+  explicit Pg_Source(std::shared_ptr<Pg_Store> store) : store_(std::move(store)) {}
+
+  bool Stamp(std::string *stamp) override {
+    int64_t version = 0;
+    std::string error;
+    if (!store_->Version(&version, &error)) return false;
+    *stamp = std::to_string(version);
+    return true;
+  }
+
+  bool Read(Term_Index::Builder *builder, std::string *stamp) override {
+    int64_t version = 0;
+    std::string error, word, label, back;
+    const bool ok = store_->Scan(
+        [&](const std::string &w, const std::string &l) { Add_Utf8_Row(builder, w, l, &word, &label, &back); },
+        &version, &error);
+    *stamp = std::to_string(version);
+    return ok;
+  }
+
+ private:
+  std::shared_ptr<Pg_Store> store_;
+};
+#endif
+
+std::unique_ptr<Copy_Source> Make_Source(const char *location) {
+#ifdef KARVEL_HAS_POSTGRESQL
+  if (tesq::Is_Postgres_Uri(location)) return std::unique_ptr<Copy_Source>(new Pg_Source(Pg_For(location)));
+#endif
+  return std::unique_ptr<Copy_Source>(new Sqlite_Source(location));
+}
+
+// TESQ_DB_COPY=0 (or "off"): every lookup goes to the store itself.
+bool Copies_Wanted() {
+  const char *setting = std::getenv("TESQ_DB_COPY");
+  return setting == nullptr || (std::strcmp(setting, "0") != 0 && std::strcmp(setting, "off") != 0);
+}
+
+// The handlers that keep a fork from splitting a lock: the watcher and the
+// pools are held still while the process forks, and the child forgets the
+// connections it inherited (they belong to the parent's sessions).
+void Before_Fork() {
+  Copies_Before_Fork();
+  Report_Mutex().lock();
+  Pool().Lock_For_Fork();
+#ifdef KARVEL_HAS_POSTGRESQL
+  g_pg_mutex.lock();
+#endif
+}
+
+void After_Fork(bool child) {
+#ifdef KARVEL_HAS_POSTGRESQL
+  if (child) {
+    // Left unused (its sockets are the parent's sessions; closing them
+    // would end those), and kept reachable.
+    static auto *const inherited = new std::vector<std::shared_ptr<Pg_Store>>;
+    inherited->push_back(std::atomic_load(&g_pg));
+    std::atomic_store(&g_pg, std::shared_ptr<Pg_Store>());
+  }
+  g_pg_mutex.unlock();
+#endif
+  Pool().Unlock_After_Fork(child);
+  Report_Mutex().unlock();
+  if (child)
+    Copies_After_Fork_In_Child();
+  else
+    Copies_After_Fork_In_Parent();
+}
+
+const int g_fork_handlers = pthread_atfork(Before_Fork, [] { After_Fork(false); }, [] { After_Fork(true); });
+#endif
+
+// Words a copy holds: the empty word and very long ones go to the store.
+constexpr size_t kMaxCopiedWord = 255;
+
 }  // namespace
 
 bool Term_Find(const Lookup_Statement &statement, std::string *value, const char **column) {
@@ -336,45 +598,47 @@ bool Term_Find(const Lookup_Statement &statement, std::string *value, const char
   }
 
   // A word that is not GB2312 text cannot be in the table.
+  const std::string_view word_gb = Statement_Word(statement.value);
   std::string word;
-  if (!gb::Gb_To_Utf8(Statement_Word(statement.value), &word)) return false;
+  if (!gb::Gb_To_Utf8(word_gb, &word)) return false;
 
-  Connection_Lease connection;
-  if (!connection->Attach(Current_Path(connection->Path_Scratch()))) return false;
-  sqlite3_stmt *stmt = connection->Lookup(selected);
-  if (stmt == nullptr) return false;
-
+  std::string scratch;
+  const char *location = Current_Path(&scratch);
+  [[maybe_unused]] const bool want_word = selected == kSelectWord;
   bool found = false;
-  sqlite3_bind_text(stmt, 1, word.data(), static_cast<int>(word.size()), SQLITE_STATIC);
-  const int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW) {
-    if (sqlite3_column_type(stmt, 0) != SQLITE_NULL) {
-      const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
-      const int length = sqlite3_column_bytes(stmt, 0);
-      // A value with a NUL byte, or one GB2312 cannot represent, is no value:
-      // the caller would get a truncated or garbled label.
-      if (text != nullptr && std::memchr(text, '\0', static_cast<size_t>(length)) == nullptr)
-        found = gb::Utf8_To_Gb(std::string_view(text, static_cast<size_t>(length)), value);
-      // A label the document cannot carry (stored by an older import or
-      // another tool) is no value rather than a broken document.
-      if (found && selected == kSelectLabel) {
-        const std::string fault = tesq::Label_Fault(*value);
-        if (!fault.empty()) {
-          connection->Report_Value(fault);
-          found = false;
-        }
-      }
-    }
-  } else if (rc != SQLITE_DONE) {
-    sqlite3_reset(stmt);
-    connection->Fail(rc);
-    return false;
+#ifdef KARVEL_HAS_TERM_COPIES
+  const bool copied = !word_gb.empty() && word_gb.size() <= kMaxCopiedWord && Copies_Wanted();
+  const Copy_Answer answer =
+      copied ? Copy_Find(location, word_gb, want_word, value, [location] { return Make_Source(location); })
+             : Copy_Answer::kNotReady;
+  if (answer != Copy_Answer::kNotReady) {
+    found = answer == Copy_Answer::kFound;
+  } else
+#endif
+#ifdef KARVEL_HAS_POSTGRESQL
+      if (tesq::Is_Postgres_Uri(location)) {
+    bool unavailable = false;
+    found = Pg_Find(location, word, selected, value, &unavailable);
+#ifdef KARVEL_HAS_TERM_COPIES
+    // While a new copy is read, a server that does not answer leaves the
+    // last copy to answer.
+    if (unavailable && copied) found = Copy_Find_Previous(location, word_gb, want_word, value) == Copy_Answer::kFound;
+#endif
+  } else
+#endif
+  {
+    found = Sqlite_Find(location, word, selected, value);
   }
-  sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);
+  if (found && selected == kSelectLabel && !Usable_Label(location, *value)) return false;
   return found;
 }
 
-void Term_Store_Close_Idle() { Pool().Close_Idle(); }
+void Term_Store_Close_Idle() {
+  Pool().Close_Idle();
+#ifdef KARVEL_HAS_POSTGRESQL
+  const std::shared_ptr<Pg_Store> store = std::atomic_load(&g_pg);
+  if (store != nullptr) store->Close_Idle();
+#endif
+}
 
 }  // namespace karvel

@@ -87,6 +87,19 @@ std::string Label(const std::string &word_gb) {
   return rc == 0 ? std::string(label) : "<rc " + std::to_string(rc) + ">";
 }
 
+// Label, asked again until it is `expected` or two seconds have passed: a
+// change of the term database reaches the library's copy of the table
+// within a second. The last answer.
+std::string Label_Until(const std::string &word_gb, const std::string &expected) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  std::string label = Label(word_gb);
+  while (label != expected && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    label = Label(word_gb);
+  }
+  return label;
+}
+
 class Faults : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -223,13 +236,16 @@ TEST_F(Faults, TermDatabaseLockedByAnotherProcess) {
   char c = 0;
   ASSERT_EQ(read(to_parent[0], &c, 1), 1);
   ASSERT_EQ(c, 'L');
+  // The table has not changed: a copy read before the lock goes on
+  // answering; without one the lookup finds nothing and says why.
   std::string label;
   const auto begin = std::chrono::steady_clock::now();
   const std::string err = Stderr_Of([&] { label = Label(term_); });
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  EXPECT_NE(label, term_label_);
   EXPECT_LT(seconds, 2.0);
-  EXPECT_NE(err.find("locked"), std::string::npos) << err;
+  if (label != term_label_) {
+    EXPECT_NE(err.find("locked"), std::string::npos) << err;
+  }
   ASSERT_EQ(write(to_child[1], "u", 1), 1);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -241,13 +257,17 @@ TEST_F(Faults, TermDatabaseDeletedWhileRunning) {
   ASSERT_EQ(Tesquin_Init(0), 0);
   ASSERT_EQ(Label(term_), term_label_);
   const std::string db = Read(Path("terms.db"));
-  ASSERT_EQ(std::remove(Path("terms.db").c_str()), 0);
   std::string label;
-  const std::string err = Stderr_Of([&] { label = Label(term_); });
+  const std::string err = Stderr_Of([&] {
+    ASSERT_EQ(std::remove(Path("terms.db").c_str()), 0);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while ((label = Label(term_)) == term_label_ && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
   EXPECT_NE(label, term_label_);
   EXPECT_NE(err.find("karvel: "), std::string::npos) << err;
   Replace("terms.db", db);
-  EXPECT_EQ(Label(term_), term_label_);
+  EXPECT_EQ(Label_Until(term_, term_label_), term_label_);
 }
 
 // A damaged dictionary file is a load failure with that dictionary's code;
@@ -584,7 +604,7 @@ TEST_F(Faults, TermImportKilledMidStreamLeavesDatabaseAsItWas) {
   Write(small, "\xE6\x96\xB0\xE8\xAF\x8D\t\xE6\x96\xB0\n");  // 新词<TAB>新
   const std::string command = std::string(TESQ_TOOL) + " terms import --db '" + db + "' '" + small + "' 2>/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(Label(Gb("新词")), Gb("新"));
+  EXPECT_EQ(Label_Until(Gb("新词"), Gb("新")), Gb("新"));
   EXPECT_EQ(leftovers(), 0);
 }
 
@@ -609,7 +629,11 @@ TEST_F(Faults, TermImportKilledAtAnyMomentLeavesOldOrNewDatabase) {
     const bool new_table = now.size() > exported.size() && now.find("\t\xE6\x96\xB0\n") != std::string::npos;
     ASSERT_TRUE(old_table || new_table) << "after a kill at " << delay_ms << " ms";
     EXPECT_EQ(Label(term_), term_label_);
-    EXPECT_EQ(Label(first_new) == Gb("新"), new_table);
+    if (new_table) {
+      EXPECT_EQ(Label_Until(first_new, Gb("新")), Gb("新"));
+    } else {
+      EXPECT_NE(Label(first_new), Gb("新"));
+    }
     if (new_table) break;  // a finished import: later kills would test the new table
   }
   EXPECT_GT(killed, 0);
@@ -744,6 +768,12 @@ TEST_F(Faults, InitUnInitCyclesDoNotGrowMemory) {
 // the failing one go with the service, so a host that gives up holds no
 // data, and the next Tesquin_Init starts afresh and works.
 TEST_F(Faults, FailedInitLeavesNothingLoaded) {
+  // Lookups go to the file: a copy of the term table read in the background
+  // meanwhile would count in the heap.
+  setenv("TESQ_DB_COPY", "0", 1);
+  struct Restore {
+    ~Restore() { unsetenv("TESQ_DB_COPY"); }
+  } restore;
   const std::string sound = Read(built_ + "/place.vdic");
   ASSERT_EQ(Tesquin_Init(0), 0);  // warm up allocator and caches
   ASSERT_EQ(Label(term_), term_label_);

@@ -5,8 +5,6 @@
 // counter, and every failure of the server answered within the time limit,
 // reported once and recovered from by itself.
 #include <gtest/gtest.h>
-#include <libpq-fe.h>
-#include <dirent.h>
 #include <signal.h>
 
 #include <atomic>
@@ -20,27 +18,15 @@
 #include <vector>
 
 #include "pg_store.h"
+#include "pg_support.h"
 
 namespace {
 
 using Rows = std::vector<std::pair<std::string, std::string>>;
 using Clock = std::chrono::steady_clock;
 
-std::string Env(const char *name) {
-  const char *value = std::getenv(name);
-  return value != nullptr ? value : "";
-}
-
 // Runs SQL as the superuser of the test server.
-void Sql(const std::string &sql) {
-  PGconn *c = PQconnectdb(Env("TESQ_TEST_PG_URI").c_str());
-  ASSERT_EQ(PQstatus(c), CONNECTION_OK) << PQerrorMessage(c);
-  PGresult *r = PQexec(c, sql.c_str());
-  const ExecStatusType status = PQresultStatus(r);
-  EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << PQresultErrorMessage(r);
-  PQclear(r);
-  PQfinish(c);
-}
+void Sql(const std::string &sql) { karvel_test::Pg_Sql(karvel_test::Env("TESQ_TEST_PG_URI"), sql); }
 
 Rows Export(const std::string &uri) {
   Rows rows;
@@ -60,49 +46,8 @@ double Milliseconds_Since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// Runs pg_ctl on the test server. A start right after the server was
-// killed is tried again until its old backends have gone.
-void Pg_Ctl(const std::string &action) {
-  const std::string command = Env("TESQ_TEST_PG_CTL") + " -o '" + Env("TESQ_TEST_PG_OPTIONS") + "' " + action +
-                              " > /dev/null 2>&1";
-  int status = std::system(command.c_str());
-  for (int tries = 0; status != 0 && action == "start" && tries < 40; ++tries) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    status = std::system(command.c_str());
-  }
-  ASSERT_EQ(status, 0) << command;
-}
-
-pid_t Server_Pid() {
-  std::ifstream pidfile(Env("TESQ_TEST_PG_PIDFILE"));
-  long pid = 0;
-  pidfile >> pid;
-  return static_cast<pid_t>(pid);
-}
-
-// Sends `signal` to the server and every process it started, so that a
-// paused server stalls on the connections it already has too.
-void Signal_Server(int signal) {
-  const pid_t server = Server_Pid();
-  ASSERT_GT(server, 0);
-  kill(server, signal);
-  DIR *proc = opendir("/proc");
-  ASSERT_NE(proc, nullptr);
-  while (dirent *entry = readdir(proc)) {
-    const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
-    if (pid <= 0) continue;
-    std::ifstream stat("/proc/" + std::string(entry->d_name) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    long parent = 0;
-    if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &parent) == 2 && parent == server)
-      kill(pid, signal);
-  }
-  closedir(proc);
-}
+using karvel_test::Env;
+using karvel_test::Pg_Ctl;
 
 class Pg_Store_Test : public testing::Test {
  protected:
@@ -258,9 +203,9 @@ TEST_F(Pg_Store_Test, OutagesAreBoundedReportedOnceAndRecoveredFrom) {
   };
   const std::vector<Fault> faults = {
       {"stopped", [] { Pg_Ctl("stop -m fast"); }, [] { Pg_Ctl("start"); }},
-      {"killed", [] { kill(Server_Pid(), SIGKILL); std::this_thread::sleep_for(std::chrono::milliseconds(300)); },
+      {"killed", [] { kill(karvel_test::Pg_Server_Pid(), SIGKILL); std::this_thread::sleep_for(std::chrono::milliseconds(300)); },
        [] { Pg_Ctl("start"); }},
-      {"paused", [] { Signal_Server(SIGSTOP); }, [] { Signal_Server(SIGCONT); }},
+      {"paused", [] { karvel_test::Pg_Signal_Server(SIGSTOP); }, [] { karvel_test::Pg_Signal_Server(SIGCONT); }},
   };
   for (const Fault &fault : faults) {
     testing::internal::CaptureStderr();

@@ -1,5 +1,8 @@
-// tesq terms import / export on real database files: the checks with their
-// line numbers, all-or-nothing imports, merging, and the round trip.
+// tesq terms import / export / init on real database files: the checks with
+// their line numbers, all-or-nothing imports, merging, and the round trip.
+// With KARVEL_TEST_STORE=postgresql (under scripts/with_postgres.sh) the
+// same tests run against a PostgreSQL database with no term table yet;
+// those about files of their own are skipped.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <fcntl.h>
@@ -16,6 +19,9 @@
 #include <vector>
 
 #include "test_support.h"
+#ifdef TESQ_TEST_HAS_PG
+#include "pg_support.h"
+#endif
 
 namespace karvel_test {
 namespace {
@@ -27,7 +33,15 @@ struct Run_Result {
 
 class Terms_Tool : public testing::Test {
  protected:
-  void SetUp() override { db_ = dir_.Path("terms.db"); }
+  void SetUp() override {
+    db_ = dir_.Path("terms.db");
+    if (On_Postgres()) {
+#ifdef TESQ_TEST_HAS_PG
+      db_ = Pg_Empty_Database_Uri(Test_Tag());
+#endif
+      if (db_.empty()) GTEST_SKIP() << "TESQ_TEST_PG_URI is unset: run under scripts/with_postgres.sh";
+    }
+  }
 
   // Runs `tesq terms ARGS` (ARGS already quoted for the shell).
   Run_Result Tesq(const std::string &args) {
@@ -60,6 +74,36 @@ TEST_F(Terms_Tool, ImportThenExport) {
   EXPECT_EQ(Lookup("情报学报"), "刊名");
   EXPECT_EQ(Lookup("AT&T <x>"), "机构名");
   Set_Env("TESQ_DB", "");
+}
+
+// init makes the table in a database that has none, and keeps the terms of
+// one that has them.
+TEST_F(Terms_Tool, InitCreatesTheTableAndKeepsTerms) {
+  Run_Result r = Tesq("init --db '" + db_ + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("has the table 420_DIC"), std::string::npos) << r.err;
+  EXPECT_EQ(Export(), "");
+  ASSERT_EQ(Import("甲\t一\n").status, 0);
+  r = Tesq("init --db '" + db_ + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Export(), "甲\t一\n");
+  EXPECT_EQ(Tesq("init --db '" + db_ + "' extra").status, 2);
+}
+
+TEST_F(Terms_Tool, AServerThatRefusesThePasswordIsAnErrorThatDoesNotShowIt) {
+  if (!On_Postgres()) GTEST_SKIP() << "a test of PostgreSQL";
+  const char *bad = std::getenv("TESQ_TEST_PG_BAD_URI");
+  ASSERT_NE(bad, nullptr);
+  const std::string password = std::string(bad).substr(std::string(bad).find(":wrong-") + 1,
+                                                       std::string(bad).find('@') - std::string(bad).find(":wrong-") - 1);
+  db_ = bad;
+  for (const std::string action : {"import", "export", "init"}) {
+    SCOPED_TRACE(action);
+    const Run_Result r = action == "import" ? Import("甲\t一\n") : Tesq(action + " --db '" + db_ + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("password authentication failed"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(password), std::string::npos) << r.err;
+  }
 }
 
 TEST_F(Terms_Tool, LaterLineForTheSameWordWins) {
@@ -117,6 +161,7 @@ TEST_P(Terms_Tool_Bad, NamesFileAndLineAndChangesNothing) {
     EXPECT_EQ(Export(), before);
   }
   // Into a new database: no file is left behind.
+  if (On_Postgres()) return;
   db_ = dir_.Path("new.db");
   EXPECT_EQ(Import(c.content).status, 1);
   EXPECT_FALSE(File_Exists(db_));
@@ -160,6 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Bad_Case> &info) { return std::string(info.param.name); });
 
 TEST_F(Terms_Tool, MissingSourceFileIsAnError) {
+  FILE_STORE_ONLY();
   const Run_Result r = Tesq("import --db '" + db_ + "' '" + dir_.Path("nope.tsv") + "'");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("nope.tsv"), std::string::npos) << r.err;
@@ -167,6 +213,7 @@ TEST_F(Terms_Tool, MissingSourceFileIsAnError) {
 }
 
 TEST_F(Terms_Tool, ExportRefusesRowsThatCannotBeReadBack) {
+  FILE_STORE_ONLY();
   Write_Database(db_, {{"好", "一"}, {"坏\t词", "二"}});
   const Run_Result r = Tesq("export --db '" + db_ + "'");
   EXPECT_EQ(r.status, 1);
@@ -178,6 +225,7 @@ TEST_F(Terms_Tool, ExportRefusesRowsThatCannotBeReadBack) {
 }
 
 TEST_F(Terms_Tool, ExportOfAMissingDatabaseIsAnErrorAndCreatesNothing) {
+  FILE_STORE_ONLY();
   const Run_Result r = Tesq("export --db '" + db_ + "'");
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(File_Exists(db_));
@@ -194,6 +242,7 @@ TEST_F(Terms_Tool, UsageErrors) {
 }
 
 TEST_F(Terms_Tool, MergesIntoATableMadeByHand) {
+  FILE_STORE_ONLY();
   // A table someone made with the sqlite3 shell, keyed on the word.
   Write_Database(db_, {{"甲", "一"}});
   ASSERT_EQ(Import("乙\t二\n").status, 0);
@@ -245,6 +294,7 @@ TEST_F(Terms_Tool, UnreadableSourceIsAnErrorAndChangesNothing) {
 // --- where the database and the export go --------------------------------------
 
 TEST_F(Terms_Tool, ImportThroughASymbolicLinkFillsTheLinkedDatabase) {
+  FILE_STORE_ONLY();
   ASSERT_EQ(Import("甲\t一\n").status, 0);
   const std::string alias = dir_.Path("alias.db");
   ASSERT_EQ(symlink(db_.c_str(), alias.c_str()), 0);
@@ -258,6 +308,7 @@ TEST_F(Terms_Tool, ImportThroughASymbolicLinkFillsTheLinkedDatabase) {
 }
 
 TEST_F(Terms_Tool, ExportThroughASymbolicLinkWritesItsTarget) {
+  FILE_STORE_ONLY();
   ASSERT_EQ(Import("甲\t一\n").status, 0);
   const std::string target = dir_.Path("target.tsv"), link = dir_.Path("link.tsv");
   Write_File(target, "old\n");
@@ -321,6 +372,7 @@ TEST_F(Terms_Tool, DestinationsThatAreNotRegularFilesAreRefused) {
 // `tesq word --db PATH` refuses what is not a term database at once, saying
 // what it is.
 TEST_F(Terms_Tool, DbOptionSaysWhatThePathIs) {
+  FILE_STORE_ONLY();
   const std::string fifo = dir_.Path("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   struct Case {
@@ -373,6 +425,7 @@ std::vector<int> Import_Concurrently(const std::string &db, const std::vector<st
 }
 
 TEST_F(Terms_Tool, ConcurrentImportsTakeTurnsAndLoseNothing) {
+  FILE_STORE_ONLY();
   constexpr int kImports = 6;
   std::vector<std::string> sources, exports;
   for (int i = 0; i < kImports; ++i) {

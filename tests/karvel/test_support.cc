@@ -1,16 +1,20 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#include <chrono>
 
 #include "gb2312.h"
 #include "karvel/karvel.h"
@@ -121,6 +125,35 @@ std::optional<std::string> Lookup(const std::string &word_utf8) {
   std::string utf8;
   if (!gb::Gb_To_Utf8(value, &utf8)) return "<not GB2312>";
   return utf8;
+}
+
+std::optional<std::string> Lookup_Until(const std::string &word_utf8, const std::optional<std::string> &expected,
+                                        double seconds) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  std::optional<std::string> value = Lookup(word_utf8);
+  while (value != expected && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    value = Lookup(word_utf8);
+  }
+  return value;
+}
+
+bool Copies_On() {
+  const char *setting = std::getenv("TESQ_DB_COPY");
+  return setting == nullptr || (std::strcmp(setting, "0") != 0 && std::strcmp(setting, "off") != 0);
+}
+
+bool On_Postgres() {
+  const char *store = std::getenv("KARVEL_TEST_STORE");
+  return store != nullptr && std::strcmp(store, "postgresql") == 0;
+}
+
+std::string Test_Tag() {
+  const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string tag = std::string(test->test_suite_name()) + "_" + test->name();
+  for (char &c : tag)
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  return tag;
 }
 
 void Set_Env(const char *name, const std::string &value) {

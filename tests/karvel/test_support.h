@@ -56,6 +56,28 @@ int Lookup_Statement(const std::string &statement, std::string *value);
 // UTF-8 label, or nullopt for no value.
 std::optional<std::string> Lookup(const std::string &word_utf8);
 
+// Lookup, asked again until it gives `expected` or `seconds` have passed (a
+// change reaches the copy of the table in memory within a second); the last
+// answer.
+std::optional<std::string> Lookup_Until(const std::string &word_utf8, const std::optional<std::string> &expected,
+                                        double seconds = 2.0);
+
+// Whether lookups answer from the copy in memory (TESQ_DB_COPY is not 0 or
+// off).
+bool Copies_On();
+
+// Whether this run's store is PostgreSQL (KARVEL_TEST_STORE=postgresql)
+// rather than database files.
+bool On_Postgres();
+
+// For a test about database files (paths, file faults): skipped on
+// PostgreSQL.
+#define FILE_STORE_ONLY() \
+  if (::karvel_test::On_Postgres()) GTEST_SKIP() << "a test of database files"
+
+// A name for the current test made of letters, digits and "_".
+std::string Test_Tag();
+
 // Sets or (for an empty value) unsets an environment variable.
 void Set_Env(const char *name, const std::string &value);
 

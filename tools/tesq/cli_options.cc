@@ -1,5 +1,6 @@
 #include "cli_options.h"
 
+#include "data_dir.h"
 #include "platform.h"
 
 #include <sys/stat.h>
@@ -104,7 +105,8 @@ const std::vector<Option> &Service_Options() {
   static const std::vector<Option> kOptions = {
       {"--encoding", "ENC", "terminal text is utf-8 (default) or gb2312 (raw bytes both ways)"},
       {"--data-dir", "DIR", "dictionary directory (default: $TESQ_DATA_DIR, else the installed data)"},
-      {"--db", "FILE", "term database (default: $TESQ_DB, else terms.db in the data directory)"},
+      {"--db", "DATABASE",
+       "term database: a file or a postgresql:// URI (default: $TESQ_DB, else terms.db in the data directory)"},
   };
   return kOptions;
 }
@@ -155,16 +157,18 @@ bool Apply_Service_Options(const Parsed_Args &args, std::string *error) {
   }
   if (args.Has("--db")) {
     const std::string db = args.Get("--db");
-    // The term database is only read: a missing file is a mistake, never a
-    // new empty database; anything but a regular file (a FIFO would block
-    // every lookup) is refused.
+    // A PostgreSQL URI is handed on as it is (the store reports what is
+    // wrong with it, once). A file is only read: a missing file is a
+    // mistake, never a new empty database; anything but a regular file (a
+    // FIFO would block every lookup) is refused.
     const tesq::File_Identity identity = tesq::Identify_File(db.c_str());
-    if (db.empty() || !identity.known) {
+    if (tesq::Is_Postgres_Uri(db.c_str())) {
+      // nothing to check here
+    } else if (db.empty() || !identity.known) {
       *error = "term database '" + db + "' " +
                (db.empty() || identity.error == ENOENT ? std::string("does not exist") : std::strerror(identity.error));
       return false;
-    }
-    if (!identity.regular) {
+    } else if (!identity.regular) {
       *error = "term database '" + db + "' " +
                (identity.directory ? "is a directory, not a term database" : "is not a regular file");
       return false;

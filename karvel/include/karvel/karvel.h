@@ -11,7 +11,15 @@
  * when that is unset or empty, "terms.db" in TESQ_DATA_DIR; when that is
  * unset too, "terms.db" in the library's data directory. Both variables are
  * read at every statement, and a file replaced under the same name is
- * reopened. The database is opened read-only and never created.
+ * reopened. The database is opened read-only and never created. A TESQ_DB
+ * of the form "postgresql://..." or "postgres://..." names a PostgreSQL
+ * database with the same table instead (karvel/schema/postgresql.sql).
+ *
+ * Lookups answer from a copy of the table in memory, read in the background
+ * after the first statement and read again within a second of a change of
+ * the table (until it is ready, and with TESQ_DB_COPY=0, they go to the
+ * database). A process forked after lookups have begun goes on with its
+ * copy and watches the table by itself.
  *
  * Statements: one form only, a lookup of one word,
  *
@@ -24,7 +32,8 @@
  * statement of Karvel's own; nothing of the statement is run as SQL. Any
  * other statement, and a word that is not GB2312 text, finds no row.
  *
- * Failures: a missing, unreadable, corrupt or locked database, one without
+ * Failures: a missing, unreadable, corrupt or locked database (when no copy
+ * of it answers), one without
  * the table, anything that is not a regular file (never opened, so a FIFO
  * cannot block a statement), a database in WAL mode (a reader would have to
  * create its -wal and -shm files) and one with a hot journal left by an
@@ -33,7 +42,10 @@
  * of " < > & is no row for its word. Each distinct failure is reported once
  * per process on stderr, in a line beginning "karvel: " that says what to
  * do; a failed lookup closes its connection, so lookups answer again as
- * soon as the cause is gone.
+ * soon as the cause is gone. A PostgreSQL server that is down, stalled or
+ * refuses the connection costs a statement at most TESQ_DB_TIMEOUT_MS (200
+ * ms by default) and finds no row unless the copy answers; each outage and
+ * its end are reported once.
  *
  * Threads: the calls may be made from any number of threads at once. A
  * statement takes an idle read-only connection from a pool (or opens one)
