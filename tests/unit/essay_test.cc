@@ -357,55 +357,17 @@ Segmentation_For_Test Segmented(const std::vector<Word> &words) {
   return s;
 }
 
-struct Classify_Case {
-  std::string name;
-  int32_t capacity;
-  int32_t expected_result;
-  int32_t expected_capacity;
-  std::string expected_label_utf8;  // "" when nothing is copied
-  int32_t expected_length;
-};
-
-TEST_F(Essay, ClassifySpanLabelsAndCapacity) {
-  // Word 1 begins an organisation (tag 23, 3 characters); word 0 a place.
+TEST_F(Essay, ClassifySpanGivesTheLabelAndTheLength) {
+  // Word 2 begins an organisation (tag 23, 3 characters); word 0 a place.
   fake::Dictionary_Add("place", G("江苏"), "");
   const Segmentation_For_Test s = Segmented({{"江", 1}, {"苏", 2}, {"人民银行", 23}});
-  const std::vector<Classify_Case> org_cases = {
-      {"room for the label", 127, 0, 127, "机构名", 8},
-      {"exactly the label and its NUL", 7, 0, 7, "机构名", 8},
-      {"one byte short", 6, 1, 7, "", 8},
-      {"no room at all", 0, 1, 7, "", 8},
-  };
-  for (const Classify_Case &c : org_cases) {
-    SCOPED_TRACE(c.name);
-    char label[16];
-    std::memset(label, '#', sizeof label);
-    int32_t capacity = c.capacity;
-    int32_t length = -1;
-    EXPECT_EQ(Essay_Classify_Span(s.Essay(), 2, label, &capacity, &length), c.expected_result);
-    EXPECT_EQ(capacity, c.expected_capacity);
-    EXPECT_EQ(length, c.expected_length);
-    if (c.expected_label_utf8.empty()) {
-      EXPECT_EQ(label[0], '#');
-    } else {
-      EXPECT_EQ(std::string(label), G(c.expected_label_utf8));
-    }
-  }
-
-  char label[16];
-  int32_t capacity = 4;
-  int32_t length = -1;
-  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 0, label, &capacity, &length), 1);
-  EXPECT_EQ(capacity, 5) << "地名 needs 5 bytes";
-  EXPECT_EQ(length, 4);
-  capacity = 5;
-  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 0, label, &capacity, &length), 0);
-  EXPECT_EQ(std::string(label), G("地名"));
-
-  capacity = 127;
-  length = -1;
-  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 1, label, &capacity, &length), 3);
-  EXPECT_EQ(length, 0) << "length out is cleared on entry";
+  const Found_Name organisation = Essay_Classify_Span(s.Essay(), 2);
+  EXPECT_EQ(organisation.label, &kLabel_Organisation);
+  EXPECT_EQ(organisation.end, 8);
+  const Found_Name place = Essay_Classify_Span(s.Essay(), 0);
+  EXPECT_EQ(place.label, &kLabel_Place);
+  EXPECT_EQ(place.end, 4);
+  EXPECT_FALSE(Essay_Classify_Span(s.Essay(), 1));
 }
 
 TEST_F(Essay, ClassifySpanRecognisersAreAskedInOrder) {
@@ -413,11 +375,7 @@ TEST_F(Essay, ClassifySpanRecognisersAreAskedInOrder) {
   // organisation wins; the place dictionary is not consulted.
   fake::Dictionary_Add("place", G("人民"), "");
   const Segmentation_For_Test s = Segmented({{"人民银行", 23}, {"好", 1}});
-  char label[16];
-  int32_t capacity = 127;
-  int32_t length = 0;
-  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 0, label, &capacity, &length), 0);
-  EXPECT_EQ(std::string(label), G("机构名"));
+  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 0).label, &kLabel_Organisation);
   EXPECT_EQ(fake::Lookup_Count("place"), 0);
 }
 
@@ -426,19 +384,18 @@ TEST_F(Essay, SpanListFullGives4AndRecordsNoMore) {
   fake::Dictionary_Add("place", G("北京"), "");
   const Segmentation_For_Test s = Segmented({{"上海", 1}, {"和", 2}, {"北京", 3}});
   std::vector<Essay_Span> spans;
-  std::string labels;
-  EXPECT_EQ(Essay_Collect_Spans(s.Essay(), 1, &spans, &labels), 4);
+  EXPECT_EQ(Essay_Collect_Spans(s.Essay(), 1, &spans), 4);
   ASSERT_EQ(spans.size(), 1u);
   EXPECT_EQ(spans[0].start, 0);
   EXPECT_EQ(spans[0].end, 4);
 
   spans.clear();
-  labels.clear();
-  EXPECT_EQ(Essay_Collect_Spans(s.Essay(), 2, &spans, &labels), 0);
+  EXPECT_EQ(Essay_Collect_Spans(s.Essay(), 2, &spans), 0);
   ASSERT_EQ(spans.size(), 2u);
   EXPECT_EQ(spans[1].start, 6);
   EXPECT_EQ(spans[1].end, 10);
-  EXPECT_EQ(labels, "@@" + G("地名") + "@@" + G("地名"));
+  EXPECT_EQ(spans[0].label, &kLabel_Place);
+  EXPECT_EQ(spans[1].label, &kLabel_Place);
 }
 
 TEST_F(Essay, TheWalkStopsAtAWordEndingAtCount) {
@@ -448,8 +405,7 @@ TEST_F(Essay, TheWalkStopsAtAWordEndingAtCount) {
   Essay_Text essay = s.Essay();
   essay.count = 2;  // the end of word 0 is count: word 1 is never examined
   std::vector<Essay_Span> spans;
-  std::string labels;
-  EXPECT_EQ(Essay_Collect_Spans(essay, 8, &spans, &labels), 0);
+  EXPECT_EQ(Essay_Collect_Spans(essay, 8, &spans), 0);
   EXPECT_TRUE(spans.empty());
 }
 
@@ -508,33 +464,34 @@ TEST_F(Essay, MergeLeavesTheArraysWhenTheResultWouldNotFit) {
   // A one-byte name cutting a two-byte last word needs a third entry.
   std::vector<int32_t> ends = {2, 0};
   std::vector<int16_t> tags = {7, 9};
-  const std::string labels = "@@" + G("人名");
-  EXPECT_FALSE(Essay_Merge({{0, 1}}, labels, ends.data(), tags.data(), 1, 2));
+  EXPECT_FALSE(Essay_Merge({{0, 1, &kLabel_Person}}, ends.data(), tags.data(), 1, 2));
   EXPECT_EQ(ends, (std::vector<int32_t>{2, 0}));
   EXPECT_EQ(tags, (std::vector<int16_t>{7, 9}));
 
   ends = {2, 0, 77};
   tags = {7, 9, 77};
-  EXPECT_TRUE(Essay_Merge({{0, 1}}, labels, ends.data(), tags.data(), 1, 3));
+  EXPECT_TRUE(Essay_Merge({{0, 1, &kLabel_Person}}, ends.data(), tags.data(), 1, 3));
   EXPECT_EQ(ends, (std::vector<int32_t>{1, 2, 0}));
   EXPECT_EQ(tags, (std::vector<int16_t>{21, 7, 9}));
 }
 
-TEST_F(Essay, MergeIgnoresEmptySpansAndUnknownLabels) {
+TEST_F(Essay, MergeIgnoresEmptySpansAndLabelsWithoutATag) {
   std::vector<int32_t> ends = {2, 4, 6, 0};
   std::vector<int16_t> tags = {1, 2, 3, 0};
-  const std::string labels = "@@" + G("人名") + "@@" + G("全文") + "@@" + G("地名");
-  EXPECT_TRUE(Essay_Merge({{2, 2}, {2, 4}, {4, 6}}, labels, ends.data(), tags.data(), 3, 4));
+  EXPECT_TRUE(Essay_Merge({{2, 2, &kLabel_Person}, {2, 4, &kLabel_Full_Text}, {4, 6, &kLabel_Place}}, ends.data(),
+                          tags.data(), 3, 4));
   EXPECT_EQ(ends, (std::vector<int32_t>{2, 4, 6, 0}));
   EXPECT_EQ(tags, (std::vector<int16_t>{1, 2, 22, 0}));
 }
 
-TEST_F(Essay, LabelTags) {
-  EXPECT_EQ(Essay_Label_Tag(G("人名")), 21);
-  EXPECT_EQ(Essay_Label_Tag(G("地名")), 22);
-  EXPECT_EQ(Essay_Label_Tag(G("机构名")), 23);
-  EXPECT_EQ(Essay_Label_Tag(G("基金")), 0);
-  EXPECT_EQ(Essay_Label_Tag(""), 0);
+TEST_F(Essay, MergedNamesAreTaggedByTheirLabel) {
+  std::vector<int32_t> ends = {2, 4, 6, 8, 10, 0};
+  std::vector<int16_t> tags = {1, 2, 3, 4, 5, 0};
+  EXPECT_TRUE(Essay_Merge({{0, 2, &kLabel_Person}, {2, 4, &kLabel_Place}, {4, 6, &kLabel_Organisation},
+                           {6, 8, &kLabel_Fund}},
+                          ends.data(), tags.data(), 5, 6));
+  EXPECT_EQ(ends, (std::vector<int32_t>{2, 4, 6, 8, 10, 0}));
+  EXPECT_EQ(tags, (std::vector<int16_t>{21, 22, 23, 4, 5, 0}));
 }
 
 TEST_F(Essay, WordCountChecksTheSegmentation) {

@@ -30,7 +30,7 @@ void Foreign_Cases_Run(const std::vector<Foreign_Case> &cases) {
     fake::Vornel().loaded.insert("foreign_dic");
     const Segmented s = Segmented_Text(c.words);
     int32_t end = kUntouched;
-    EXPECT_EQ(Foreign_Recognize(s.View(), &end), c.result) << c.why;
+    EXPECT_EQ(Found_As(Foreign_Recognize(s.View()), kLabel_Person, &end), c.result) << c.why;
     EXPECT_EQ(end, c.result ? c.end : kUntouched) << c.why;
     EXPECT_EQ(fake::Lookup_Count("foreign_dic"), c.lookups) << c.why;
     EXPECT_EQ(fake::Vornel().outstanding_handles, 0) << c.why;
@@ -116,7 +116,7 @@ TEST_F(Foreign_Recognizer, TheLastCharacterIsTheWholeTextsEvenInsideALongerSegme
     const Word_View view{text.c_str() + 4, text.size() - 4, ends.data() + 1, tags.data() + 1, 4, 5};
     int32_t end = kUntouched;
     const bool vetoed = last == G("访华的");
-    EXPECT_EQ(Foreign_Recognize(view, &end), !vetoed) << (vetoed ? "vetoed" : "accepted");
+    EXPECT_EQ(Found_As(Foreign_Recognize(view), kLabel_Person, &end), !vetoed) << (vetoed ? "vetoed" : "accepted");
     if (!vetoed) {
       EXPECT_EQ(end, 6);
     }
@@ -142,9 +142,9 @@ TEST_F(Foreign_Recognizer, TheRunMemoGivesTheAnswersOfAFullWalkAtEveryWord) {
     memoised.foreign_memo = &memo;
     int32_t end_plain = kUntouched;
     int32_t end_memo = kUntouched;
-    const bool plain_answer = Foreign_Recognize(plain, &end_plain);
+    const bool plain_answer = Found_As(Foreign_Recognize(plain), kLabel_Person, &end_plain);
     const size_t lookups_before = fake::Vornel().lookups.size();
-    const bool memo_answer = Foreign_Recognize(memoised, &end_memo);
+    const bool memo_answer = Found_As(Foreign_Recognize(memoised), kLabel_Person, &end_memo);
     walks_with_memo += fake::Vornel().lookups.size() > lookups_before;
     EXPECT_EQ(memo_answer, plain_answer) << "word " << i;
     EXPECT_EQ(end_memo, end_plain) << "word " << i;
@@ -157,7 +157,7 @@ TEST_F(Foreign_Recognizer, NoDictionaryNoName) {
   // foreign_dic not loaded: the handle -1 is passed on and finds nothing.
   const Segmented s = Segmented_Text(Run_Of(3, 0));
   int32_t end = kUntouched;
-  EXPECT_FALSE(Foreign_Recognize(s.View(), &end));
+  EXPECT_FALSE(Found_As(Foreign_Recognize(s.View()), kLabel_Person, &end));
   EXPECT_EQ(fake::Lookup_Count("?"), 3);
   EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
 }
@@ -188,7 +188,7 @@ TEST_F(Foreign_Recognizer, MalformedWordEnds) {
     const Word_View view{text.c_str(), text.size(), c.ends.data(), tags.data(), 0,
                          static_cast<int32_t>(c.ends.size())};
     int32_t end = kUntouched;
-    EXPECT_EQ(Foreign_Recognize(view, &end), c.result) << c.why;
+    EXPECT_EQ(Found_As(Foreign_Recognize(view), kLabel_Person, &end), c.result) << c.why;
     if (c.result) {
       EXPECT_EQ(end, c.end) << c.why;
     }

@@ -29,7 +29,7 @@ void Fund_Cases_Run(const std::vector<Fund_Case> &cases) {
     fake::Vornel().loaded.insert("fund_dic");
     const Segmented s = Segmented_Text(c.words);
     int32_t end = -7;
-    EXPECT_EQ(Fund_Recognize(s.View(), &end), c.result) << c.why;
+    EXPECT_EQ(Found_As(Fund_Recognize(s.View()), kLabel_Fund, &end), c.result) << c.why;
     EXPECT_EQ(end, c.result ? c.end : -7) << c.why << ": the end offset is written on true only";
     if (c.lookups >= 0) {
       EXPECT_EQ(fake::Lookup_Count("fund_dic"), c.lookups) << c.why;
@@ -155,7 +155,7 @@ TEST_F(Fund_Recognizer, LookupOrderIsBeginThenInnerAndEndPerWord) {
   fake::Dictionary_Add("fund_dic", jijin, "e:0.7;");
   const Segmented s = Segmented_Text({{guojia, 0}, {ziran, 0}, {jijin, 0}});
   int32_t end = 0;
-  ASSERT_TRUE(Fund_Recognize(s.View(), &end));
+  ASSERT_TRUE(Found_As(Fund_Recognize(s.View()), kLabel_Fund, &end));
   EXPECT_EQ(end, 12);
   using L = std::pair<std::string, std::string>;
   EXPECT_EQ(fake::Vornel().lookups, (std::vector<L>{{"fund_dic", guojia}, {"fund_dic", ziran}, {"fund_dic", ziran},
@@ -194,7 +194,7 @@ TEST_F(Fund_Recognizer, MalformedWordEndsEndTheWalk) {
     const Word_View view{text.c_str(), text.size(), c.ends.data(), tags.data(), 0,
                          static_cast<int32_t>(c.ends.size())};
     int32_t end = -7;
-    EXPECT_EQ(Fund_Recognize(view, &end), c.result) << c.why;
+    EXPECT_EQ(Found_As(Fund_Recognize(view), kLabel_Fund, &end), c.result) << c.why;
     if (c.result) {
       EXPECT_EQ(end, c.end) << c.why;
     }
@@ -212,7 +212,7 @@ TEST_F(Fund_Recognizer, ReadsAViewFromAWordInsideALongerSegmentation) {
   const std::vector<int16_t> tags = {0, 0, 0, 0, 0, 0};
   const Word_View view{text.c_str() + 6, text.size() - 6, ends.data() + 2, tags.data() + 2, 6, 4};
   int32_t end = 0;
-  ASSERT_TRUE(Fund_Recognize(view, &end));
+  ASSERT_TRUE(Found_As(Fund_Recognize(view), kLabel_Fund, &end));
   EXPECT_EQ(end, 8);
 }
 

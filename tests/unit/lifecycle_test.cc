@@ -1,7 +1,7 @@
 // Tesquin_Init / Tesquin_UnInit against the fake dictionary service.
 #include <algorithm>
 
-#include "classify/classify.h"
+#include "core/library_state.h"
 #include "tesqsrch/tesqsrch.h"
 #include "test_support.h"
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "ner/ner.h"
 
 struct Tagged_Word {
@@ -47,6 +49,16 @@ inline Word_View View_At(const Segmented &s, int32_t i) {
                  words + 1 - i};
   view.first_word = i;
   return view;
+}
+
+// A recogniser's answer as the case tables read it: true, with *end set,
+// when a name was found, which must then carry `label`; *end is untouched
+// otherwise.
+inline bool Found_As(const Found_Name &name, const Label &label, int32_t *end) {
+  if (!name) return false;
+  EXPECT_EQ(name.label, &label) << "the label " << name.label->text;
+  *end = name.end;
+  return true;
 }
 
 // `n` copies of `unit`.

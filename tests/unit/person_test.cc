@@ -35,7 +35,7 @@ void Person_Cases_Run(const std::vector<Person_Case> &cases, const std::vector<s
     fake::Vornel().loaded.insert("foreign_dic");
     const Segmented s = Segmented_Text(c.words);
     int32_t end = kUntouched;
-    EXPECT_EQ(Person_Recognize(s.View(), &end), c.result) << c.why;
+    EXPECT_EQ(Found_As(Person_Recognize(s.View()), kLabel_Person, &end), c.result) << c.why;
     if (c.result) {
       EXPECT_EQ(end, c.end) << c.why;
     }
@@ -206,7 +206,7 @@ TEST_F(Person_Recognizer, LookupOrder) {
   fake::Vornel().loaded.insert("foreign_dic");
   const Segmented s = Segmented_Text({{zhang, 0}, {san, 0}, {feng, 0}, {G("文集"), 0}});
   int32_t end = 0;
-  ASSERT_TRUE(Person_Recognize(s.View(), &end));
+  ASSERT_TRUE(Found_As(Person_Recognize(s.View()), kLabel_Person, &end));
   EXPECT_EQ(end, 6);
   using L = std::pair<std::string, std::string>;
   EXPECT_EQ(fake::Vornel().lookups,
@@ -245,7 +245,7 @@ TEST_F(Person_Recognizer, MalformedWordEnds) {
     const Word_View view{text.c_str(), text.size(), c.ends.data(), c.tags.data(), 0,
                          static_cast<int32_t>(c.ends.size())};
     int32_t end = kUntouched;
-    EXPECT_EQ(Person_Recognize(view, &end), c.result) << c.why;
+    EXPECT_EQ(Found_As(Person_Recognize(view), kLabel_Person, &end), c.result) << c.why;
     if (c.result) {
       EXPECT_EQ(end, c.end) << c.why;
     }

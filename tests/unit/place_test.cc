@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "ner/ner.h"
+#include "ner_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -43,7 +44,7 @@ TEST_F(Place, LongestPrefixOfFourToFortyBytes) {
     fake::Vornel().loaded.insert("place");
     for (const std::string &word : c.dictionary) fake::Dictionary_Add("place", word, "");
     int32_t length = -1;
-    EXPECT_EQ(Place_Recognize(c.text.c_str(), &length), c.expected);
+    EXPECT_EQ(Found_As(Place_Recognize(c.text.c_str()), kLabel_Place, &length), c.expected);
     if (c.expected) {
       EXPECT_EQ(length, c.expected_length);
     }
@@ -56,7 +57,7 @@ TEST_F(Place, LongestPrefixOfFourToFortyBytes) {
 TEST_F(Place, PlaceDictionaryNotLoadedIsNoMatch) {
   fake::Vornel().loaded.clear();
   int32_t length = -1;
-  EXPECT_FALSE(Place_Recognize(G("北京市").c_str(), &length));
+  EXPECT_FALSE(Found_As(Place_Recognize(G("北京市").c_str()), kLabel_Place, &length));
   EXPECT_EQ(length, -1);
   EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "classify/classify.h"
+#include "core/library_state.h"
 #include "guarded_text.h"
 #include "tesqsrch/tesqsrch.h"
 #include "test_support.h"
@@ -148,11 +149,7 @@ TEST_F(Standard_Number_Stage, StageOnItsOwnAtTheEdgeOfMemory) {
     const std::string whole = prefix;
     for (size_t length = 0; length <= whole.size(); ++length) {
       Guarded_Text word(whole.substr(0, length));
-      char label[8];
-      int32_t capacity = sizeof label;
-      uint32_t prefix_length = 0;
-      EXPECT_EQ(Standard_Number_Classify(word.c_str(), label, &capacity, &prefix_length), 3)
-          << whole.substr(0, length);
+      EXPECT_EQ(Standard_Number_Classify(word.c_str()).result, kClassifyNoCategory) << whole.substr(0, length);
     }
   }
 }
