@@ -49,10 +49,13 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #endif
 
 #include "gb2312.h"
+#include "gb_text.h"
 #include "tesqsrch/tesqsrch.h"
 #include "vornel/vornel.h"
 
 namespace {
+
+using tesq_test::Gb;
 
 const char *const kDataFiles[] = {"segmenter.vlex", "foreign_dic.vdic", "name_dic.vdic", "org_dic.vdic",
                                   "fund_dic.vdic",  "place.vdic",       "terms.db"};
@@ -60,12 +63,6 @@ const char *const kDataFiles[] = {"segmenter.vlex", "foreign_dic.vdic", "name_di
 std::string Built_Data() {
   const char *env = std::getenv("TESQ_DATA_DIR");
   return env != nullptr && env[0] != '\0' ? env : TESQ_BUILT_DATA_DIR;
-}
-
-std::string Gb(const char *utf8) {
-  std::string out;
-  gb::Utf8_To_Gb(utf8, &out);
-  return out;
 }
 
 std::string Read(const std::string &path) {

@@ -46,7 +46,7 @@ std::string Script(const std::vector<Word> &words) {
   std::vector<int32_t> ends;
   std::vector<int16_t> tags;
   for (const Word &w : words) {
-    text += G(w.utf8);
+    text += Gb(w.utf8);
     ends.push_back(static_cast<int32_t>(text.size()));
     tags.push_back(w.tag);
   }
@@ -173,7 +173,7 @@ TEST_F(Essay, NamesBecomeOneWordWithTheirTag) {
   for (const Merge_Case &c : cases) {
     SCOPED_TRACE(c.name);
     Reset_Services();
-    for (const Dictionary_Entry &e : c.entries) fake::Dictionary_Add(e.dictionary, G(e.word_utf8), e.info);
+    for (const Dictionary_Entry &e : c.entries) fake::Dictionary_Add(e.dictionary, Gb(e.word_utf8), e.info);
     const Outcome out = Run_Essay(Script(c.words));
     ASSERT_EQ(out.result, 0);
     EXPECT_EQ(out.ends, c.expected_ends);
@@ -182,8 +182,8 @@ TEST_F(Essay, NamesBecomeOneWordWithTheirTag) {
 }
 
 TEST_F(Essay, OddPlaceMatchStopsTheSearchForShorterPrefixes) {
-  fake::Dictionary_Add("place", G("北京x"), "");
-  fake::Dictionary_Add("place", G("北京"), "");
+  fake::Dictionary_Add("place", Gb("北京x"), "");
+  fake::Dictionary_Add("place", Gb("北京"), "");
   const std::string text = Script({{"北", 5}, {"京", 6}, {"xy", 7}, {"上海", 8}});
   const Outcome out = Run_Essay(text);
   ASSERT_EQ(out.result, 0);
@@ -191,14 +191,14 @@ TEST_F(Essay, OddPlaceMatchStopsTheSearchForShorterPrefixes) {
   EXPECT_EQ(out.tags, (std::vector<int16_t>{5, 6, 7, 8}));
   for (const auto &lookup : fake::Vornel().lookups)
     if (lookup.first == "place") {
-      EXPECT_NE(lookup.second, G("北京")) << "shorter prefix tried after a match";
+      EXPECT_NE(lookup.second, Gb("北京")) << "shorter prefix tried after a match";
     }
 }
 
 TEST_F(Essay, TextWithoutNamesComesBackAsSegmented) {
   const std::vector<std::pair<std::string, int32_t>> texts = {
       {Script({{"今天", 3}, {"天气", 4}, {"很", 5}, {"好", 6}, {"。", 41}}), 14},
-      {G("一二三四五六七八"), 16},  // unscripted: one word per character
+      {Gb("一二三四五六七八"), 16},  // unscripted: one word per character
       {"abc", 4},                   // three one-byte words need four entries
       {"", 1},
   };
@@ -213,7 +213,7 @@ TEST_F(Essay, TextWithoutNamesComesBackAsSegmented) {
 }
 
 TEST_F(Essay, ArraysLargerThanTheTextAreFine) {
-  fake::Dictionary_Add("place", G("上海"), "");
+  fake::Dictionary_Add("place", Gb("上海"), "");
   const std::string text = Script({{"去", 1}, {"上", 2}, {"海", 3}});
   const Outcome out = Run_Essay(text, 64);
   ASSERT_EQ(out.result, 0);
@@ -248,7 +248,7 @@ struct Failure_Case {
 };
 
 TEST_F(Essay, SegmenterFailureGivesOneLineAndResult1) {
-  const std::string text = G("甲乙丙丁");  // 8 bytes
+  const std::string text = Gb("甲乙丙丁");  // 8 bytes
   const std::vector<Failure_Case> cases = {
       {"segmenter fails", 8, true, false, {}},
       {"count 0", 0, false, false, {}},
@@ -265,7 +265,7 @@ TEST_F(Essay, SegmenterFailureGivesOneLineAndResult1) {
     fake::Vornel().segment_fails = c.fails;
     fake::Vornel().segment_unterminated = c.unterminated;
     if (!c.scripted_ends.empty()) fake::Segment(text, c.scripted_ends, std::vector<int16_t>(c.scripted_ends.size(), 4));
-    fake::Dictionary_Add("place", G("甲乙"), "");
+    fake::Dictionary_Add("place", Gb("甲乙"), "");
     testing::internal::CaptureStdout();
     const Outcome out = Run_Essay(text, c.count);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "KV_Word_Sect Failed!\n");
@@ -276,13 +276,13 @@ TEST_F(Essay, SegmenterFailureGivesOneLineAndResult1) {
 
 TEST_F(Essay, NothingIsPrintedOnSuccess) {
   testing::internal::CaptureStdout();
-  EXPECT_EQ(Run_Essay(G("甲乙")).result, 0);
+  EXPECT_EQ(Run_Essay(Gb("甲乙")).result, 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(Essay, NameRunningPastTheLastWordEndKeepsTheArrayTerminated) {
   // The segmenter covered only the first two characters of the text.
-  const std::string text = G("北京上海");
+  const std::string text = Gb("北京上海");
   fake::Segment(text, {2, 4}, {5, 6});
   fake::Dictionary_Add("place", text, "");
   const Outcome out = Run_Essay(text);
@@ -296,9 +296,9 @@ TEST_F(Essay, BytesLeftUncoveredBySegmenterAreNotExamined) {
   // The segmenter covered only 北京; 上海 lies past its last word. The
   // position of the terminator is not a word: no name is looked for there,
   // and the call does not record the same span until the list is full.
-  const std::string text = G("北京上海");
+  const std::string text = Gb("北京上海");
   fake::Segment(text, {4}, {5});
-  fake::Dictionary_Add("place", G("上海"), "");
+  fake::Dictionary_Add("place", Gb("上海"), "");
   const Outcome out = Run_Essay(text);
   ASSERT_EQ(out.result, 0);
   EXPECT_EQ(out.ends, (std::vector<int32_t>{4}));
@@ -311,7 +311,7 @@ TEST_F(Essay, ManyNamesInALongText) {
   std::vector<Word> words;
   std::vector<int32_t> expected_ends;
   std::vector<int16_t> expected_tags;
-  fake::Dictionary_Add("place", G("上海"), "");
+  fake::Dictionary_Add("place", Gb("上海"), "");
   int32_t end = 0;
   for (int k = 0; k < 50; ++k) {
     words.push_back({"上", 1});
@@ -347,7 +347,7 @@ struct Segmentation_For_Test {
 Segmentation_For_Test Segmented(const std::vector<Word> &words) {
   Segmentation_For_Test s;
   for (const Word &w : words) {
-    s.text += G(w.utf8);
+    s.text += Gb(w.utf8);
     s.ends.push_back(static_cast<int32_t>(s.text.size()));
     s.tags.push_back(w.tag);
   }
@@ -359,7 +359,7 @@ Segmentation_For_Test Segmented(const std::vector<Word> &words) {
 
 TEST_F(Essay, ClassifySpanGivesTheLabelAndTheLength) {
   // Word 2 begins an organisation (tag 23, 3 characters); word 0 a place.
-  fake::Dictionary_Add("place", G("江苏"), "");
+  fake::Dictionary_Add("place", Gb("江苏"), "");
   const Segmentation_For_Test s = Segmented({{"江", 1}, {"苏", 2}, {"人民银行", 23}});
   const Found_Name organisation = Essay_Classify_Span(s.Essay(), 2);
   EXPECT_EQ(organisation.label, &kLabel_Organisation);
@@ -373,15 +373,15 @@ TEST_F(Essay, ClassifySpanGivesTheLabelAndTheLength) {
 TEST_F(Essay, ClassifySpanRecognisersAreAskedInOrder) {
   // A word that is an organisation by its tag and also begins a place: the
   // organisation wins; the place dictionary is not consulted.
-  fake::Dictionary_Add("place", G("人民"), "");
+  fake::Dictionary_Add("place", Gb("人民"), "");
   const Segmentation_For_Test s = Segmented({{"人民银行", 23}, {"好", 1}});
   EXPECT_EQ(Essay_Classify_Span(s.Essay(), 0).label, &kLabel_Organisation);
   EXPECT_EQ(fake::Lookup_Count("place"), 0);
 }
 
 TEST_F(Essay, SpanListFullGives4AndRecordsNoMore) {
-  fake::Dictionary_Add("place", G("上海"), "");
-  fake::Dictionary_Add("place", G("北京"), "");
+  fake::Dictionary_Add("place", Gb("上海"), "");
+  fake::Dictionary_Add("place", Gb("北京"), "");
   const Segmentation_For_Test s = Segmented({{"上海", 1}, {"和", 2}, {"北京", 3}});
   std::vector<Essay_Span> spans;
   EXPECT_EQ(Essay_Collect_Spans(s.Essay(), 1, &spans), 4);
@@ -400,7 +400,7 @@ TEST_F(Essay, SpanListFullGives4AndRecordsNoMore) {
 
 TEST_F(Essay, TheWalkStopsAtAWordEndingAtCount) {
   // Word ends at or beyond count end the walk, as the terminator does.
-  fake::Dictionary_Add("place", G("北京"), "");
+  fake::Dictionary_Add("place", Gb("北京"), "");
   Segmentation_For_Test s = Segmented({{"上", 1}, {"北京", 2}});
   Essay_Text essay = s.Essay();
   essay.count = 2;  // the end of word 0 is count: word 1 is never examined

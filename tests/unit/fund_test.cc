@@ -40,9 +40,9 @@ void Fund_Cases_Run(const std::vector<Fund_Case> &cases) {
 }
 
 TEST_F(Fund_Recognizer, FirstPartTest) {
-  const std::string guojia = G("国家"), jijin = G("基金"), zhang = G("张");
-  const std::string w127 = Repeat(G("国"), 63) + "a";
-  const std::string w128 = Repeat(G("国"), 64);
+  const std::string guojia = Gb("国家"), jijin = Gb("基金"), zhang = Gb("张");
+  const std::string w127 = Repeat(Gb("国"), 63) + "a";
+  const std::string w128 = Repeat(Gb("国"), 64);
   const Entries closing = {{jijin, "e:0.5;"}};
   auto with = [&](Entries extra) {
     extra.insert(extra.end(), closing.begin(), closing.end());
@@ -62,42 +62,42 @@ TEST_F(Fund_Recognizer, FirstPartTest) {
       {"tag 39 fails", {{guojia, 39}, {jijin, 0}}, with({{guojia, "b:0.5;"}}), false, 0, 1},
       {"tag 40 fails", {{guojia, 40}, {jijin, 0}}, with({{guojia, "b:0.5;"}}), false, 0, 1},
       {"tag 41 passes", {{guojia, 41}, {jijin, 0}}, with({{guojia, "b:0.5;"}}), true, 8, 3},
-      {"十五 with no entry", {{G("十五"), 0}, {jijin, 0}}, closing, true, 8, 3},
-      {"十一 with no entry, tag 37", {{G("十一"), 37}, {jijin, 0}}, closing, true, 8, 3},
-      {"十五 with tag 40", {{G("十五"), 40}, {jijin, 0}}, closing, true, 8, 3},
-      {"十五 alone", {{G("十五"), 0}}, {}, false, 0, 1},
+      {"十五 with no entry", {{Gb("十五"), 0}, {jijin, 0}}, closing, true, 8, 3},
+      {"十一 with no entry, tag 37", {{Gb("十一"), 37}, {jijin, 0}}, closing, true, 8, 3},
+      {"十五 with tag 40", {{Gb("十五"), 40}, {jijin, 0}}, closing, true, 8, 3},
+      {"十五 alone", {{Gb("十五"), 0}}, {}, false, 0, 1},
       {"first part alone", {{guojia, 0}}, {{guojia, "b:0.9;"}}, false, 0, 1},
   });
 }
 
 TEST_F(Fund_Recognizer, OpeningMarks) {
-  const std::string guojia = G("国家"), jijin = G("基金");
+  const std::string guojia = Gb("国家"), jijin = Gb("基金");
   const Entries dic = {{guojia, "b:0.5;"}, {jijin, "e:0.5;"}};
-  const std::string w127 = Repeat(G("国"), 63) + "a";
-  const std::string w128 = Repeat(G("国"), 64);
+  const std::string w127 = Repeat(Gb("国"), 63) + "a";
+  const std::string w128 = Repeat(Gb("国"), 64);
   Fund_Cases_Run({
       {"quotation mark", {{"\"", 0}, {guojia, 0}, {jijin, 0}}, dic, true, 9, 3},
       {"left parenthesis", {{"(", 0}, {guojia, 0}, {jijin, 0}}, dic, true, 9, 3},
-      {"“", {{G("“"), 0}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
-      {"《", {{G("《"), 37}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
-      {"（", {{G("（"), 0}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
-      {"the second word's own tag", {{G("《"), 0}, {guojia, 38}, {jijin, 0}}, dic, false, 0, 1},
-      {"other marks are first words", {{G("【"), 0}, {guojia, 0}, {jijin, 0}}, dic, false, 0, 1},
+      {"“", {{Gb("“"), 0}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
+      {"《", {{Gb("《"), 37}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
+      {"（", {{Gb("（"), 0}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
+      {"the second word's own tag", {{Gb("《"), 0}, {guojia, 38}, {jijin, 0}}, dic, false, 0, 1},
+      {"other marks are first words", {{Gb("【"), 0}, {guojia, 0}, {jijin, 0}}, dic, false, 0, 1},
       {"two-byte ASCII is no mark", {{"((", 0}, {guojia, 0}, {jijin, 0}}, dic, false, 0, 1},
-      {"mark alone", {{G("《"), 0}}, dic, false, 0, 0},
+      {"mark alone", {{Gb("《"), 0}}, dic, false, 0, 0},
       {"one-byte mark alone", {{"\"", 0}}, dic, false, 0, 0},
-      {"mark before a word of 128 bytes", {{G("《"), 0}, {w128, 0}, {jijin, 0}},
+      {"mark before a word of 128 bytes", {{Gb("《"), 0}, {w128, 0}, {jijin, 0}},
        {{w128, "b:0.9;"}, {jijin, "e:0.5;"}}, false, 0, 0},
-      {"mark before a word of 127 bytes", {{G("《"), 0}, {w127, 0}, {jijin, 0}},
+      {"mark before a word of 127 bytes", {{Gb("《"), 0}, {w127, 0}, {jijin, 0}},
        {{w127, "b:0.9;"}, {jijin, "e:0.5;"}}, true, 133, 3},
-      {"十五 after a mark", {{"(", 0}, {G("十五"), 0}, {jijin, 0}}, dic, true, 9, 3},
+      {"十五 after a mark", {{"(", 0}, {Gb("十五"), 0}, {jijin, 0}}, dic, true, 9, 3},
   });
 }
 
 TEST_F(Fund_Recognizer, WalkOverTheFollowingWords) {
-  const std::string guojia = G("国家"), ziran = G("自然"), kexue = G("科学"), jijin = G("基金");
-  const std::string wei = G("委员会"), he = G("和"), de = G("的"), xiangmu = G("项目"), none = G("无值");
-  const std::string w128 = Repeat(G("研"), 64), w129 = Repeat(G("研"), 64) + "a";
+  const std::string guojia = Gb("国家"), ziran = Gb("自然"), kexue = Gb("科学"), jijin = Gb("基金");
+  const std::string wei = Gb("委员会"), he = Gb("和"), de = Gb("的"), xiangmu = Gb("项目"), none = Gb("无值");
+  const std::string w128 = Repeat(Gb("研"), 64), w129 = Repeat(Gb("研"), 64) + "a";
   const Entries base = {{guojia, "b:0.5;"}, {ziran, "i:0.6;e:0.1;"}, {kexue, "i:0.5;"},
                         {jijin, "i:0.1;e:0.7;"}, {wei, "i:0.9;e:0.1;"}};
   auto with = [&](Entries extra) {
@@ -121,8 +121,8 @@ TEST_F(Fund_Recognizer, WalkOverTheFollowingWords) {
       {"的 as an inner word", {{guojia, 0}, {de, 0}, {jijin, 0}}, with({{de, "i:0.9;"}}), false, 0, 3},
       {"stop character that closes", {{guojia, 0}, {ziran, 0}, {he, 0}, {jijin, 0}},
        with({{he, "i:0.1;e:0.9;"}}), true, 10, 5},
-      {"stop character inside a longer word is no stop", {{guojia, 0}, {G("和平"), 0}, {jijin, 0}},
-       with({{G("和平"), "i:0.9;"}}), true, 12, 5},
+      {"stop character inside a longer word is no stop", {{guojia, 0}, {Gb("和平"), 0}, {jijin, 0}},
+       with({{Gb("和平"), "i:0.9;"}}), true, 12, 5},
       {"no statistics as first following word", {{guojia, 0}, {none, 0}}, base, false, 0, 3},
       {"no statistics as second following word", {{guojia, 0}, {ziran, 0}, {none, 0}}, base, false, 0, 5},
       {"no statistics as third following word", {{guojia, 0}, {ziran, 0}, {kexue, 0}, {none, 0}}, base, false,
@@ -149,7 +149,7 @@ TEST_F(Fund_Recognizer, WalkOverTheFollowingWords) {
 }
 
 TEST_F(Fund_Recognizer, LookupOrderIsBeginThenInnerAndEndPerWord) {
-  const std::string guojia = G("国家"), ziran = G("自然"), jijin = G("基金");
+  const std::string guojia = Gb("国家"), ziran = Gb("自然"), jijin = Gb("基金");
   fake::Dictionary_Add("fund_dic", guojia, "b:0.5;");
   fake::Dictionary_Add("fund_dic", ziran, "i:0.6;");
   fake::Dictionary_Add("fund_dic", jijin, "e:0.7;");
@@ -170,11 +170,11 @@ struct Raw_Case {
 };
 
 TEST_F(Fund_Recognizer, MalformedWordEndsEndTheWalk) {
-  const std::string text = G("国家自然科学基金");  // 16 bytes
-  fake::Dictionary_Add("fund_dic", G("国家"), "b:0.5;");
-  fake::Dictionary_Add("fund_dic", G("自然"), "i:0.6;");
-  fake::Dictionary_Add("fund_dic", G("科学"), "i:0.6;");
-  fake::Dictionary_Add("fund_dic", G("基金"), "e:0.7;");
+  const std::string text = Gb("国家自然科学基金");  // 16 bytes
+  fake::Dictionary_Add("fund_dic", Gb("国家"), "b:0.5;");
+  fake::Dictionary_Add("fund_dic", Gb("自然"), "i:0.6;");
+  fake::Dictionary_Add("fund_dic", Gb("科学"), "i:0.6;");
+  fake::Dictionary_Add("fund_dic", Gb("基金"), "e:0.7;");
   const std::vector<Raw_Case> cases = {
       {"well formed", {4, 8, 12, 16, 0}, true, 16},
       {"no terminator: the array's size bounds the walk", {4, 8, 12}, true, 12},
@@ -204,10 +204,10 @@ TEST_F(Fund_Recognizer, MalformedWordEndsEndTheWalk) {
 
 TEST_F(Fund_Recognizer, ReadsAViewFromAWordInsideALongerSegmentation) {
   // The caller's numbering starts 6 bytes earlier; the view rebases it.
-  const std::string before = G("关于");
-  const std::string text = "ab" + before + G("国家基金") + G("的");
-  fake::Dictionary_Add("fund_dic", G("国家"), "b:0.5;");
-  fake::Dictionary_Add("fund_dic", G("基金"), "e:0.7;");
+  const std::string before = Gb("关于");
+  const std::string text = "ab" + before + Gb("国家基金") + Gb("的");
+  fake::Dictionary_Add("fund_dic", Gb("国家"), "b:0.5;");
+  fake::Dictionary_Add("fund_dic", Gb("基金"), "e:0.7;");
   const std::vector<int32_t> ends = {2, 6, 10, 14, 16, 0};
   const std::vector<int16_t> tags = {0, 0, 0, 0, 0, 0};
   const Word_View view{text.c_str() + 6, text.size() - 6, ends.data() + 2, tags.data() + 2, 6, 4};
