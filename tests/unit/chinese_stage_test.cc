@@ -187,6 +187,22 @@ TEST_F(Chinese_Front_Ends, ALeadingNameSplitsTheWordInTheDocument) {
   EXPECT_EQ(Trace_Lines(), (std::vector<std::string>{"abc", "", "3", word, kPerson, "0"}));
 }
 
+TEST_F(Chinese_Front_Ends, ALeadingNameThatLeavesOneCharacterStillSplitsTheWord) {
+  // 张三 is a name and 文 is left: the split happens however short the rest.
+  Init_Library();
+  Script_Names();
+  fake::Segment(Gb("张三文"), {2, 4, 6}, {0, 0, 0});
+  std::vector<char> out(4096, '#');
+  uint32_t size = static_cast<uint32_t>(out.size());
+  ASSERT_EQ(Tesquin_Search(Gb("张三文").c_str(), out.data(), &size), 0);
+  EXPECT_EQ(std::string(out.data()), kHead + Gb("张三文") + kSentenceEnd + Element(kPerson, Gb("张三")) +
+                                         Element(kFullText, Gb("文")) + kTail);
+  char label[256] = "#";
+  uint32_t label_size = sizeof label;
+  EXPECT_EQ(Tesquin_Search_Singleword(Gb("张三文").c_str(), label, &label_size), 3);
+  EXPECT_EQ(label[0], '#');
+}
+
 TEST_F(Chinese_Front_Ends, SinglewordGivesNoLabelForALeadingNameOnly) {
   Init_Library();
   Script_Names();

@@ -2,6 +2,7 @@
 // patterns of a Chinese name with their thresholds at the exact values, the
 // character lists, the title words and the lookup order.
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,15 +48,34 @@ void Person_Cases_Run(const std::vector<Person_Case> &cases, const std::vector<s
   }
 }
 
-// The boundary cases below sit exactly on their thresholds only if the
-// arithmetic is exact; this keeps them honest.
-TEST(Person_Thresholds, BoundaryValuesAreExact) {
-  EXPECT_EQ(0.5 * 0.1, 0.05);
-  EXPECT_EQ(0.5 * std::sqrt(0.36 * 0.36), 0.18);
-  EXPECT_EQ(std::sqrt(0.3 * 0.3), 0.3);
-  EXPECT_EQ(0.5 * std::sqrt(0.3 * 0.3), 0.15);
-  EXPECT_GT(0.5 * std::sqrt(0.36 * 0.37), 0.18);
-  EXPECT_GT(std::sqrt(0.31 * 0.31), 0.3);
+// The next double above `value`, written so that the information string
+// reads back exactly that double.
+std::string Just_Above(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", std::nextafter(value, 1.0));
+  return text;
+}
+
+// Each threshold lies between two adjacent doubles: the recogniser refuses
+// the exact product and accepts the next one up, so the "exactly" cases of
+// the tables below sit on the threshold itself, not on a rounding of it.
+TEST_F(Person_Recognizer, EachThresholdLiesBetweenTwoAdjacentValues) {
+  const std::string zhang = Gb("张"), san = Gb("三"), feng = Gb("丰"), jianguo = Gb("建国"), jian = Gb("建"),
+                    guo = Gb("国");
+  const std::string d = Just_Above(0.1), g2 = Just_Above(0.36), g3 = Just_Above(0.3);
+  Person_Cases_Run({
+      {"state 1: 0.5 x 0.1 is refused", {{zhang, 0}, {san, 0}}, {{zhang, "x:0.5;"}, {san, "dm:0.1;"}}, false, 0, 2},
+      {"state 1: 0.5 x " + d + " is accepted", {{zhang, 0}, {san, 0}}, {{zhang, "x:0.5;"}, {san, "dm:" + d + ";"}},
+       true, 4, 2},
+      {"state 2: 0.5 x sqrt(0.36 x 0.36) is refused", {{zhang, 0}, {san, 0}, {feng, 0}},
+       {{zhang, "x:0.5;"}, {san, "ss:0.36;"}, {feng, "sw:0.36;"}}, false, 0, 4},
+      {"state 2: 0.5 x sqrt(" + g2 + " squared) is accepted", {{zhang, 0}, {san, 0}, {feng, 0}},
+       {{zhang, "x:0.5;"}, {san, "ss:" + g2 + ";"}, {feng, "sw:" + g2 + ";"}}, true, 6, 4},
+      {"state 3: sqrt(0.3 x 0.3) is refused", {{zhang, 0}, {jianguo, 0}},
+       {{zhang, "x:0.9;"}, {jian, "ss:0.3;"}, {guo, "sw:0.3;"}}, false, 0, 3},
+      {"state 3: sqrt(" + g3 + " squared) is accepted", {{zhang, 0}, {jianguo, 0}},
+       {{zhang, "x:0.9;"}, {jian, "ss:" + g3 + ";"}, {guo, "sw:" + g3 + ";"}}, true, 6, 3},
+  });
 }
 
 TEST_F(Person_Recognizer, Shortcuts) {
