@@ -1,5 +1,6 @@
 // Foreign_Recognize: the run of one-character words, the hit ratio at its
 // exact values, excluded tags, the two vetoes and the one handle per call.
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -133,22 +134,10 @@ TEST_F(Foreign_Recognizer, TheRunMemoGivesTheAnswersOfAFullWalkAtEveryWord) {
   const Segmented s = Segmented_Text({{Gb("克"), 0},  {Gb("林"), 0},  {Gb("顿"), 0},  {Gb("访华"), 0}, {Gb("斯"), 0},
                                       {Gb("基"), 18}, {Gb("林"), 0},  {Gb("顿"), 0},  {Gb("克"), 0},   {Gb("之"), 0},
                                       {Gb("斯"), 0},  {Gb("基"), 0},  {Gb("林"), 0},  {Gb("人民"), 0}, {Gb("克"), 0}});
-  const int32_t words = static_cast<int32_t>(s.ends.size()) - 1;
   Foreign_Run_Memo memo;
-  int walks_with_memo = 0;
-  for (int32_t i = 0; i < words; ++i) {
-    const Word_View plain = View_At(s, i);
-    Word_View memoised = plain;
-    memoised.foreign_memo = &memo;
-    int32_t end_plain = kUntouched;
-    int32_t end_memo = kUntouched;
-    const bool plain_answer = Found_As(Foreign_Recognize(plain), kLabel_Person, &end_plain);
-    const size_t lookups_before = fake::Vornel().lookups.size();
-    const bool memo_answer = Found_As(Foreign_Recognize(memoised), kLabel_Person, &end_memo);
-    walks_with_memo += fake::Vornel().lookups.size() > lookups_before;
-    EXPECT_EQ(memo_answer, plain_answer) << "word " << i;
-    EXPECT_EQ(end_memo, end_plain) << "word " << i;
-  }
+  const std::vector<size_t> lookups =
+      Memo_Lookups_At_Every_Word(s, Foreign_Recognize, [&memo](Word_View *view) { view->foreign_memo = &memo; });
+  const auto walks_with_memo = std::count_if(lookups.begin(), lookups.end(), [](size_t n) { return n > 0; });
   EXPECT_EQ(walks_with_memo, 3) << "one walk per run of one-character words";
   EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
 }

@@ -11,32 +11,11 @@
 namespace {
 
 using Fund_Recognizer = Unit_Test;
-using Entries = std::vector<std::pair<std::string, std::string>>;
 
-struct Fund_Case {
-  std::string why;
-  std::vector<Tagged_Word> words;
-  Entries fund_dic;
-  bool result;
-  int32_t end;      // checked on true
-  int lookups;      // fund_dic lookups made; -1: not checked
-};
+using Fund_Case = Recogniser_Case;
 
 void Fund_Cases_Run(const std::vector<Fund_Case> &cases) {
-  for (const Fund_Case &c : cases) {
-    fake::Reset();
-    for (const auto &entry : c.fund_dic) fake::Dictionary_Add("fund_dic", entry.first, entry.second);
-    fake::Vornel().loaded.insert("fund_dic");
-    const Segmented s = Segmented_Text(c.words);
-    int32_t end = -7;
-    EXPECT_EQ(Found_As(Fund_Recognize(s.View()), kLabel_Fund, &end), c.result) << c.why;
-    EXPECT_EQ(end, c.result ? c.end : -7) << c.why << ": the end offset is written on true only";
-    if (c.lookups >= 0) {
-      EXPECT_EQ(fake::Lookup_Count("fund_dic"), c.lookups) << c.why;
-    }
-    EXPECT_EQ(fake::Vornel().outstanding_handles, 0) << c.why;
-    EXPECT_EQ(fake::Vornel().bad_releases, 0) << c.why;
-  }
+  Recogniser_Cases_Run({Fund_Recognize, kLabel_Fund, "fund_dic"}, cases);
 }
 
 TEST_F(Fund_Recognizer, FirstPartTest) {

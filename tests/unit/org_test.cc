@@ -1,6 +1,7 @@
 // Org_Recognize: the segmenter's tag 23, the statistical test with its
 // let-through words, thresholds at their exact values, and where the end
 // offset points on every path.
+#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,36 +13,13 @@
 namespace {
 
 using Org_Recognizer = Unit_Test;
-using Entries = std::vector<std::pair<std::string, std::string>>;
 
 constexpr int32_t kUntouched = -7;
 
-struct Org_Case {
-  std::string why;
-  std::vector<Tagged_Word> words;
-  Entries org_dic;
-  bool result;
-  int32_t end;  // checked on true
-  int lookups;  // org_dic lookups made; -1: not checked
-};
+using Org_Case = Recogniser_Case;
 
 void Org_Cases_Run(const std::vector<Org_Case> &cases) {
-  for (const Org_Case &c : cases) {
-    fake::Reset();
-    for (const auto &entry : c.org_dic) fake::Dictionary_Add("org_dic", entry.first, entry.second);
-    fake::Vornel().loaded.insert("org_dic");
-    const Segmented s = Segmented_Text(c.words);
-    int32_t end = kUntouched;
-    EXPECT_EQ(Found_As(Org_Recognize(s.View()), kLabel_Organisation, &end), c.result) << c.why;
-    if (c.result) {
-      EXPECT_EQ(end, c.end) << c.why;
-    }
-    if (c.lookups >= 0) {
-      EXPECT_EQ(fake::Lookup_Count("org_dic"), c.lookups) << c.why;
-    }
-    EXPECT_EQ(fake::Vornel().outstanding_handles, 0) << c.why;
-    EXPECT_EQ(fake::Vornel().bad_releases, 0) << c.why;
-  }
+  Recogniser_Cases_Run({Org_Recognize, kLabel_Organisation, "org_dic"}, cases);
 }
 
 TEST_F(Org_Recognizer, SegmenterTagAndFirstWord) {
@@ -174,24 +152,11 @@ TEST_F(Org_Recognizer, MalformedWordEnds) {
 // Every word of `s` asked with and without one memo: the answers and ends
 // must agree. Returns the org_dic lookups the memoised calls made.
 size_t Ask_At_Every_Word(const Segmented &s) {
-  const int32_t words = static_cast<int32_t>(s.ends.size()) - 1;
   Org_Walk_Memo memo;
-  size_t memo_lookups = 0;
-  for (int32_t i = 0; i < words; ++i) {
-    const Word_View plain = View_At(s, i);
-    Word_View memoised = plain;
-    memoised.org_memo = &memo;
-    int32_t end_plain = kUntouched;
-    int32_t end_memo = kUntouched;
-    const bool plain_answer = Found_As(Org_Recognize(plain), kLabel_Organisation, &end_plain);
-    const size_t lookups_before = fake::Vornel().lookups.size();
-    const bool memo_answer = Found_As(Org_Recognize(memoised), kLabel_Organisation, &end_memo);
-    memo_lookups += fake::Vornel().lookups.size() - lookups_before;
-    EXPECT_EQ(memo_answer, plain_answer) << "word " << i;
-    EXPECT_EQ(end_memo, end_plain) << "word " << i;
-  }
+  const std::vector<size_t> lookups =
+      Memo_Lookups_At_Every_Word(s, Org_Recognize, [&memo](Word_View *view) { view->org_memo = &memo; });
   EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
-  return memo_lookups;
+  return std::accumulate(lookups.begin(), lookups.end(), size_t{0});
 }
 
 TEST_F(Org_Recognizer, TheWalkMemoGivesTheAnswersOfAPlainWalkAtEveryWord) {

@@ -14,38 +14,14 @@
 namespace {
 
 using Person_Recognizer = Unit_Test;
-using Entries = std::vector<std::pair<std::string, std::string>>;
 
 constexpr int32_t kUntouched = -7;
 
-struct Person_Case {
-  std::string why;
-  std::vector<Tagged_Word> words;
-  Entries name_dic;
-  bool result;
-  int32_t end;       // checked on true
-  int name_lookups;  // -1: not checked
-};
+using Person_Case = Recogniser_Case;
 
+// Runs a table with "foreign_dic" loaded beside "name_dic", holding `foreign`.
 void Person_Cases_Run(const std::vector<Person_Case> &cases, const std::vector<std::string> &foreign = {}) {
-  for (const Person_Case &c : cases) {
-    fake::Reset();
-    for (const auto &entry : c.name_dic) fake::Dictionary_Add("name_dic", entry.first, entry.second);
-    for (const std::string &w : foreign) fake::Dictionary_Add("foreign_dic", w, "");
-    fake::Vornel().loaded.insert("name_dic");
-    fake::Vornel().loaded.insert("foreign_dic");
-    const Segmented s = Segmented_Text(c.words);
-    int32_t end = kUntouched;
-    EXPECT_EQ(Found_As(Person_Recognize(s.View()), kLabel_Person, &end), c.result) << c.why;
-    if (c.result) {
-      EXPECT_EQ(end, c.end) << c.why;
-    }
-    if (c.name_lookups >= 0) {
-      EXPECT_EQ(fake::Lookup_Count("name_dic"), c.name_lookups) << c.why;
-    }
-    EXPECT_EQ(fake::Vornel().outstanding_handles, 0) << c.why;
-    EXPECT_EQ(fake::Vornel().bad_releases, 0) << c.why;
-  }
+  Recogniser_Cases_Run({Person_Recognize, kLabel_Person, "name_dic"}, cases, "foreign_dic", foreign);
 }
 
 // The next double above `value`, written so that the information string
