@@ -92,8 +92,8 @@ bool Char_In_List(const char *p, const char *const *list, size_t count) {
 }
 
 uint32_t To_Unicode(unsigned char lead, unsigned char trail) {
-  if (!Is_Gb_Byte(lead) || !Is_Gb_Byte(trail)) return 0;
-  return kToUnicode[(lead - 0xA1) * 94 + (trail - 0xA1)];
+  const int index = Char_Index(lead, trail);
+  return index < 0 ? 0 : kToUnicode[index];
 }
 
 bool From_Unicode(uint32_t cp, unsigned char out[2]) {

@@ -17,7 +17,27 @@
 
 namespace gb {
 
-inline bool Is_Gb_Byte(unsigned char c) { return c >= 0xA1 && c <= 0xFE; }
+// The bytes of a two-byte character, and the cells of a row of the table
+// (94 rows of 94, lead and trail bytes A1..FE).
+constexpr size_t kWide_Char_Bytes = 2;
+constexpr int kRow_Cells = 94;
+constexpr unsigned char kFirst_Gb_Byte = 0xA1;
+constexpr unsigned char kLast_Gb_Byte = 0xFE;
+
+// True when c may be the lead or the trail byte of a two-byte character.
+inline bool Is_Gb_Byte(unsigned char c) { return c >= kFirst_Gb_Byte && c <= kLast_Gb_Byte; }
+
+// The position, row * 94 + cell, of the two-byte character (lead, trail) in
+// the 94 x 94 table; -1 when either byte lies outside A1..FE.
+inline int Char_Index(unsigned char lead, unsigned char trail) {
+  if (!Is_Gb_Byte(lead) || !Is_Gb_Byte(trail)) return -1;
+  return (lead - kFirst_Gb_Byte) * kRow_Cells + (trail - kFirst_Gb_Byte);
+}
+
+// The rows of the Hanzi, levels 1 and 2: lead bytes B0..F7.
+constexpr unsigned char kFirst_Hanzi_Lead = 0xB0;
+constexpr unsigned char kLast_Hanzi_Lead = 0xF7;
+inline bool Is_Hanzi_Lead(unsigned char lead) { return lead >= kFirst_Hanzi_Lead && lead <= kLast_Hanzi_Lead; }
 
 // True when (lead, trail) is a two-byte character of GBK, the code page of
 // the hosts that load the library: GBK extends GB2312 with lead bytes 81..FE
@@ -33,6 +53,13 @@ inline size_t Char_Length(const char *p, size_t available) {
   if (available >= 2 && Is_Gb_Byte(lead) && Is_Gb_Byte(static_cast<unsigned char>(p[1]))) return 2;
   return 1;
 }
+
+// The two bytes at p as a NUL-terminated string of their own, for a lookup
+// of one character by string. p must hold two readable bytes.
+struct Wide_Char {
+  char text[kWide_Char_Bytes + 1];
+};
+inline Wide_Char Wide_Char_At(const char *p) { return Wide_Char{{p[0], p[1], '\0'}}; }
 
 // True when the two bytes at p are the character `ch` (given as its two bytes
 // in storage order, e.g. "\xB5\xC4" for 的). p must hold two readable bytes.

@@ -3,8 +3,8 @@
 // of the caller's segmentation, tagged 21, 22 or 23.
 //
 // Results: 0 done (also when no name was found); 1 the segmenter failed (or
-// gave back something that is not a segmentation of the text), or a label
-// did not fit its buffer; 2 a null argument; 4 too many names for the span
+// gave back something that is not a segmentation of the text); 2 a null
+// argument; 4 too many names for the span
 // list. On 1 and 4 the arrays hold what the segmenter wrote; on 2 nothing is
 // touched.
 //
@@ -19,27 +19,12 @@
 
 #include "api/essay.h"
 #include "api/exports.h"
+#include "core/library_state.h"
+#include "gb2312.h"
 #include "ner/ner.h"
 #include "services/services.h"
 
 namespace {
-
-const char kOrganisationLabel[] = "\xBB\xFA\xB9\xB9\xC3\xFB";  // 机构名
-const char kPersonLabel[] = "\xC8\xCB\xC3\xFB";                // 人名
-const char kPlaceLabel[] = "\xB5\xD8\xC3\xFB";                 // 地名
-constexpr int32_t kLabelBufferSize = 127;
-
-// Hands a found name to the caller of Essay_Classify_Span.
-int32_t Give_Label(const char *name_label, int32_t name_length, char *label, int32_t *capacity, int32_t *length) {
-  *length = name_length;
-  const int32_t needed = static_cast<int32_t>(std::strlen(name_label)) + 1;
-  if (*capacity < needed) {
-    *capacity = needed;
-    return 1;
-  }
-  std::memcpy(label, name_label, static_cast<size_t>(needed));
-  return 0;
-}
 
 // A recogniser's length is a name only when it covers at least one byte and
 // stays within the text from the word's start.
@@ -60,27 +45,24 @@ int32_t Essay_Word_Count(const int32_t *word_ends, int32_t count, size_t text_le
   return -1;
 }
 
-int32_t Essay_Classify_Span(const Essay_Text &essay, int32_t i, char *label, int32_t *capacity, int32_t *length) {
-  *length = 0;
-  if (i < 0 || i > essay.words || i >= essay.count) return 3;
+Found_Name Essay_Classify_Span(const Essay_Text &essay, int32_t i) {
+  if (i < 0 || i > essay.words || i >= essay.count) return {};
   const int32_t start = i == 0 ? 0 : essay.word_ends[i - 1];
   const size_t remaining = essay.length - static_cast<size_t>(start);
   const Word_View view{essay.text + start, remaining,       essay.word_ends + i, essay.tags + i,
                        start,              essay.count - i, i,                   essay.foreign_memo,
                        essay.org_memo};
 
-  int32_t end = 0;
-  if (Org_Recognize(view, &end) && Sound_Length(end, remaining))
-    return Give_Label(kOrganisationLabel, end, label, capacity, length);
-  if (Person_Recognize(view, &end) && Sound_Length(end, remaining))
-    return Give_Label(kPersonLabel, end, label, capacity, length);
-  if (Place_Recognize(view.text, &end) && Sound_Length(end, remaining))
-    return Give_Label(kPlaceLabel, end, label, capacity, length);
-  return 3;
+  Found_Name name = Org_Recognize(view);
+  if (name && Sound_Length(name.end, remaining)) return name;
+  name = Person_Recognize(view);
+  if (name && Sound_Length(name.end, remaining)) return name;
+  name = Place_Recognize(view.text);
+  if (name && Sound_Length(name.end, remaining)) return name;
+  return {};
 }
 
-int32_t Essay_Collect_Spans(const Essay_Text &essay, size_t span_capacity, std::vector<Essay_Span> *spans,
-                            std::string *labels) {
+int32_t Essay_Collect_Spans(const Essay_Text &essay, size_t span_capacity, std::vector<Essay_Span> *spans) {
   const int32_t *ends = essay.word_ends;
   int32_t i = 0;
   // Only the segmentation's own words are examined. The position of the
@@ -89,25 +71,16 @@ int32_t Essay_Collect_Spans(const Essay_Text &essay, size_t span_capacity, std::
   // recorded again and again.
   while (i < essay.words) {
     if (i > 0 && (ends[i - 1] <= 0 || ends[i - 1] >= essay.count)) break;
-    char label[kLabelBufferSize + 1];
-    int32_t capacity = kLabelBufferSize;
-    int32_t length = 0;
-    const int32_t found = Essay_Classify_Span(essay, i, label, &capacity, &length);
-    if (found == 1) return 1;
-    if (found != 0) {
-      ++i;
-      continue;
-    }
+    const Found_Name name = Essay_Classify_Span(essay, i);
     // A place name of odd length would end inside a two-byte character.
-    if (length % 2 != 0 && std::strcmp(label, kPlaceLabel) == 0) {
+    if (!name || (name.label == &kLabel_Place && name.end % static_cast<int32_t>(gb::kWide_Char_Bytes) != 0)) {
       ++i;
       continue;
     }
-    labels->append("@@").append(label);
     if (spans->size() >= span_capacity) return 4;
     const int32_t start = i == 0 ? 0 : ends[i - 1];
-    const int32_t end = start + length;
-    spans->push_back(Essay_Span{start, end});
+    const int32_t end = start + name.end;
+    spans->push_back(Essay_Span{start, end, name.label});
     // Resume at the first word that begins at or after the name's end.
     if (i == 0) i = 1;
     while (i < essay.words && ends[i - 1] < end) ++i;
@@ -143,9 +116,8 @@ int32_t Essay_Search(const char *text, int32_t *word_ends, int32_t count, int32_
   Org_Walk_Memo org_walks;
   const Essay_Text essay{text, length, word_ends, tags, words, count, &foreign_runs, &org_walks};
   std::vector<Essay_Span> spans;
-  std::string labels;
-  const int32_t walked = Essay_Collect_Spans(essay, static_cast<size_t>(count), &spans, &labels);
+  const int32_t walked = Essay_Collect_Spans(essay, static_cast<size_t>(count), &spans);
   if (walked != 0) return walked;
-  if (!Essay_Merge(spans, labels, word_ends, tags, words, count)) return 4;
+  if (!Essay_Merge(spans, word_ends, tags, words, count)) return 4;
   return 0;
 }

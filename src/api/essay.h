@@ -16,9 +16,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "core/label.h"
 #include "ner/ner.h"
 
 // A segmented essay as the walk reads it.
@@ -43,35 +43,26 @@ int32_t Essay_Word_Count(const int32_t *word_ends, int32_t count, size_t text_le
 
 // Decides whether a name begins at word i (0 <= i < essay.words): asks
 // Org_Recognize, then Person_Recognize, then Place_Recognize, on the essay
-// from the word's first byte. *length is set to 0 on entry.
-//   0: a name begins there; its label ("机构名", "人名" or "地名") is in
-//      `label` and its length in bytes in *length;
-//   1: a name was found but its label and NUL do not fit *capacity; the
-//      needed size (7 or 5) is written to *capacity and nothing is copied;
-//   3: no name begins there.
+// from the word's first byte. Gives the name's label (机构名, 人名 or 地名)
+// and, as its end, its length in bytes; no label when no name begins there.
 // A recogniser's answer of length 0, or of a name running past the end of
 // the text, counts as no answer and the next recogniser is asked.
-int32_t Essay_Classify_Span(const Essay_Text &essay, int32_t i, char *label, int32_t *capacity, int32_t *length);
+Found_Name Essay_Classify_Span(const Essay_Text &essay, int32_t i);
 
-// A recognised name: byte offsets [start, end) in the essay.
+// A recognised name: byte offsets [start, end) in the essay, and its label,
+// whose tag the merged word gets.
 struct Essay_Span {
   int32_t start;
   int32_t end;
+  const Label *label;
 };
 
 // The walk: examines the words in order, records each name found in `spans`
-// and its label in `labels` (each label preceded by "@@"), and resumes at the
-// first word that begins at or after the name's end. A place name of odd
-// length is ignored and the walk goes on at the next word. Returns 0 when
-// the walk is over; 1 when Essay_Classify_Span reported its label buffer too
-// small; 4 when another span was to be recorded while `spans` already held
-// `span_capacity` spans.
-int32_t Essay_Collect_Spans(const Essay_Text &essay, size_t span_capacity, std::vector<Essay_Span> *spans,
-                            std::string *labels);
-
-// The tag a merged name gets for its label: 21 "人名", 22 "地名",
-// 23 "机构名"; 0 for any other label.
-int16_t Essay_Label_Tag(const std::string &label);
+// and resumes at the first word that begins at or after the name's end. A
+// place name of odd length is ignored and the walk goes on at the next word.
+// Returns 0 when the walk is over; 4 when another span was to be recorded
+// while `spans` already held `span_capacity` spans.
+int32_t Essay_Collect_Spans(const Essay_Text &essay, size_t span_capacity, std::vector<Essay_Span> *spans);
 
 // The segmentation while the merge rewrites it, in one forward pass. The
 // words in use are the settled words [0, settled) followed by the pending
@@ -106,12 +97,12 @@ void Essay_Join_Words(Essay_Words &words, int32_t a, int32_t b, int16_t tag);
 
 // Merges every span, in order, into the segmentation held by the caller's
 // arrays (`words` words, 0-terminated, room for `count` entries). Each span
-// becomes one word with the tag of its label (the labels in `labels`, in
-// span order, each preceded by "@@"). A span that ends past the last word
+// becomes one word with the tag of its label; a span whose label has no tag
+// is left out. A span that ends past the last word
 // end takes the place of the words it covers, and the segmentation then ends
 // where the span ends. Returns false, leaving the arrays untouched, when the
 // rewritten segmentation and its terminator would not fit `count` entries.
-bool Essay_Merge(const std::vector<Essay_Span> &spans, const std::string &labels, int32_t *word_ends,
-                 int16_t *tags, int32_t words, int32_t count);
+bool Essay_Merge(const std::vector<Essay_Span> &spans, int32_t *word_ends, int16_t *tags, int32_t words,
+                 int32_t count);
 
 #endif

@@ -13,29 +13,11 @@
 // cost time quadratic in its length.
 #include <algorithm>
 #include <cstddef>
-#include <string>
 #include <vector>
 
 #include "api/essay.h"
 
 namespace {
-
-const char kSeparator[] = "@@";
-
-// The label of the next span in the label list, starting the search at
-// *position; *position moves past it.
-std::string Next_Label(const std::string &labels, size_t *position) {
-  size_t begin = labels.find(kSeparator, *position);
-  if (begin == std::string::npos) {
-    *position = labels.size();
-    return std::string();
-  }
-  begin += sizeof kSeparator - 1;
-  size_t end = labels.find(kSeparator, begin);
-  if (end == std::string::npos) end = labels.size();
-  *position = end;
-  return labels.substr(begin, end - begin);
-}
 
 // Index, among the words in use, of the last one (-1 when there is none).
 int32_t Last_Word(const Essay_Words &words) {
@@ -43,13 +25,6 @@ int32_t Last_Word(const Essay_Words &words) {
 }
 
 }  // namespace
-
-int16_t Essay_Label_Tag(const std::string &label) {
-  if (label == "\xC8\xCB\xC3\xFB") return 21;              // 人名
-  if (label == "\xB5\xD8\xC3\xFB") return 22;              // 地名
-  if (label == "\xBB\xFA\xB9\xB9\xC3\xFB") return 23;      // 机构名
-  return 0;
-}
 
 int32_t Essay_Find_Word(Essay_Words &words, int32_t offset) {
   if (offset == 0) return -1;
@@ -86,16 +61,15 @@ void Essay_Join_Words(Essay_Words &words, int32_t a, int32_t b, int16_t tag) {
   words.next = last + 1;
 }
 
-bool Essay_Merge(const std::vector<Essay_Span> &spans, const std::string &labels, int32_t *word_ends,
-                 int16_t *tags, int32_t words, int32_t count) {
+bool Essay_Merge(const std::vector<Essay_Span> &spans, int32_t *word_ends, int16_t *tags, int32_t words,
+                 int32_t count) {
   if (spans.empty()) return true;
   Essay_Words current;
   current.ends.assign(word_ends, word_ends + words);
   current.tags.assign(tags, tags + words);
 
-  size_t label_position = 0;
   for (const Essay_Span &span : spans) {
-    const int16_t tag = Essay_Label_Tag(Next_Label(labels, &label_position));
+    const int16_t tag = span.label->tag;
     if (tag == 0 || span.end <= span.start) continue;
     const int32_t a = Essay_Find_Word(current, span.start);
     if (a == kNoWord) continue;

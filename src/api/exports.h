@@ -4,21 +4,11 @@
 #define TESQ_API_EXPORTS_H
 
 #include <cstdint>
-#include <ostream>
 
 int32_t Lifecycle_Init(int32_t setting);
 int32_t Lifecycle_UnInit();
 int32_t Query_Search(const char *query, char *output, uint32_t *size);
 int32_t Single_Word_Search(const char *word, char *output, uint32_t *size);
 int32_t Essay_Search(const char *text, int32_t *word_ends, int32_t count, int32_t a, int32_t b, int16_t *tags);
-
-// Ends a line of the trace file or of a diagnostic: writes a line feed,
-// flushes the stream and returns it. Used like a manipulator:
-// `out << text << Log_Line;`
-std::ostream &Log_Line(std::ostream &out);
-
-// Writes the line "KV_Word_Sect Failed!" to standard output, its line feed
-// in the same write, and flushes it as Log_Line does.
-void Report_Segmentation_Failure();
 
 #endif

@@ -1,18 +1,13 @@
-// Tesquin_Init / Tesquin_UnInit and the state they own: the initialised flag
-// and the table of valid CN region codes.
+// Tesquin_Init / Tesquin_UnInit: they alone write the library's state (the
+// initialised flag and the table of valid CN region codes, core/).
 #include <mutex>
 
 #include "api/exports.h"
-#include "classify/classify.h"
+#include "core/library_state.h"
 #include "services/services.h"
-
-int32_t Region_Table[66];
 
 namespace {
 
-// Set as the last step of a successful Tesquin_Init; cleared by
-// Tesquin_UnInit, so that the library can be initialised again afterwards.
-int32_t g_initialised = 0;
 // Init and shut-down are serialised against each other; searches never take
 // this lock.
 std::mutex g_lifecycle_mutex;
@@ -37,16 +32,9 @@ void Release_Dictionaries() {
 
 }  // namespace
 
-void Region_Table_Fill() {
-  static const int32_t kValidRegions[] = {11, 12, 13, 14, 15, 21, 22, 23, 31, 32, 33, 34, 35, 36, 37, 41,
-                                          42, 43, 44, 45, 46, 50, 51, 52, 53, 54, 61, 62, 63, 64, 65};
-  for (int32_t &entry : Region_Table) entry = 0;
-  for (int32_t code : kValidRegions) Region_Table[code] = 1;
-}
-
 int32_t Lifecycle_Init(int32_t setting) {
   std::lock_guard<std::mutex> lock(g_lifecycle_mutex);
-  if (g_initialised) return 0;
+  if (Library_Initialised) return 0;
   if (!services::Dictionary_Service_Start(setting)) return -1;
   for (const Dictionary_Entry &dictionary : kDictionaries) {
     if (services::Dictionary_Load(dictionary.name) < 0) {
@@ -57,7 +45,7 @@ int32_t Lifecycle_Init(int32_t setting) {
     }
   }
   Region_Table_Fill();
-  g_initialised = 1;
+  Library_Initialised = 1;
   return 0;
 }
 
@@ -66,8 +54,8 @@ int32_t Lifecycle_UnInit() {
   // The term database's idle connections are closed whatever the state:
   // searches may have run without a successful Tesquin_Init.
   services::Term_Store_Release();
-  if (!g_initialised) return 0;
+  if (!Library_Initialised) return 0;
   Release_Dictionaries();
-  g_initialised = 0;
+  Library_Initialised = 0;
   return 0;
 }

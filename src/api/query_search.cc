@@ -27,11 +27,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 
 #include "api/exports.h"
 #include "classify/classify.h"
+#include "core/label.h"
+#include "core/sized_write.h"
 #include "platform.h"
 
 namespace {
@@ -41,8 +42,6 @@ const char kSentenceEnd[] = "</Sentence>\n<Items>\n";
 const char kWordOpen[] = "\t<Word p=\"";
 const char kLabelClose[] = "\">";
 const char kWordClose[] = "</Word>\n";
-const char kFullTextOpen[] = "\t<Word p=\"\xC8\xAB\xCE\xC4\">";  // 全文
-const char kFullText[] = "\xC8\xAB\xCE\xC4";                       // 全文
 const char kTail[] = "</Items>\n</IR>";
 const char kTraceFile[] = "as.txt";
 
@@ -86,20 +85,6 @@ void Trace_Word(const std::string &word, const char *label, int32_t result) {
 
 }  // namespace
 
-std::ostream &Log_Line(std::ostream &out) {
-  out.put('\n');
-  out.flush();
-  return out;
-}
-
-// The line and its line feed in one write, so that lines of concurrent
-// callers never run into each other; then flushed as Log_Line does.
-void Report_Segmentation_Failure() {
-  static const char kLine[] = "KV_Word_Sect Failed!\n";
-  std::cout.write(kLine, sizeof kLine - 1);
-  std::cout.flush();
-}
-
 int32_t Query_Search(const char *query, char *output, uint32_t *size) {
   if (query == nullptr || size == nullptr) return 2;
   const size_t query_length = std::strlen(query);
@@ -127,10 +112,10 @@ int32_t Query_Search(const char *query, char *output, uint32_t *size) {
     const int32_t result = Word_Classify(word.c_str(), label, &capacity, &prefix_length);
     Trace_Word(word, label, result);
     if (result == kClassifyLabelTooSmall || result == kClassifySegmentFailed) return 2;
-    if (result == kClassifyNoCategory) std::memcpy(label, kFullText, sizeof kFullText);
+    const std::string_view category = result == kClassifyNoCategory ? kLabel_Full_Text.text : label;
 
     document += kWordOpen;
-    document += label;
+    document += category;
     document += kLabelClose;
     if (prefix_length == 0 || prefix_length >= word.size()) {
       document += word;
@@ -138,18 +123,15 @@ int32_t Query_Search(const char *query, char *output, uint32_t *size) {
     } else {
       document.append(word, 0, prefix_length);
       document += kWordClose;
-      document += kFullTextOpen;
+      document += kWordOpen;
+      document += kLabel_Full_Text.text;
+      document += kLabelClose;
       document.append(word, prefix_length, std::string::npos);
       document += kWordClose;
     }
   }
   document += kTail;
 
-  if (output == nullptr || *size < document.size() + 1) {
-    // A needed size beyond 32 bits cannot be expressed; report the largest.
-    *size = document.size() + 1 > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(document.size() + 1);
-    return 1;
-  }
-  std::memcpy(output, document.c_str(), document.size() + 1);
-  return 0;
+  // A needed size beyond 32 bits cannot be expressed: the largest is reported.
+  return Sized_Write(document, output, size) ? 0 : 1;
 }

@@ -6,27 +6,18 @@
 #include <cstring>
 #include <vector>
 
-#include "api/exports.h"
 #include "classify/classify.h"
+#include "core/library_state.h"
 #include "ner/ner.h"
 #include "services/services.h"
 
 namespace {
 
-struct Recogniser {
-  bool (*recognise)(const Word_View &, int32_t *);
-  const char *label;
-};
-
-const Recogniser kRecognisers[] = {
-    {Fund_Recognize, "\xBB\xF9\xBD\xF0"},            // 基金
-    {Org_Recognize, "\xBB\xFA\xB9\xB9\xC3\xFB"},     // 机构名
-    {Person_Recognize, "\xC8\xCB\xC3\xFB"},          // 人名
-};
+Found_Name (*const kRecognisers[])(const Word_View &) = {Fund_Recognize, Org_Recognize, Person_Recognize};
 
 }  // namespace
 
-int32_t Chinese_Word_Classify(const char *word, char *label, int32_t *capacity, uint32_t *prefix_length) {
+Category Chinese_Word_Classify(const char *word) {
   const size_t length = std::strlen(word);
   const int32_t n = static_cast<int32_t>(length);
   // The count given to the segmenter is both the text's length limit and
@@ -39,15 +30,15 @@ int32_t Chinese_Word_Classify(const char *word, char *label, int32_t *capacity, 
   std::vector<int32_t> word_ends(length + 1, 0);
   if (!services::Word_Sect(word, word_ends.data(), n + 1, -1, 1, tags.data())) {
     Report_Segmentation_Failure();
-    return kClassifySegmentFailed;
+    return Category{kClassifySegmentFailed, nullptr, 0};
   }
 
   const Word_View view{word, length, word_ends.data(), tags.data(), 0, n};
-  for (const Recogniser &r : kRecognisers) {
-    int32_t end = 0;
-    if (!r.recognise(view, &end)) continue;
-    if (static_cast<uint32_t>(end) < static_cast<uint32_t>(n)) *prefix_length = static_cast<uint32_t>(end);
-    return Label_Write(r.label, std::strlen(r.label), label, capacity);
+  for (const auto recognise : kRecognisers) {
+    const Found_Name name = recognise(view);
+    if (!name) continue;
+    const uint32_t end = static_cast<uint32_t>(name.end);
+    return Category{kClassifyLabelled, name.label, end < static_cast<uint32_t>(n) ? end : 0};
   }
-  return kClassifyNoCategory;
+  return {};
 }

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/label.h"
+
 // Classifier results.
 enum : int32_t {
   kClassifyLabelled = 0,
@@ -17,13 +19,6 @@ enum : int32_t {
   kClassifySegmentFailed = 2,
   kClassifyNoCategory = 3,
 };
-
-// Valid two-digit region codes of China serial numbers, indexed 0..65; filled
-// by Tesquin_Init and read-only afterwards.
-extern int32_t Region_Table[66];
-
-// Sets the 31 province-level codes of Region_Table to 1, every other to 0.
-void Region_Table_Fill();
 
 // Classifies `word` (NUL-terminated GB2312, never modified).
 // `label`/`capacity`: the label buffer and its size in bytes (terminator
@@ -34,18 +29,21 @@ void Region_Table_Fill();
 // or kClassifyNoCategory.
 int32_t Word_Classify(const char *word, char *label, int32_t *capacity, uint32_t *prefix_length);
 
+// What stage 2 or 3 makes of a word: kClassifyLabelled with its label and
+// the prefix length (as for Word_Classify), kClassifyNoCategory, or
+// kClassifySegmentFailed (stage 3 only). Word_Classify writes the label.
+struct Category {
+  int32_t result = kClassifyNoCategory;
+  const Label *label = nullptr;
+  uint32_t prefix_length = 0;
+};
+
 // Stage 2: the standard-number stage for a word whose first byte is 0x80 or
-// below. Same arguments and results as Word_Classify (never 2).
-int32_t Standard_Number_Classify(const char *word, char *label, int32_t *capacity, uint32_t *prefix_length);
+// below.
+Category Standard_Number_Classify(const char *word);
 
 // Stage 3: the Chinese-word stage for a word whose first byte is above 0x80.
-int32_t Chinese_Word_Classify(const char *word, char *label, int32_t *capacity, uint32_t *prefix_length);
-
-// The capacity rule shared by every stage: writes `text` (length `length`)
-// and its terminator into `label` when *capacity > length and returns 0;
-// otherwise sets *capacity to length + 1 and returns 1, leaving `label`
-// untouched.
-int32_t Label_Write(const char *text, size_t length, char *label, int32_t *capacity);
+Category Chinese_Word_Classify(const char *word);
 
 // Builds the term-table statement for `word` into `statement`, which holds
 // `statement_size` bytes:

@@ -16,11 +16,6 @@
 
 namespace {
 
-const char kLabelCn[] = "CN";
-const char kLabelPatent[] = "\xD7\xA8\xC0\xFB\xBA\xC5";  // 专利号
-const char kLabelIsbn[] = "ISBN";
-const char kLabelIssn[] = "ISSN";
-
 // True when `word` begins with `prefix` (upper-case ASCII letters), letters
 // compared without regard to case.
 bool Prefix_Matches(const char *word, const char *prefix) {
@@ -29,33 +24,30 @@ bool Prefix_Matches(const char *word, const char *prefix) {
   return true;
 }
 
-template <size_t N>
-int32_t Label(const char (&text)[N], char *label, int32_t *capacity) {
-  return Label_Write(text, N - 1, label, capacity);
-}
+Category Labelled(const Label &label) { return Category{kClassifyLabelled, &label, 0}; }
 
 }  // namespace
 
-int32_t Standard_Number_Classify(const char *word, char *label, int32_t *capacity, uint32_t *) {
+Category Standard_Number_Classify(const char *word) {
   if (Prefix_Matches(word, "CN")) {
     const char *rest = word + 2;
-    if (Cn_Check(rest)) return Label(kLabelCn, label, capacity);
-    if (Patent_Check(rest)) return Label(kLabelPatent, label, capacity);
-    return kClassifyNoCategory;
+    if (Cn_Check(rest)) return Labelled(kLabel_Cn);
+    if (Patent_Check(rest)) return Labelled(kLabel_Patent);
+    return {};
   }
   if (Prefix_Matches(word, "ISBN")) {
-    if (Isbn_Check(word + 4)) return Label(kLabelIsbn, label, capacity);
-    return kClassifyNoCategory;
+    if (Isbn_Check(word + 4)) return Labelled(kLabel_Isbn);
+    return {};
   }
   if (Prefix_Matches(word, "ISSN")) {
-    if (Issn_Check(word + 4)) return Label(kLabelIssn, label, capacity);
-    return kClassifyNoCategory;
+    if (Issn_Check(word + 4)) return Labelled(kLabel_Issn);
+    return {};
   }
   if (word[0] >= '0' && word[0] <= '9') {
-    if (Cn_Check(word)) return Label(kLabelCn, label, capacity);
-    if (Patent_Check(word)) return Label(kLabelPatent, label, capacity);
-    if (Isbn_Check(word)) return Label(kLabelIsbn, label, capacity);
-    if (Issn_Check(word)) return Label(kLabelIssn, label, capacity);
+    if (Cn_Check(word)) return Labelled(kLabel_Cn);
+    if (Patent_Check(word)) return Labelled(kLabel_Patent);
+    if (Isbn_Check(word)) return Labelled(kLabel_Isbn);
+    if (Issn_Check(word)) return Labelled(kLabel_Issn);
   }
-  return kClassifyNoCategory;
+  return {};
 }

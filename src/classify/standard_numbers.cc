@@ -25,6 +25,7 @@
 //              Classification (class T always with its sub-class letter).
 //   Patent     exactly seven digits.
 #include "classify/classify.h"
+#include "core/library_state.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "classify/classify.h"
+#include "core/sized_write.h"
 #include "services/services.h"
 
 namespace {
@@ -19,17 +20,12 @@ static_assert(kStatementHeadLength == 41, "the statement head is 41 bytes");
 constexpr size_t kStatementBufferSize = 128;
 constexpr int32_t kColumnBufferSize = 128;
 
-}  // namespace
-
-int32_t Label_Write(const char *text, size_t length, char *label, int32_t *capacity) {
-  if (*capacity < 0 || static_cast<size_t>(*capacity) <= length) {
-    *capacity = static_cast<int32_t>(length + 1);
-    return kClassifyLabelTooSmall;
-  }
-  std::memcpy(label, text, length);
-  label[length] = '\0';
-  return kClassifyLabelled;
+// The capacity rule of every label the classifier gives.
+int32_t Label_Out(std::string_view text, char *label, int32_t *capacity) {
+  return Sized_Write(text, label, capacity) ? kClassifyLabelled : kClassifyLabelTooSmall;
 }
+
+}  // namespace
 
 size_t Term_Statement_Build(const char *word, char *statement, size_t statement_size) {
   size_t needed = kStatementHeadLength + 1;  // head and closing apostrophe
@@ -61,10 +57,11 @@ int32_t Word_Classify(const char *word, char *label, int32_t *capacity, uint32_t
   }
 
   char column[kColumnBufferSize];
-  if (services::Term_Lookup(statement, column, kColumnBufferSize) >= 0)
-    return Label_Write(column, std::strlen(column), label, capacity);
+  if (services::Term_Lookup(statement, column, kColumnBufferSize) >= 0) return Label_Out(column, label, capacity);
 
-  if (static_cast<unsigned char>(word[0]) <= 128)
-    return Standard_Number_Classify(word, label, capacity, prefix_length);
-  return Chinese_Word_Classify(word, label, capacity, prefix_length);
+  const Category category = static_cast<unsigned char>(word[0]) <= 128 ? Standard_Number_Classify(word)
+                                                                        : Chinese_Word_Classify(word);
+  if (category.result != kClassifyLabelled) return category.result;
+  *prefix_length = category.prefix_length;
+  return Label_Out(category.label->text, label, capacity);
 }

@@ -24,7 +24,6 @@ namespace {
 
 constexpr int32_t kMinimumWords = 3;
 constexpr double kHitRatio = 0.8;
-constexpr int16_t kPunctuationTag = 41;
 
 const char *const kLastCharVeto[] = {
     "\xB5\xC4", "\xC1\xCB", "\xB5\xC8", "\xBA\xCD", "\xD4\xDA", "\xCA\xC7", "\xD3\xEB",  // 的 了 等 和 在 是 与
@@ -36,7 +35,8 @@ const char *const kFirstCharVeto[] = {"\xD4\xDA", "\xBA\xCD", "\xD6\xAE"};  // �
 const char *const kNamePunctuation[] = {"\xA1\xA4", "\xA1\xAA"};           // · —
 
 bool Tag_Excluded(int16_t tag) {
-  return tag == 1 || tag == 8 || tag == 18 || tag == 27 || tag == 29 || (tag >= 37 && tag <= 40);
+  return tag == VORNEL_TAG_ADJECTIVE || tag == VORNEL_TAG_ADVERB || tag == VORNEL_TAG_NUMERAL ||
+         tag == VORNEL_TAG_PREPOSITION || tag == VORNEL_TAG_PRONOUN || ner::Function_Word_Tag(tag);
 }
 
 }  // namespace
@@ -54,13 +54,13 @@ int32_t Walk_Run(const Word_View &view, int32_t *hits, int32_t *previous) {
   *previous = 0;
   for (int32_t i = 0;; ++i) {
     const int32_t word_end = ner::Word_End(view, i, *previous);
-    if (word_end == 0 || word_end - *previous != 2) break;
+    if (word_end == 0 || word_end - *previous != static_cast<int32_t>(gb::kWide_Char_Bytes)) break;
     ++walked;
-    const char word[3] = {view.text[*previous], view.text[*previous + 1], '\0'};
+    const gb::Wide_Char word = gb::Wide_Char_At(view.text + *previous);
     const int16_t tag = view.Tag(i);
     bool hit = false;
-    if (foreign.Contains(word) && !Tag_Excluded(tag))
-      hit = tag != kPunctuationTag || gb::Char_In_List(word, kNamePunctuation);
+    if (foreign.Contains(word.text) && !Tag_Excluded(tag))
+      hit = tag != VORNEL_TAG_PUNCTUATION || gb::Char_In_List(word.text, kNamePunctuation);
     *hits += hit;
     if (view.foreign_memo != nullptr) hit_of_word.push_back(hit);
     *previous = word_end;
@@ -78,7 +78,7 @@ int32_t Walk_Run(const Word_View &view, int32_t *hits, int32_t *previous) {
 
 }  // namespace
 
-bool Foreign_Recognize(const Word_View &view, int32_t *end) {
+Found_Name Foreign_Recognize(const Word_View &view) {
   int32_t walked = 0;
   int32_t hits = 0;
   int32_t previous = 0;  // end of the last word walked
@@ -92,11 +92,10 @@ bool Foreign_Recognize(const Word_View &view, int32_t *end) {
     walked = Walk_Run(view, &hits, &previous);
   }
 
-  if (walked == 0) return false;
+  if (walked == 0) return {};
   const double ratio = static_cast<double>(hits) / walked;
-  if (!(ratio > kHitRatio) || walked < kMinimumWords) return false;
-  if (view.text_length >= 2 && gb::Char_In_List(view.text + view.text_length - 2, kLastCharVeto)) return false;
-  if (gb::Char_In_List(view.text, kFirstCharVeto)) return false;
-  *end = previous;
-  return true;
+  if (!(ratio > kHitRatio) || walked < kMinimumWords) return {};
+  if (view.text_length >= 2 && gb::Char_In_List(view.text + view.text_length - 2, kLastCharVeto)) return {};
+  if (gb::Char_In_List(view.text, kFirstCharVeto)) return {};
+  return {&kLabel_Person, previous};
 }

@@ -41,8 +41,6 @@ const char *const kStopChars[] = {
 const char kShiWu[] = "\xCA\xAE\xCE\xE5";  // 十五
 const char kShiYi[] = "\xCA\xAE\xD2\xBB";  // 十一
 
-bool Excluded_Tag(int16_t tag) { return tag >= 37 && tag <= 40; }
-
 bool Opening_Mark(const Word_View &view, int32_t length) {
   if (length == 1) return view.text[0] == '"' || view.text[0] == '(';
   return length == 2 && gb::Char_In_List(view.text, kOpeningMarks);
@@ -50,9 +48,9 @@ bool Opening_Mark(const Word_View &view, int32_t length) {
 
 }  // namespace
 
-bool Fund_Recognize(const Word_View &view, int32_t *end) {
+Found_Name Fund_Recognize(const Word_View &view) {
   const int32_t end0 = ner::Word_End(view, 0, 0);
-  if (end0 <= 0 || end0 >= kFirstWordLimit) return false;
+  if (end0 <= 0 || end0 >= kFirstWordLimit) return {};
 
   // The first part: word 0, or the word behind an opening mark. A mark with
   // no word behind it, or followed by a word too long for a first part, is
@@ -62,7 +60,7 @@ bool Fund_Recognize(const Word_View &view, int32_t *end) {
   int32_t part_end = end0;
   if (Opening_Mark(view, end0)) {
     const int32_t end1 = ner::Word_End(view, 1, end0);
-    if (end1 == 0 || end1 - end0 >= kFirstWordLimit) return false;
+    if (end1 == 0 || end1 - end0 >= kFirstWordLimit) return {};
     k = 1;
     part_begin = end0;
     part_end = end1;
@@ -72,8 +70,8 @@ bool Fund_Recognize(const Word_View &view, int32_t *end) {
   double begin_value = 0.0;
   const bool found = Fund_Get_Prob(copy.c_str(), 1, &begin_value) == 1;
   const bool likely_beginning =
-      found && begin_value > kBeginThreshold && copy.size() > 2 && !Excluded_Tag(view.Tag(k));
-  if (!likely_beginning && copy != kShiWu && copy != kShiYi) return false;
+      found && begin_value > kBeginThreshold && copy.size() > 2 && !ner::Function_Word_Tag(view.Tag(k));
+  if (!likely_beginning && copy != kShiWu && copy != kShiYi) return {};
 
   double examined = 0.0;
   double counted = 0.0;
@@ -85,14 +83,14 @@ bool Fund_Recognize(const Word_View &view, int32_t *end) {
     if (word_end == 0) break;  // no word left
     examined += 1.0;
     const int32_t length = word_end - previous;
-    if (length > kFollowingWordLimit) return false;
+    if (length > kFollowingWordLimit) return {};
     copy = ner::Word_Copy(view, previous, word_end);
     double inner = 0.0;
     double closing = 0.0;
     Fund_Get_Prob(copy.c_str(), 2, &inner);
     Fund_Get_Prob(copy.c_str(), 3, &closing);
     if (inner > closing) {
-      if (length == 2 && gb::Char_In_List(copy.c_str(), kStopChars)) return false;
+      if (length == 2 && gb::Char_In_List(copy.c_str(), kStopChars)) return {};
       counted += 1.0;
       total += inner;
       ++i;
@@ -100,7 +98,7 @@ bool Fund_Recognize(const Word_View &view, int32_t *end) {
       continue;
     }
     if (inner == 0.0 && closing == 0.0) {
-      if (counted / examined < kCoverageRatio) return false;
+      if (counted / examined < kCoverageRatio) return {};
       ++i;
       previous = word_end;
       break;
@@ -113,7 +111,6 @@ bool Fund_Recognize(const Word_View &view, int32_t *end) {
   }
 
   const double average = counted > 0.0 ? total / counted : 0.0;
-  if (!(average > kAverageThreshold)) return false;
-  *end = previous;  // the end of word i - 1, the last word of the name
-  return true;
+  if (!(average > kAverageThreshold)) return {};
+  return {&kLabel_Fund, previous};  // the end of word i - 1, the last word of the name
 }

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/label.h"
+
 // The last run of one-character words that Foreign_Recognize walked in one
 // text, kept by a caller that asks the recogniser at many words of the same
 // text (the essay front end). A walk that starts at any word inside a run
@@ -89,15 +91,16 @@ int32_t Org_Get_Prob(const char *word, int32_t type, double *value);
 int32_t Name_Get_Prob(const char *word, int32_t type, double *value);
 
 // --- recognisers -----------------------------------------------------------------
-// Each returns true when the view's text begins with a name, and then sets
-// *end to the byte offset, from the view's start, just past the name.
-bool Fund_Recognize(const Word_View &view, int32_t *end);
-bool Org_Recognize(const Word_View &view, int32_t *end);
-bool Person_Recognize(const Word_View &view, int32_t *end);
-bool Foreign_Recognize(const Word_View &view, int32_t *end);
+// Each tells whether the view's text begins with a name: its label (基金,
+// 机构名, 人名; a transliterated foreign name is a 人名 too) and the byte
+// offset, from the view's start, just past it; no label when none begins.
+Found_Name Fund_Recognize(const Word_View &view);
+Found_Name Org_Recognize(const Word_View &view);
+Found_Name Person_Recognize(const Word_View &view);
+Found_Name Foreign_Recognize(const Word_View &view);
 
-// Longest prefix of 4 to 40 bytes of `text` held by the "place" dictionary;
-// true with its length in *length.
-bool Place_Recognize(const char *text, int32_t *length);
+// The longest prefix of 4 to 40 bytes of `text` held by the "place"
+// dictionary, labelled 地名, with its length as the end.
+Found_Name Place_Recognize(const char *text);
 
 #endif

@@ -36,8 +36,6 @@ namespace {
 
 constexpr int32_t kFirstWordLimit = 128;
 constexpr int32_t kFollowingWordLimit = 128;
-constexpr int16_t kOrganisationTag = 23;
-constexpr int16_t kLetThroughTag = 18;
 constexpr double kLetThroughValue = 1.0;
 constexpr double kBeginThreshold = 0.1;
 constexpr double kAverageThreshold = 0.4;
@@ -46,8 +44,6 @@ const char kOrdinal[] = "\xB5\xDA";  // 第
 const char *const kStopChars[] = {
     "\xD3\xEB", "\xBA\xCD", "\xB5\xC4", "\xB5\xD8", "\xB5\xC8", "\xCA\xC7", "\xA1\xA2",  // 与 和 的 地 等 是 、
 };
-
-bool Excluded_Tag(int16_t tag) { return tag >= 37 && tag <= 40; }
 
 // What following word i does to the walk, given that word i - 1 spans
 // [before_previous, previous). On kGoesOn and kCloses, *value is what the
@@ -70,7 +66,7 @@ Step Following_Word(const Word_View &view, int32_t i, int32_t before_previous, i
     *value = inner;
     return Step::kGoesOn;
   }
-  if (view.Tag(i) == kLetThroughTag) {
+  if (view.Tag(i) == VORNEL_TAG_NUMERAL) {
     if (i != 1 && !ner::Word_Equals(view, before_previous, previous, kOrdinal)) return Step::kFails;
     *value = kLetThroughValue;
     return Step::kGoesOn;
@@ -184,7 +180,7 @@ bool Org_Statistics(const Word_View &view, int32_t end0, int32_t *name_end) {
   double begin_value = 0.0;
   const bool found = Org_Get_Prob(first.c_str(), 1, &begin_value) == 1;
   const bool long_enough = end0 > 2 || (end0 == 2 && first == kOrdinal);
-  if (!(found && begin_value > kBeginThreshold && long_enough && !Excluded_Tag(view.Tag(0)))) return false;
+  if (!(found && begin_value > kBeginThreshold && long_enough && !ner::Function_Word_Tag(view.Tag(0)))) return false;
 
   double counted = 0.0;
   double total = 0.0;
@@ -213,15 +209,11 @@ bool Org_Statistics(const Word_View &view, int32_t end0, int32_t *name_end) {
 
 }  // namespace
 
-bool Org_Recognize(const Word_View &view, int32_t *end) {
+Found_Name Org_Recognize(const Word_View &view) {
   const int32_t end0 = ner::Word_End(view, 0, 0);
-  if (end0 <= 0 || end0 >= kFirstWordLimit) return false;
-  const bool segmenter_says = view.Tag(0) == kOrganisationTag && end0 > 2;
+  if (end0 <= 0 || end0 >= kFirstWordLimit) return {};
   int32_t name_end = 0;
-  if (Org_Statistics(view, end0, &name_end)) {
-    *end = name_end;
-    return true;
-  }
-  *end = end0;
-  return segmenter_says;
+  if (Org_Statistics(view, end0, &name_end)) return {&kLabel_Organisation, name_end};
+  if (view.Tag(0) == VORNEL_TAG_ORGANISATION && end0 > 2) return {&kLabel_Organisation, end0};
+  return {};
 }

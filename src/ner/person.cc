@@ -38,8 +38,6 @@
 namespace {
 
 constexpr int32_t kFirstWordLimit = 128;
-constexpr int16_t kPersonTag = 21;
-constexpr int16_t kPunctuationTag = 41;
 constexpr double kSurnameThreshold = 0.8;
 constexpr double kOneCharThreshold = 0.05;
 constexpr double kTwoWordThreshold = 0.18;
@@ -91,28 +89,27 @@ bool Begins_With_A_Run(const Word_View &view) {
 
 }  // namespace
 
-bool Person_Recognize(const Word_View &view, int32_t *end) {
+Found_Name Person_Recognize(const Word_View &view) {
   const int32_t e0 = ner::Word_End(view, 0, 0);
-  if (e0 <= 0 || e0 >= kFirstWordLimit) return false;
+  if (e0 <= 0 || e0 >= kFirstWordLimit) return {};
   const int16_t t0 = view.Tag(0);
 
   double surname = 0.0;
   bool surname_found = false;
-  if (e0 == 2 && t0 != kPunctuationTag) {
-    if (Begins_With_A_Run(view)) return false;
+  if (e0 == 2 && t0 != VORNEL_TAG_PUNCTUATION) {
+    if (Begins_With_A_Run(view)) return {};
     surname_found = Name_Feature(view, 0, 2, kSurnameOne, &surname);
-    if (Foreign_Recognize(view, end)) return true;
+    if (const Found_Name foreign = Foreign_Recognize(view)) return foreign;
   } else if (e0 == 4) {
-    if (Begins_With_A_Run(view)) return false;
+    if (Begins_With_A_Run(view)) return {};
     surname_found = Name_Feature(view, 0, 4, kSurnameTwo, &surname);
   } else {
-    if (t0 != kPersonTag) return false;
-    *end = e0;
-    return true;
+    if (t0 != VORNEL_TAG_PERSON) return {};
+    return {&kLabel_Person, e0};
   }
 
   const int32_t e1 = ner::Word_End(view, 1, e0);
-  if (e1 == 0 || !surname_found) return false;
+  if (e1 == 0 || !surname_found) return {};
 
   Pattern state = kNoPattern;
   double score = 0.0;
@@ -127,8 +124,8 @@ bool Person_Recognize(const Word_View &view, int32_t *end) {
     const int32_t e2 = ner::Word_End(view, 2, e1);
     if (e2 != 0 && e2 - e1 == 2) {
       const char *third = view.text + e1;
-      if (gb::Char_In_List(third, kPlaceSuffixChars)) return false;
-      if (!gb::Char_In_List(third, kFunctionChars) && view.Tag(2) != kPunctuationTag) {
+      if (gb::Char_In_List(third, kPlaceSuffixChars)) return {};
+      if (!gb::Char_In_List(third, kFunctionChars) && view.Tag(2) != VORNEL_TAG_PUNCTUATION) {
         double first = 0.0;
         double second = 0.0;
         const bool first_found = Name_Feature(view, e0, e1, kGivenFirst, &first);
@@ -141,7 +138,7 @@ bool Person_Recognize(const Word_View &view, int32_t *end) {
       }
     }
   } else if (e1 - e0 == 4) {
-    if (!(surname > kSurnameThreshold) || Title_Word(view, e0, e1)) return false;
+    if (!(surname > kSurnameThreshold) || Title_Word(view, e0, e1)) return {};
     double first = 0.0;
     double second = 0.0;
     const bool first_found = Name_Feature(view, e0, e0 + 2, kGivenFirst, &first);
@@ -149,24 +146,21 @@ bool Person_Recognize(const Word_View &view, int32_t *end) {
     state = kTwoChar;
     score = first_found && second_found ? std::sqrt(first * second) : 0.0;
   } else {
-    return false;
+    return {};
   }
 
   switch (state) {
     case kTwoWords:
-      if (!(surname * score > kTwoWordThreshold)) return false;
-      *end = e0 + 4;
-      return true;
+      if (!(surname * score > kTwoWordThreshold)) return {};
+      return {&kLabel_Person, e0 + 4};
     case kOneChar:
-      if (!(surname * score > kOneCharThreshold)) return false;
-      *end = e0 + 2;
-      return true;
+      if (!(surname * score > kOneCharThreshold)) return {};
+      return {&kLabel_Person, e0 + 2};
     case kTwoChar:
-      if (!(score > kTwoCharThreshold)) return false;
-      *end = e0 + 4;
-      return true;
+      if (!(score > kTwoCharThreshold)) return {};
+      return {&kLabel_Person, e0 + 4};
     case kNoPattern:
       break;
   }
-  return false;
+  return {};
 }

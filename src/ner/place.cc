@@ -26,18 +26,15 @@ constexpr size_t kShortestPlace = 4;
 
 }  // namespace
 
-bool Place_Recognize(const char *text, int32_t *length) {
+Found_Name Place_Recognize(const char *text) {
   char prefix[kLongestPlace + 1];
   size_t size = strnlen(text, kLongestPlace);
-  if (size < kShortestPlace) return false;
+  if (size < kShortestPlace) return {};
   std::memcpy(prefix, text, size);
   const services::Dict_Lease place("place");
   for (; size >= kShortestPlace; --size) {
     prefix[size] = '\0';
-    if (place.Contains(prefix)) {
-      *length = static_cast<int32_t>(size);
-      return true;
-    }
+    if (place.Contains(prefix)) return {&kLabel_Place, static_cast<int32_t>(size)};
   }
-  return false;
+  return {};
 }

@@ -15,8 +15,15 @@
 #include <string>
 
 #include "ner/ner.h"
+#include "vornel/vornel.h"
 
 namespace ner {
+
+// The function-word tags (conjunction, auxiliary, modal particle,
+// interjection): no name begins with such a word.
+inline bool Function_Word_Tag(int16_t tag) {
+  return tag >= VORNEL_TAG_CONJUNCTION && tag <= VORNEL_TAG_INTERJECTION;
+}
 
 // The end of word n, counted from the view's start, when word n exists and
 // is well formed given that word n - 1 ends at `previous` (0 for n = 0);

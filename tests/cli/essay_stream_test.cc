@@ -9,10 +9,12 @@
 #include <string>
 
 #include "essay_stream.h"
-#include "gb2312.h"
+#include "gb_text.h"
 #include "tesqsrch/tesqsrch.h"
 
 namespace {
+
+using tesq_test::Gb;
 
 struct Outcome {
   int status;
@@ -79,8 +81,7 @@ std::string Multi_Line_Text() {
 
 TEST_F(Essay_Stream_Test, StreamedOutputEqualsTheWholeTextOutputOnMultiLineInput) {
   const std::string text = Multi_Line_Text();
-  std::string gbtext;
-  ASSERT_TRUE(gb::Utf8_To_Gb(text, &gbtext));
+  const std::string gbtext = Gb(text);
   for (const cli::Essay_Format format : {cli::Essay_Format::kJson, cli::Essay_Format::kInline}) {
     const Outcome whole = Stream(text, format, cli::Encoding::kUtf8, text.size() + 1);
     ASSERT_EQ(whole.status, 0);
@@ -110,8 +111,7 @@ TEST_F(Essay_Stream_Test, ALineWithoutBreakIsCutAtTheLimitAndFullyCovered) {
   std::string text;
   const char *const syllables[] = {"计算", "机科", "学与", "信息", "检索", "理论", "方法"};
   for (int i = 0; i < 15000; ++i) text += syllables[(i * 7 + i / 5) % 7];
-  std::string gbtext;
-  ASSERT_TRUE(gb::Utf8_To_Gb(text, &gbtext));
+  const std::string gbtext = Gb(text);
   const Outcome json = Stream(text, cli::Essay_Format::kJson, cli::Encoding::kUtf8, 1001);
   ASSERT_EQ(json.status, 0);
   size_t position = 0;

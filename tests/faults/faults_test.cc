@@ -49,10 +49,13 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #endif
 
 #include "gb2312.h"
+#include "gb_text.h"
 #include "tesqsrch/tesqsrch.h"
 #include "vornel/vornel.h"
 
 namespace {
+
+using tesq_test::Gb;
 
 const char *const kDataFiles[] = {"segmenter.vlex", "foreign_dic.vdic", "name_dic.vdic", "org_dic.vdic",
                                   "fund_dic.vdic",  "place.vdic",       "terms.db"};
@@ -60,12 +63,6 @@ const char *const kDataFiles[] = {"segmenter.vlex", "foreign_dic.vdic", "name_di
 std::string Built_Data() {
   const char *env = std::getenv("TESQ_DATA_DIR");
   return env != nullptr && env[0] != '\0' ? env : TESQ_BUILT_DATA_DIR;
-}
-
-std::string Gb(const char *utf8) {
-  std::string out;
-  gb::Utf8_To_Gb(utf8, &out);
-  return out;
 }
 
 std::string Read(const std::string &path) {
@@ -584,8 +581,7 @@ TEST_F(Faults, TermImportKilledMidStreamLeavesDatabaseAsItWas) {
     EXPECT_TRUE(Read(db) == before) << "the database file changed";
     EXPECT_NE(access((db + "-journal").c_str(), F_OK), 0) << "a journal was left beside the database";
     EXPECT_EQ(Label(term_), term_label_);
-    std::string first_new;
-    gb::Utf8_To_Gb(source.substr(0, source.find('\t')), &first_new);
+    const std::string first_new = Gb(source.substr(0, source.find('\t')));
     EXPECT_NE(Label(first_new), Gb("新"));
     EXPECT_EQ(Export(db), exported);
   }
@@ -616,8 +612,7 @@ TEST_F(Faults, TermImportKilledAtAnyMomentLeavesOldOrNewDatabase) {
   const std::string db = Path("terms.db");
   const std::string exported = Export(db);
   const std::string source = Import_Source(20000);
-  std::string first_new;
-  gb::Utf8_To_Gb(source.substr(0, source.find('\t')), &first_new);
+  const std::string first_new = Gb(source.substr(0, source.find('\t')));
   int killed = 0, finished = 0;
   for (int delay_ms = 0; delay_ms <= 400 && finished < 2; delay_ms += 20) {
     if (Import_And_Kill(db, source, false, 0, delay_ms))
@@ -665,10 +660,9 @@ TEST_F(Faults, ConcurrentTermImportsKeepEveryTerm) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  std::string first_word, last_word;
-  gb::Utf8_To_Gb(source.substr(0, source.find('\t')), &first_word);
+  const std::string first_word = Gb(source.substr(0, source.find('\t')));
   const size_t last_line = source.rfind('\n', source.size() - 2) + 1;
-  gb::Utf8_To_Gb(source.substr(last_line, source.find('\t', last_line) - last_line), &last_word);
+  const std::string last_word = Gb(source.substr(last_line, source.find('\t', last_line) - last_line));
   EXPECT_EQ(Label(first_word), Gb("新"));
   EXPECT_EQ(Label(last_word), Gb("新"));
   EXPECT_EQ(Label(term_), term_label_);

@@ -17,10 +17,13 @@
 #include <vector>
 
 #include "gb2312.h"
+#include "gb_text.h"
 #include "tesqsrch/tesqsrch.h"
 #include "vornel/vornel.h"
 
 namespace {
+
+using tesq_test::Gb;
 
 struct Word {
   std::string text;  // GB2312
@@ -29,12 +32,6 @@ struct Word {
   int16_t tag;
   bool operator==(const Word &o) const { return start == o.start && end == o.end && tag == o.tag; }
 };
-
-std::string Gb(const std::string &utf8) {
-  std::string out;
-  EXPECT_TRUE(gb::Utf8_To_Gb(utf8, &out)) << utf8;
-  return out;
-}
 
 std::string Utf8(const std::string &gbtext) {
   std::string out;

@@ -11,15 +11,12 @@
 #include <vector>
 
 #include "gb2312.h"
+#include "gb_text.h"
 #include "tesqsrch/tesqsrch.h"
 
 namespace {
 
-std::string Gb(const std::string &utf8) {
-  std::string out;
-  EXPECT_TRUE(gb::Utf8_To_Gb(utf8, &out)) << utf8;
-  return out;
-}
+using tesq_test::Gb;
 
 class Query_Integration : public ::testing::Test {
  protected:

@@ -21,15 +21,6 @@
 
 namespace karvel_test {
 
-std::string Gb(const std::string &utf8) {
-  std::string out, error;
-  if (!gb::Utf8_To_Gb(utf8, &out, &error)) {
-    std::fprintf(stderr, "test text has no GB2312 form: %s\n", error.c_str());
-    std::abort();
-  }
-  return out;
-}
-
 Temp_Dir::Temp_Dir() {
   const char *base = std::getenv("TMPDIR");
   std::string pattern = std::string(base != nullptr && base[0] != '\0' ? base : "/tmp") + "/karvel-test-XXXXXX";

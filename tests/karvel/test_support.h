@@ -9,10 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "gb_text.h"
+
 namespace karvel_test {
 
 // GB2312 form of UTF-8 text; aborts the test program on text that has none.
-std::string Gb(const std::string &utf8);
+using tesq_test::Gb;
 
 // A fresh directory removed (with its files) at destruction.
 class Temp_Dir {

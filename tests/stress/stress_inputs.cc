@@ -12,15 +12,6 @@
 
 namespace stress {
 
-std::string Gb(const char *utf8) {
-  std::string out, error;
-  if (!gb::Utf8_To_Gb(utf8, &out, &error)) {
-    std::fprintf(stderr, "not GB2312: %s (%s)\n", utf8, error.c_str());
-    std::abort();
-  }
-  return out;
-}
-
 std::vector<std::string> Queries() {
   static const char *const kQueries[] = {
       "计算机科学 9787111123453 1234-5679 11-1234/G",

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "gb_text.h"
+
 namespace stress {
 
 // GB2312 text of a UTF-8 literal; aborts on text GB2312 cannot hold.
-std::string Gb(const char *utf8);
+using tesq_test::Gb;
 
 std::vector<std::string> Queries();   // space-separated queries
 std::vector<std::string> Words();     // single words of every category

@@ -8,17 +8,14 @@
 
 #include "dict_trainer.h"
 #include "gb2312.h"
+#include "gb_text.h"
 
 namespace {
 
+using tesq_test::Gb;
+
 using tesq_tools::Dict_Entries;
 using tesq_tools::Lexicon_Entry;
-
-std::string Gb(const std::string &utf8) {
-  std::string out;
-  EXPECT_TRUE(gb::Utf8_To_Gb(utf8, &out)) << utf8;
-  return out;
-}
 
 // Splits by a fixed table of words (UTF-8), longest first from the left;
 // characters not covered become one-character parts.

@@ -66,11 +66,11 @@ TEST_F(Dict_Prob, ReadsTheNumberOfTheKey) {
       {"name 99 bytes", "name_dic", Name_Get_Prob, "x:0.5;" + std::string(93, 'z'), true, 1, 1, 0.5},
       {"name 100 bytes", "name_dic", Name_Get_Prob, "x:0.5;" + std::string(94, 'z'), true, 1, 0, 0.0},
   };
-  const std::string word = G("基金");
+  const std::string word = Gb("基金");
   for (const Prob_Case &c : cases) {
     fake::Reset();
     if (c.present) fake::Dictionary_Add(c.dictionary, word, c.info);
-    else fake::Dictionary_Add(c.dictionary, G("别的"), "b:0.9;x:0.9;");
+    else fake::Dictionary_Add(c.dictionary, Gb("别的"), "b:0.9;x:0.9;");
     double value = 42.0;
     EXPECT_EQ(c.lookup(word.c_str(), c.type, &value), c.result) << c.why;
     EXPECT_EQ(value, c.value) << c.why;
@@ -83,7 +83,7 @@ TEST_F(Dict_Prob, ReadsTheNumberOfTheKey) {
 }
 
 TEST_F(Dict_Prob, EachLookupIsCompleteAndReadsTheCurrentContents) {
-  const std::string word = G("研究所");
+  const std::string word = Gb("研究所");
   fake::Dictionary_Add("org_dic", word, "i:0.3;");
   double value = 0.0;
   EXPECT_EQ(Org_Get_Prob(word.c_str(), 2, &value), 1);
@@ -98,7 +98,7 @@ TEST_F(Dict_Prob, EachLookupIsCompleteAndReadsTheCurrentContents) {
 TEST_F(Dict_Prob, ADictionaryThatIsNotLoadedFindsNothing) {
   // Dict_Get_Handle answers -1; the handle is passed on untested and the
   // service answers "not present".
-  const std::string word = G("张");
+  const std::string word = Gb("张");
   for (Lookup lookup : {Fund_Get_Prob, Org_Get_Prob, Name_Get_Prob}) {
     fake::Reset();
     double value = 42.0;
@@ -109,7 +109,7 @@ TEST_F(Dict_Prob, ADictionaryThatIsNotLoadedFindsNothing) {
 }
 
 TEST_F(Dict_Prob, CodesOutsideTheTableFindNothing) {
-  const std::string word = G("张");
+  const std::string word = Gb("张");
   fake::Dictionary_Add("fund_dic", word, "b:0.5;i:0.5;e:0.5;");
   fake::Dictionary_Add("name_dic", word, "x:0.5;dm:0.5;ss:0.5;sw:0.5;fx:0.5;");
   for (int32_t type : {0, 4, 6, -1}) {

@@ -46,7 +46,7 @@ std::string Script(const std::vector<Word> &words) {
   std::vector<int32_t> ends;
   std::vector<int16_t> tags;
   for (const Word &w : words) {
-    text += G(w.utf8);
+    text += Gb(w.utf8);
     ends.push_back(static_cast<int32_t>(text.size()));
     tags.push_back(w.tag);
   }
@@ -173,7 +173,7 @@ TEST_F(Essay, NamesBecomeOneWordWithTheirTag) {
   for (const Merge_Case &c : cases) {
     SCOPED_TRACE(c.name);
     Reset_Services();
-    for (const Dictionary_Entry &e : c.entries) fake::Dictionary_Add(e.dictionary, G(e.word_utf8), e.info);
+    for (const Dictionary_Entry &e : c.entries) fake::Dictionary_Add(e.dictionary, Gb(e.word_utf8), e.info);
     const Outcome out = Run_Essay(Script(c.words));
     ASSERT_EQ(out.result, 0);
     EXPECT_EQ(out.ends, c.expected_ends);
@@ -182,8 +182,8 @@ TEST_F(Essay, NamesBecomeOneWordWithTheirTag) {
 }
 
 TEST_F(Essay, OddPlaceMatchStopsTheSearchForShorterPrefixes) {
-  fake::Dictionary_Add("place", G("北京x"), "");
-  fake::Dictionary_Add("place", G("北京"), "");
+  fake::Dictionary_Add("place", Gb("北京x"), "");
+  fake::Dictionary_Add("place", Gb("北京"), "");
   const std::string text = Script({{"北", 5}, {"京", 6}, {"xy", 7}, {"上海", 8}});
   const Outcome out = Run_Essay(text);
   ASSERT_EQ(out.result, 0);
@@ -191,14 +191,14 @@ TEST_F(Essay, OddPlaceMatchStopsTheSearchForShorterPrefixes) {
   EXPECT_EQ(out.tags, (std::vector<int16_t>{5, 6, 7, 8}));
   for (const auto &lookup : fake::Vornel().lookups)
     if (lookup.first == "place") {
-      EXPECT_NE(lookup.second, G("北京")) << "shorter prefix tried after a match";
+      EXPECT_NE(lookup.second, Gb("北京")) << "shorter prefix tried after a match";
     }
 }
 
 TEST_F(Essay, TextWithoutNamesComesBackAsSegmented) {
   const std::vector<std::pair<std::string, int32_t>> texts = {
       {Script({{"今天", 3}, {"天气", 4}, {"很", 5}, {"好", 6}, {"。", 41}}), 14},
-      {G("一二三四五六七八"), 16},  // unscripted: one word per character
+      {Gb("一二三四五六七八"), 16},  // unscripted: one word per character
       {"abc", 4},                   // three one-byte words need four entries
       {"", 1},
   };
@@ -213,7 +213,7 @@ TEST_F(Essay, TextWithoutNamesComesBackAsSegmented) {
 }
 
 TEST_F(Essay, ArraysLargerThanTheTextAreFine) {
-  fake::Dictionary_Add("place", G("上海"), "");
+  fake::Dictionary_Add("place", Gb("上海"), "");
   const std::string text = Script({{"去", 1}, {"上", 2}, {"海", 3}});
   const Outcome out = Run_Essay(text, 64);
   ASSERT_EQ(out.result, 0);
@@ -248,7 +248,7 @@ struct Failure_Case {
 };
 
 TEST_F(Essay, SegmenterFailureGivesOneLineAndResult1) {
-  const std::string text = G("甲乙丙丁");  // 8 bytes
+  const std::string text = Gb("甲乙丙丁");  // 8 bytes
   const std::vector<Failure_Case> cases = {
       {"segmenter fails", 8, true, false, {}},
       {"count 0", 0, false, false, {}},
@@ -265,7 +265,7 @@ TEST_F(Essay, SegmenterFailureGivesOneLineAndResult1) {
     fake::Vornel().segment_fails = c.fails;
     fake::Vornel().segment_unterminated = c.unterminated;
     if (!c.scripted_ends.empty()) fake::Segment(text, c.scripted_ends, std::vector<int16_t>(c.scripted_ends.size(), 4));
-    fake::Dictionary_Add("place", G("甲乙"), "");
+    fake::Dictionary_Add("place", Gb("甲乙"), "");
     testing::internal::CaptureStdout();
     const Outcome out = Run_Essay(text, c.count);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "KV_Word_Sect Failed!\n");
@@ -276,13 +276,13 @@ TEST_F(Essay, SegmenterFailureGivesOneLineAndResult1) {
 
 TEST_F(Essay, NothingIsPrintedOnSuccess) {
   testing::internal::CaptureStdout();
-  EXPECT_EQ(Run_Essay(G("甲乙")).result, 0);
+  EXPECT_EQ(Run_Essay(Gb("甲乙")).result, 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(Essay, NameRunningPastTheLastWordEndKeepsTheArrayTerminated) {
   // The segmenter covered only the first two characters of the text.
-  const std::string text = G("北京上海");
+  const std::string text = Gb("北京上海");
   fake::Segment(text, {2, 4}, {5, 6});
   fake::Dictionary_Add("place", text, "");
   const Outcome out = Run_Essay(text);
@@ -296,9 +296,9 @@ TEST_F(Essay, BytesLeftUncoveredBySegmenterAreNotExamined) {
   // The segmenter covered only 北京; 上海 lies past its last word. The
   // position of the terminator is not a word: no name is looked for there,
   // and the call does not record the same span until the list is full.
-  const std::string text = G("北京上海");
+  const std::string text = Gb("北京上海");
   fake::Segment(text, {4}, {5});
-  fake::Dictionary_Add("place", G("上海"), "");
+  fake::Dictionary_Add("place", Gb("上海"), "");
   const Outcome out = Run_Essay(text);
   ASSERT_EQ(out.result, 0);
   EXPECT_EQ(out.ends, (std::vector<int32_t>{4}));
@@ -311,7 +311,7 @@ TEST_F(Essay, ManyNamesInALongText) {
   std::vector<Word> words;
   std::vector<int32_t> expected_ends;
   std::vector<int16_t> expected_tags;
-  fake::Dictionary_Add("place", G("上海"), "");
+  fake::Dictionary_Add("place", Gb("上海"), "");
   int32_t end = 0;
   for (int k = 0; k < 50; ++k) {
     words.push_back({"上", 1});
@@ -347,7 +347,7 @@ struct Segmentation_For_Test {
 Segmentation_For_Test Segmented(const std::vector<Word> &words) {
   Segmentation_For_Test s;
   for (const Word &w : words) {
-    s.text += G(w.utf8);
+    s.text += Gb(w.utf8);
     s.ends.push_back(static_cast<int32_t>(s.text.size()));
     s.tags.push_back(w.tag);
   }
@@ -357,99 +357,55 @@ Segmentation_For_Test Segmented(const std::vector<Word> &words) {
   return s;
 }
 
-struct Classify_Case {
-  std::string name;
-  int32_t capacity;
-  int32_t expected_result;
-  int32_t expected_capacity;
-  std::string expected_label_utf8;  // "" when nothing is copied
-  int32_t expected_length;
-};
-
-TEST_F(Essay, ClassifySpanLabelsAndCapacity) {
-  // Word 1 begins an organisation (tag 23, 3 characters); word 0 a place.
-  fake::Dictionary_Add("place", G("江苏"), "");
+TEST_F(Essay, ClassifySpanGivesTheLabelAndTheLength) {
+  // Word 2 begins an organisation (tag 23, 3 characters); word 0 a place.
+  fake::Dictionary_Add("place", Gb("江苏"), "");
   const Segmentation_For_Test s = Segmented({{"江", 1}, {"苏", 2}, {"人民银行", 23}});
-  const std::vector<Classify_Case> org_cases = {
-      {"room for the label", 127, 0, 127, "机构名", 8},
-      {"exactly the label and its NUL", 7, 0, 7, "机构名", 8},
-      {"one byte short", 6, 1, 7, "", 8},
-      {"no room at all", 0, 1, 7, "", 8},
-  };
-  for (const Classify_Case &c : org_cases) {
-    SCOPED_TRACE(c.name);
-    char label[16];
-    std::memset(label, '#', sizeof label);
-    int32_t capacity = c.capacity;
-    int32_t length = -1;
-    EXPECT_EQ(Essay_Classify_Span(s.Essay(), 2, label, &capacity, &length), c.expected_result);
-    EXPECT_EQ(capacity, c.expected_capacity);
-    EXPECT_EQ(length, c.expected_length);
-    if (c.expected_label_utf8.empty()) {
-      EXPECT_EQ(label[0], '#');
-    } else {
-      EXPECT_EQ(std::string(label), G(c.expected_label_utf8));
-    }
-  }
-
-  char label[16];
-  int32_t capacity = 4;
-  int32_t length = -1;
-  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 0, label, &capacity, &length), 1);
-  EXPECT_EQ(capacity, 5) << "地名 needs 5 bytes";
-  EXPECT_EQ(length, 4);
-  capacity = 5;
-  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 0, label, &capacity, &length), 0);
-  EXPECT_EQ(std::string(label), G("地名"));
-
-  capacity = 127;
-  length = -1;
-  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 1, label, &capacity, &length), 3);
-  EXPECT_EQ(length, 0) << "length out is cleared on entry";
+  const Found_Name organisation = Essay_Classify_Span(s.Essay(), 2);
+  EXPECT_EQ(organisation.label, &kLabel_Organisation);
+  EXPECT_EQ(organisation.end, 8);
+  const Found_Name place = Essay_Classify_Span(s.Essay(), 0);
+  EXPECT_EQ(place.label, &kLabel_Place);
+  EXPECT_EQ(place.end, 4);
+  EXPECT_FALSE(Essay_Classify_Span(s.Essay(), 1));
 }
 
 TEST_F(Essay, ClassifySpanRecognisersAreAskedInOrder) {
   // A word that is an organisation by its tag and also begins a place: the
   // organisation wins; the place dictionary is not consulted.
-  fake::Dictionary_Add("place", G("人民"), "");
+  fake::Dictionary_Add("place", Gb("人民"), "");
   const Segmentation_For_Test s = Segmented({{"人民银行", 23}, {"好", 1}});
-  char label[16];
-  int32_t capacity = 127;
-  int32_t length = 0;
-  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 0, label, &capacity, &length), 0);
-  EXPECT_EQ(std::string(label), G("机构名"));
+  EXPECT_EQ(Essay_Classify_Span(s.Essay(), 0).label, &kLabel_Organisation);
   EXPECT_EQ(fake::Lookup_Count("place"), 0);
 }
 
 TEST_F(Essay, SpanListFullGives4AndRecordsNoMore) {
-  fake::Dictionary_Add("place", G("上海"), "");
-  fake::Dictionary_Add("place", G("北京"), "");
+  fake::Dictionary_Add("place", Gb("上海"), "");
+  fake::Dictionary_Add("place", Gb("北京"), "");
   const Segmentation_For_Test s = Segmented({{"上海", 1}, {"和", 2}, {"北京", 3}});
   std::vector<Essay_Span> spans;
-  std::string labels;
-  EXPECT_EQ(Essay_Collect_Spans(s.Essay(), 1, &spans, &labels), 4);
+  EXPECT_EQ(Essay_Collect_Spans(s.Essay(), 1, &spans), 4);
   ASSERT_EQ(spans.size(), 1u);
   EXPECT_EQ(spans[0].start, 0);
   EXPECT_EQ(spans[0].end, 4);
 
   spans.clear();
-  labels.clear();
-  EXPECT_EQ(Essay_Collect_Spans(s.Essay(), 2, &spans, &labels), 0);
+  EXPECT_EQ(Essay_Collect_Spans(s.Essay(), 2, &spans), 0);
   ASSERT_EQ(spans.size(), 2u);
   EXPECT_EQ(spans[1].start, 6);
   EXPECT_EQ(spans[1].end, 10);
-  EXPECT_EQ(labels, "@@" + G("地名") + "@@" + G("地名"));
+  EXPECT_EQ(spans[0].label, &kLabel_Place);
+  EXPECT_EQ(spans[1].label, &kLabel_Place);
 }
 
 TEST_F(Essay, TheWalkStopsAtAWordEndingAtCount) {
   // Word ends at or beyond count end the walk, as the terminator does.
-  fake::Dictionary_Add("place", G("北京"), "");
+  fake::Dictionary_Add("place", Gb("北京"), "");
   Segmentation_For_Test s = Segmented({{"上", 1}, {"北京", 2}});
   Essay_Text essay = s.Essay();
   essay.count = 2;  // the end of word 0 is count: word 1 is never examined
   std::vector<Essay_Span> spans;
-  std::string labels;
-  EXPECT_EQ(Essay_Collect_Spans(essay, 8, &spans, &labels), 0);
+  EXPECT_EQ(Essay_Collect_Spans(essay, 8, &spans), 0);
   EXPECT_TRUE(spans.empty());
 }
 
@@ -508,33 +464,34 @@ TEST_F(Essay, MergeLeavesTheArraysWhenTheResultWouldNotFit) {
   // A one-byte name cutting a two-byte last word needs a third entry.
   std::vector<int32_t> ends = {2, 0};
   std::vector<int16_t> tags = {7, 9};
-  const std::string labels = "@@" + G("人名");
-  EXPECT_FALSE(Essay_Merge({{0, 1}}, labels, ends.data(), tags.data(), 1, 2));
+  EXPECT_FALSE(Essay_Merge({{0, 1, &kLabel_Person}}, ends.data(), tags.data(), 1, 2));
   EXPECT_EQ(ends, (std::vector<int32_t>{2, 0}));
   EXPECT_EQ(tags, (std::vector<int16_t>{7, 9}));
 
   ends = {2, 0, 77};
   tags = {7, 9, 77};
-  EXPECT_TRUE(Essay_Merge({{0, 1}}, labels, ends.data(), tags.data(), 1, 3));
+  EXPECT_TRUE(Essay_Merge({{0, 1, &kLabel_Person}}, ends.data(), tags.data(), 1, 3));
   EXPECT_EQ(ends, (std::vector<int32_t>{1, 2, 0}));
   EXPECT_EQ(tags, (std::vector<int16_t>{21, 7, 9}));
 }
 
-TEST_F(Essay, MergeIgnoresEmptySpansAndUnknownLabels) {
+TEST_F(Essay, MergeIgnoresEmptySpansAndLabelsWithoutATag) {
   std::vector<int32_t> ends = {2, 4, 6, 0};
   std::vector<int16_t> tags = {1, 2, 3, 0};
-  const std::string labels = "@@" + G("人名") + "@@" + G("全文") + "@@" + G("地名");
-  EXPECT_TRUE(Essay_Merge({{2, 2}, {2, 4}, {4, 6}}, labels, ends.data(), tags.data(), 3, 4));
+  EXPECT_TRUE(Essay_Merge({{2, 2, &kLabel_Person}, {2, 4, &kLabel_Full_Text}, {4, 6, &kLabel_Place}}, ends.data(),
+                          tags.data(), 3, 4));
   EXPECT_EQ(ends, (std::vector<int32_t>{2, 4, 6, 0}));
   EXPECT_EQ(tags, (std::vector<int16_t>{1, 2, 22, 0}));
 }
 
-TEST_F(Essay, LabelTags) {
-  EXPECT_EQ(Essay_Label_Tag(G("人名")), 21);
-  EXPECT_EQ(Essay_Label_Tag(G("地名")), 22);
-  EXPECT_EQ(Essay_Label_Tag(G("机构名")), 23);
-  EXPECT_EQ(Essay_Label_Tag(G("基金")), 0);
-  EXPECT_EQ(Essay_Label_Tag(""), 0);
+TEST_F(Essay, MergedNamesAreTaggedByTheirLabel) {
+  std::vector<int32_t> ends = {2, 4, 6, 8, 10, 0};
+  std::vector<int16_t> tags = {1, 2, 3, 4, 5, 0};
+  EXPECT_TRUE(Essay_Merge({{0, 2, &kLabel_Person}, {2, 4, &kLabel_Place}, {4, 6, &kLabel_Organisation},
+                           {6, 8, &kLabel_Fund}},
+                          ends.data(), tags.data(), 5, 6));
+  EXPECT_EQ(ends, (std::vector<int32_t>{2, 4, 6, 8, 10, 0}));
+  EXPECT_EQ(tags, (std::vector<int16_t>{21, 22, 23, 4, 5, 0}));
 }
 
 TEST_F(Essay, WordCountChecksTheSegmentation) {

@@ -98,7 +98,7 @@ TEST_F(Query_Search, EverySpaceEndsAWord) {
     std::string elements;
     std::vector<std::string> trace;
     for (const std::string &w : c.words) {
-      elements += Element(G("全文"), w);
+      elements += Element(Gb("全文"), w);
       trace.insert(trace.end(), {w, "", "3"});
     }
     EXPECT_EQ(document, Document(c.query, elements)) << "[" << c.query << "]";
@@ -108,13 +108,13 @@ TEST_F(Query_Search, EverySpaceEndsAWord) {
 
 TEST_F(Query_Search, KnownTermsCarryTheirLabelsAndTheTraceShowsThem) {
   Init_Library();
-  fake::Karvel().terms["abc"] = G("主题词");
+  fake::Karvel().terms["abc"] = Gb("主题词");
   fake::Karvel().terms["a<b&\""] = "x\"y";  // nothing is escaped
   std::string document;
   ASSERT_EQ(Search("abc zzz a<b&\"", &document), 0);
-  EXPECT_EQ(document, Document("abc zzz a<b&\"", Element(G("主题词"), "abc") + Element(G("全文"), "zzz") +
+  EXPECT_EQ(document, Document("abc zzz a<b&\"", Element(Gb("主题词"), "abc") + Element(Gb("全文"), "zzz") +
                                                      Element("x\"y", "a<b&\"")));
-  EXPECT_EQ(Trace_Lines(), (std::vector<std::string>{"abc", G("主题词"), "0", "zzz", "", "3", "a<b&\"", "x\"y",
+  EXPECT_EQ(Trace_Lines(), (std::vector<std::string>{"abc", Gb("主题词"), "0", "zzz", "", "3", "a<b&\"", "x\"y",
                                                      "0"}));
 }
 
@@ -128,7 +128,7 @@ TEST_F(Query_Search, LongWordsAndLongDocumentsAreComplete) {
   std::string elements = Element("LONG", long_word);
   for (int i = 0; i < 200; ++i) {
     query += " w" + std::to_string(i);
-    elements += Element(G("全文"), "w" + std::to_string(i));
+    elements += Element(Gb("全文"), "w" + std::to_string(i));
   }
   std::string document;
   ASSERT_EQ(Search(query, &document), 0);
@@ -194,7 +194,7 @@ TEST_F(Query_Search, TraceNeverFollowsALinkNorWritesANonRegularFile) {
     }
     std::string document;
     EXPECT_EQ(Search("abc def", &document), 0) << c.what;
-    EXPECT_EQ(document, Document("abc def", Element(G("全文"), "abc") + Element(G("全文"), "def"))) << c.what;
+    EXPECT_EQ(document, Document("abc def", Element(Gb("全文"), "abc") + Element(Gb("全文"), "def"))) << c.what;
     if (c.untouched != nullptr) {
       if (c.exists) {
         EXPECT_EQ(Read_File(c.untouched), "kept\n") << c.what;
@@ -217,14 +217,14 @@ TEST_F(Query_Search, LineBreaksInAWordCannotForgeTraceRecords) {
   Init_Library();
   // Words are cut at spaces only, so a word may hold CR and LF; each is
   // traced as a space, and every word stays one record of three lines.
-  const std::string forged = "abc\n" + G("刊名") + "\n0\nfake";
+  const std::string forged = "abc\n" + Gb("刊名") + "\n0\nfake";
   fake::Karvel().terms["x\ry"] = "A\nB";  // and a label's line break too
   std::string document;
   ASSERT_EQ(Search(forged + " x\ry q\r\n", &document), 0);
-  EXPECT_EQ(document, Document(forged + " x\ry q\r\n", Element(G("全文"), forged) + Element("A\nB", "x\ry") +
-                                                              Element(G("全文"), "q\r\n")))
+  EXPECT_EQ(document, Document(forged + " x\ry q\r\n", Element(Gb("全文"), forged) + Element("A\nB", "x\ry") +
+                                                              Element(Gb("全文"), "q\r\n")))
       << "the document keeps the words as they are";
-  EXPECT_EQ(Trace_Lines(), (std::vector<std::string>{"abc " + G("刊名") + " 0 fake", "", "3", "x y", "A B", "0",
+  EXPECT_EQ(Trace_Lines(), (std::vector<std::string>{"abc " + Gb("刊名") + " 0 fake", "", "3", "x y", "A B", "0",
                                                      "q  ", "", "3"}));
 }
 

@@ -11,38 +11,17 @@
 namespace {
 
 using Fund_Recognizer = Unit_Test;
-using Entries = std::vector<std::pair<std::string, std::string>>;
 
-struct Fund_Case {
-  std::string why;
-  std::vector<Tagged_Word> words;
-  Entries fund_dic;
-  bool result;
-  int32_t end;      // checked on true
-  int lookups;      // fund_dic lookups made; -1: not checked
-};
+using Fund_Case = Recogniser_Case;
 
 void Fund_Cases_Run(const std::vector<Fund_Case> &cases) {
-  for (const Fund_Case &c : cases) {
-    fake::Reset();
-    for (const auto &entry : c.fund_dic) fake::Dictionary_Add("fund_dic", entry.first, entry.second);
-    fake::Vornel().loaded.insert("fund_dic");
-    const Segmented s = Segmented_Text(c.words);
-    int32_t end = -7;
-    EXPECT_EQ(Fund_Recognize(s.View(), &end), c.result) << c.why;
-    EXPECT_EQ(end, c.result ? c.end : -7) << c.why << ": the end offset is written on true only";
-    if (c.lookups >= 0) {
-      EXPECT_EQ(fake::Lookup_Count("fund_dic"), c.lookups) << c.why;
-    }
-    EXPECT_EQ(fake::Vornel().outstanding_handles, 0) << c.why;
-    EXPECT_EQ(fake::Vornel().bad_releases, 0) << c.why;
-  }
+  Recogniser_Cases_Run({Fund_Recognize, kLabel_Fund, "fund_dic"}, cases);
 }
 
 TEST_F(Fund_Recognizer, FirstPartTest) {
-  const std::string guojia = G("国家"), jijin = G("基金"), zhang = G("张");
-  const std::string w127 = Repeat(G("国"), 63) + "a";
-  const std::string w128 = Repeat(G("国"), 64);
+  const std::string guojia = Gb("国家"), jijin = Gb("基金"), zhang = Gb("张");
+  const std::string w127 = Repeat(Gb("国"), 63) + "a";
+  const std::string w128 = Repeat(Gb("国"), 64);
   const Entries closing = {{jijin, "e:0.5;"}};
   auto with = [&](Entries extra) {
     extra.insert(extra.end(), closing.begin(), closing.end());
@@ -62,42 +41,42 @@ TEST_F(Fund_Recognizer, FirstPartTest) {
       {"tag 39 fails", {{guojia, 39}, {jijin, 0}}, with({{guojia, "b:0.5;"}}), false, 0, 1},
       {"tag 40 fails", {{guojia, 40}, {jijin, 0}}, with({{guojia, "b:0.5;"}}), false, 0, 1},
       {"tag 41 passes", {{guojia, 41}, {jijin, 0}}, with({{guojia, "b:0.5;"}}), true, 8, 3},
-      {"十五 with no entry", {{G("十五"), 0}, {jijin, 0}}, closing, true, 8, 3},
-      {"十一 with no entry, tag 37", {{G("十一"), 37}, {jijin, 0}}, closing, true, 8, 3},
-      {"十五 with tag 40", {{G("十五"), 40}, {jijin, 0}}, closing, true, 8, 3},
-      {"十五 alone", {{G("十五"), 0}}, {}, false, 0, 1},
+      {"十五 with no entry", {{Gb("十五"), 0}, {jijin, 0}}, closing, true, 8, 3},
+      {"十一 with no entry, tag 37", {{Gb("十一"), 37}, {jijin, 0}}, closing, true, 8, 3},
+      {"十五 with tag 40", {{Gb("十五"), 40}, {jijin, 0}}, closing, true, 8, 3},
+      {"十五 alone", {{Gb("十五"), 0}}, {}, false, 0, 1},
       {"first part alone", {{guojia, 0}}, {{guojia, "b:0.9;"}}, false, 0, 1},
   });
 }
 
 TEST_F(Fund_Recognizer, OpeningMarks) {
-  const std::string guojia = G("国家"), jijin = G("基金");
+  const std::string guojia = Gb("国家"), jijin = Gb("基金");
   const Entries dic = {{guojia, "b:0.5;"}, {jijin, "e:0.5;"}};
-  const std::string w127 = Repeat(G("国"), 63) + "a";
-  const std::string w128 = Repeat(G("国"), 64);
+  const std::string w127 = Repeat(Gb("国"), 63) + "a";
+  const std::string w128 = Repeat(Gb("国"), 64);
   Fund_Cases_Run({
       {"quotation mark", {{"\"", 0}, {guojia, 0}, {jijin, 0}}, dic, true, 9, 3},
       {"left parenthesis", {{"(", 0}, {guojia, 0}, {jijin, 0}}, dic, true, 9, 3},
-      {"“", {{G("“"), 0}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
-      {"《", {{G("《"), 37}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
-      {"（", {{G("（"), 0}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
-      {"the second word's own tag", {{G("《"), 0}, {guojia, 38}, {jijin, 0}}, dic, false, 0, 1},
-      {"other marks are first words", {{G("【"), 0}, {guojia, 0}, {jijin, 0}}, dic, false, 0, 1},
+      {"“", {{Gb("“"), 0}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
+      {"《", {{Gb("《"), 37}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
+      {"（", {{Gb("（"), 0}, {guojia, 0}, {jijin, 0}}, dic, true, 10, 3},
+      {"the second word's own tag", {{Gb("《"), 0}, {guojia, 38}, {jijin, 0}}, dic, false, 0, 1},
+      {"other marks are first words", {{Gb("【"), 0}, {guojia, 0}, {jijin, 0}}, dic, false, 0, 1},
       {"two-byte ASCII is no mark", {{"((", 0}, {guojia, 0}, {jijin, 0}}, dic, false, 0, 1},
-      {"mark alone", {{G("《"), 0}}, dic, false, 0, 0},
+      {"mark alone", {{Gb("《"), 0}}, dic, false, 0, 0},
       {"one-byte mark alone", {{"\"", 0}}, dic, false, 0, 0},
-      {"mark before a word of 128 bytes", {{G("《"), 0}, {w128, 0}, {jijin, 0}},
+      {"mark before a word of 128 bytes", {{Gb("《"), 0}, {w128, 0}, {jijin, 0}},
        {{w128, "b:0.9;"}, {jijin, "e:0.5;"}}, false, 0, 0},
-      {"mark before a word of 127 bytes", {{G("《"), 0}, {w127, 0}, {jijin, 0}},
+      {"mark before a word of 127 bytes", {{Gb("《"), 0}, {w127, 0}, {jijin, 0}},
        {{w127, "b:0.9;"}, {jijin, "e:0.5;"}}, true, 133, 3},
-      {"十五 after a mark", {{"(", 0}, {G("十五"), 0}, {jijin, 0}}, dic, true, 9, 3},
+      {"十五 after a mark", {{"(", 0}, {Gb("十五"), 0}, {jijin, 0}}, dic, true, 9, 3},
   });
 }
 
 TEST_F(Fund_Recognizer, WalkOverTheFollowingWords) {
-  const std::string guojia = G("国家"), ziran = G("自然"), kexue = G("科学"), jijin = G("基金");
-  const std::string wei = G("委员会"), he = G("和"), de = G("的"), xiangmu = G("项目"), none = G("无值");
-  const std::string w128 = Repeat(G("研"), 64), w129 = Repeat(G("研"), 64) + "a";
+  const std::string guojia = Gb("国家"), ziran = Gb("自然"), kexue = Gb("科学"), jijin = Gb("基金");
+  const std::string wei = Gb("委员会"), he = Gb("和"), de = Gb("的"), xiangmu = Gb("项目"), none = Gb("无值");
+  const std::string w128 = Repeat(Gb("研"), 64), w129 = Repeat(Gb("研"), 64) + "a";
   const Entries base = {{guojia, "b:0.5;"}, {ziran, "i:0.6;e:0.1;"}, {kexue, "i:0.5;"},
                         {jijin, "i:0.1;e:0.7;"}, {wei, "i:0.9;e:0.1;"}};
   auto with = [&](Entries extra) {
@@ -121,8 +100,8 @@ TEST_F(Fund_Recognizer, WalkOverTheFollowingWords) {
       {"的 as an inner word", {{guojia, 0}, {de, 0}, {jijin, 0}}, with({{de, "i:0.9;"}}), false, 0, 3},
       {"stop character that closes", {{guojia, 0}, {ziran, 0}, {he, 0}, {jijin, 0}},
        with({{he, "i:0.1;e:0.9;"}}), true, 10, 5},
-      {"stop character inside a longer word is no stop", {{guojia, 0}, {G("和平"), 0}, {jijin, 0}},
-       with({{G("和平"), "i:0.9;"}}), true, 12, 5},
+      {"stop character inside a longer word is no stop", {{guojia, 0}, {Gb("和平"), 0}, {jijin, 0}},
+       with({{Gb("和平"), "i:0.9;"}}), true, 12, 5},
       {"no statistics as first following word", {{guojia, 0}, {none, 0}}, base, false, 0, 3},
       {"no statistics as second following word", {{guojia, 0}, {ziran, 0}, {none, 0}}, base, false, 0, 5},
       {"no statistics as third following word", {{guojia, 0}, {ziran, 0}, {kexue, 0}, {none, 0}}, base, false,
@@ -149,13 +128,13 @@ TEST_F(Fund_Recognizer, WalkOverTheFollowingWords) {
 }
 
 TEST_F(Fund_Recognizer, LookupOrderIsBeginThenInnerAndEndPerWord) {
-  const std::string guojia = G("国家"), ziran = G("自然"), jijin = G("基金");
+  const std::string guojia = Gb("国家"), ziran = Gb("自然"), jijin = Gb("基金");
   fake::Dictionary_Add("fund_dic", guojia, "b:0.5;");
   fake::Dictionary_Add("fund_dic", ziran, "i:0.6;");
   fake::Dictionary_Add("fund_dic", jijin, "e:0.7;");
   const Segmented s = Segmented_Text({{guojia, 0}, {ziran, 0}, {jijin, 0}});
   int32_t end = 0;
-  ASSERT_TRUE(Fund_Recognize(s.View(), &end));
+  ASSERT_TRUE(Found_As(Fund_Recognize(s.View()), kLabel_Fund, &end));
   EXPECT_EQ(end, 12);
   using L = std::pair<std::string, std::string>;
   EXPECT_EQ(fake::Vornel().lookups, (std::vector<L>{{"fund_dic", guojia}, {"fund_dic", ziran}, {"fund_dic", ziran},
@@ -170,11 +149,11 @@ struct Raw_Case {
 };
 
 TEST_F(Fund_Recognizer, MalformedWordEndsEndTheWalk) {
-  const std::string text = G("国家自然科学基金");  // 16 bytes
-  fake::Dictionary_Add("fund_dic", G("国家"), "b:0.5;");
-  fake::Dictionary_Add("fund_dic", G("自然"), "i:0.6;");
-  fake::Dictionary_Add("fund_dic", G("科学"), "i:0.6;");
-  fake::Dictionary_Add("fund_dic", G("基金"), "e:0.7;");
+  const std::string text = Gb("国家自然科学基金");  // 16 bytes
+  fake::Dictionary_Add("fund_dic", Gb("国家"), "b:0.5;");
+  fake::Dictionary_Add("fund_dic", Gb("自然"), "i:0.6;");
+  fake::Dictionary_Add("fund_dic", Gb("科学"), "i:0.6;");
+  fake::Dictionary_Add("fund_dic", Gb("基金"), "e:0.7;");
   const std::vector<Raw_Case> cases = {
       {"well formed", {4, 8, 12, 16, 0}, true, 16},
       {"no terminator: the array's size bounds the walk", {4, 8, 12}, true, 12},
@@ -194,7 +173,7 @@ TEST_F(Fund_Recognizer, MalformedWordEndsEndTheWalk) {
     const Word_View view{text.c_str(), text.size(), c.ends.data(), tags.data(), 0,
                          static_cast<int32_t>(c.ends.size())};
     int32_t end = -7;
-    EXPECT_EQ(Fund_Recognize(view, &end), c.result) << c.why;
+    EXPECT_EQ(Found_As(Fund_Recognize(view), kLabel_Fund, &end), c.result) << c.why;
     if (c.result) {
       EXPECT_EQ(end, c.end) << c.why;
     }
@@ -204,15 +183,15 @@ TEST_F(Fund_Recognizer, MalformedWordEndsEndTheWalk) {
 
 TEST_F(Fund_Recognizer, ReadsAViewFromAWordInsideALongerSegmentation) {
   // The caller's numbering starts 6 bytes earlier; the view rebases it.
-  const std::string before = G("关于");
-  const std::string text = "ab" + before + G("国家基金") + G("的");
-  fake::Dictionary_Add("fund_dic", G("国家"), "b:0.5;");
-  fake::Dictionary_Add("fund_dic", G("基金"), "e:0.7;");
+  const std::string before = Gb("关于");
+  const std::string text = "ab" + before + Gb("国家基金") + Gb("的");
+  fake::Dictionary_Add("fund_dic", Gb("国家"), "b:0.5;");
+  fake::Dictionary_Add("fund_dic", Gb("基金"), "e:0.7;");
   const std::vector<int32_t> ends = {2, 6, 10, 14, 16, 0};
   const std::vector<int16_t> tags = {0, 0, 0, 0, 0, 0};
   const Word_View view{text.c_str() + 6, text.size() - 6, ends.data() + 2, tags.data() + 2, 6, 4};
   int32_t end = 0;
-  ASSERT_TRUE(Fund_Recognize(view, &end));
+  ASSERT_TRUE(Found_As(Fund_Recognize(view), kLabel_Fund, &end));
   EXPECT_EQ(end, 8);
 }
 

@@ -1,6 +1,7 @@
 // Org_Recognize: the segmenter's tag 23, the statistical test with its
 // let-through words, thresholds at their exact values, and where the end
 // offset points on every path.
+#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,49 +13,28 @@
 namespace {
 
 using Org_Recognizer = Unit_Test;
-using Entries = std::vector<std::pair<std::string, std::string>>;
 
 constexpr int32_t kUntouched = -7;
 
-struct Org_Case {
-  std::string why;
-  std::vector<Tagged_Word> words;
-  Entries org_dic;
-  bool result;
-  int32_t end;  // kUntouched: must not be written
-  int lookups;  // org_dic lookups made; -1: not checked
-};
+using Org_Case = Recogniser_Case;
 
 void Org_Cases_Run(const std::vector<Org_Case> &cases) {
-  for (const Org_Case &c : cases) {
-    fake::Reset();
-    for (const auto &entry : c.org_dic) fake::Dictionary_Add("org_dic", entry.first, entry.second);
-    fake::Vornel().loaded.insert("org_dic");
-    const Segmented s = Segmented_Text(c.words);
-    int32_t end = kUntouched;
-    EXPECT_EQ(Org_Recognize(s.View(), &end), c.result) << c.why;
-    EXPECT_EQ(end, c.end) << c.why;
-    if (c.lookups >= 0) {
-      EXPECT_EQ(fake::Lookup_Count("org_dic"), c.lookups) << c.why;
-    }
-    EXPECT_EQ(fake::Vornel().outstanding_handles, 0) << c.why;
-    EXPECT_EQ(fake::Vornel().bad_releases, 0) << c.why;
-  }
+  Recogniser_Cases_Run({Org_Recognize, kLabel_Organisation, "org_dic"}, cases);
 }
 
 TEST_F(Org_Recognizer, SegmenterTagAndFirstWord) {
-  const std::string beida = G("北京大学"), yanjiu = G("研究所"), di = G("第"), zhang = G("张");
-  const std::string suo = G("所"), w128 = Repeat(G("院"), 64), w127 = Repeat(G("院"), 63) + "a";
+  const std::string beida = Gb("北京大学"), yanjiu = Gb("研究所"), di = Gb("第"), zhang = Gb("张");
+  const std::string suo = Gb("所"), w128 = Repeat(Gb("院"), 64), w127 = Repeat(Gb("院"), 63) + "a";
   const Entries closing = {{yanjiu, "e:0.6;"}};
   auto with = [&](Entries extra) {
     extra.insert(extra.end(), closing.begin(), closing.end());
     return extra;
   };
   Org_Cases_Run({
-      {"6 bytes tagged 23, no entry", {{G("中科院"), 23}}, {}, true, 6, 1},
-      {"tagged 23 then a statistical name", {{beida, 23}, {G("物理"), 0}, {yanjiu, 0}},
-       with({{beida, "b:0.5;"}, {G("物理"), "i:0.5;"}}), true, 18, 5},
-      {"tagged 23, statistics fail", {{beida, 23}, {G("的"), 0}}, {{beida, "b:0.5;"}}, true, 8, 3},
+      {"6 bytes tagged 23, no entry", {{Gb("中科院"), 23}}, {}, true, 6, 1},
+      {"tagged 23 then a statistical name", {{beida, 23}, {Gb("物理"), 0}, {yanjiu, 0}},
+       with({{beida, "b:0.5;"}, {Gb("物理"), "i:0.5;"}}), true, 18, 5},
+      {"tagged 23, statistics fail", {{beida, 23}, {Gb("的"), 0}}, {{beida, "b:0.5;"}}, true, 8, 3},
       {"2 bytes tagged 23 sets no flag", {{suo, 23}, {yanjiu, 0}}, closing, false, 2, 1},
       {"128 bytes tagged 23", {{w128, 23}, {yanjiu, 0}}, with({{w128, "b:0.9;"}}), false, kUntouched, 0},
       {"127 bytes is tested", {{w127, 0}, {yanjiu, 0}}, with({{w127, "b:0.9;"}}), true, 133, 3},
@@ -76,9 +56,9 @@ TEST_F(Org_Recognizer, SegmenterTagAndFirstWord) {
 }
 
 TEST_F(Org_Recognizer, WalkAndLetThroughWords) {
-  const std::string beida = G("北京大学"), wuli = G("物理"), yanjiu = G("研究所"), di = G("第");
-  const std::string yi = G("一"), er = G("二"), fen = G("分"), dun = G("、"), he = G("和");
-  const std::string none = G("无值"), w128 = Repeat(G("院"), 64), w129 = Repeat(G("院"), 64) + "a";
+  const std::string beida = Gb("北京大学"), wuli = Gb("物理"), yanjiu = Gb("研究所"), di = Gb("第");
+  const std::string yi = Gb("一"), er = Gb("二"), fen = Gb("分"), dun = Gb("、"), he = Gb("和");
+  const std::string none = Gb("无值"), w128 = Repeat(Gb("院"), 64), w129 = Repeat(Gb("院"), 64) + "a";
   const Entries base = {{beida, "b:0.5;"}, {di, "b:0.5;"}, {wuli, "i:0.5;e:0.1;"}, {yanjiu, "e:0.6;"}};
   // The base entries, then `extra`, which may replace some of them.
   auto with = [&](const Entries &extra) {
@@ -120,13 +100,13 @@ TEST_F(Org_Recognizer, WalkAndLetThroughWords) {
 }
 
 TEST_F(Org_Recognizer, LookupOrder) {
-  const std::string beida = G("北京大学"), wuli = G("物理"), yanjiu = G("研究所");
+  const std::string beida = Gb("北京大学"), wuli = Gb("物理"), yanjiu = Gb("研究所");
   fake::Dictionary_Add("org_dic", beida, "b:0.5;");
   fake::Dictionary_Add("org_dic", wuli, "i:0.5;");
   fake::Dictionary_Add("org_dic", yanjiu, "e:0.6;");
   const Segmented s = Segmented_Text({{beida, 0}, {wuli, 0}, {yanjiu, 0}});
   int32_t end = 0;
-  ASSERT_TRUE(Org_Recognize(s.View(), &end));
+  ASSERT_TRUE(Found_As(Org_Recognize(s.View()), kLabel_Organisation, &end));
   EXPECT_EQ(end, 18);
   using L = std::pair<std::string, std::string>;
   EXPECT_EQ(fake::Vornel().lookups, (std::vector<L>{{"org_dic", beida}, {"org_dic", wuli}, {"org_dic", wuli},
@@ -134,10 +114,10 @@ TEST_F(Org_Recognizer, LookupOrder) {
 }
 
 TEST_F(Org_Recognizer, MalformedWordEnds) {
-  const std::string text = G("北京大学物理研究所");  // 18 bytes
-  fake::Dictionary_Add("org_dic", G("北京大学"), "b:0.5;");
-  fake::Dictionary_Add("org_dic", G("物理"), "i:0.5;");
-  fake::Dictionary_Add("org_dic", G("研究所"), "e:0.6;");
+  const std::string text = Gb("北京大学物理研究所");  // 18 bytes
+  fake::Dictionary_Add("org_dic", Gb("北京大学"), "b:0.5;");
+  fake::Dictionary_Add("org_dic", Gb("物理"), "i:0.5;");
+  fake::Dictionary_Add("org_dic", Gb("研究所"), "e:0.6;");
   struct Raw_Case {
     std::string why;
     std::vector<int32_t> ends;  // as given: no 0 is added
@@ -160,7 +140,7 @@ TEST_F(Org_Recognizer, MalformedWordEnds) {
     const Word_View view{text.c_str(), text.size(), c.ends.data(), c.tags.data(), 0,
                          static_cast<int32_t>(c.ends.size())};
     int32_t end = kUntouched;
-    EXPECT_EQ(Org_Recognize(view, &end), c.result) << c.why;
+    EXPECT_EQ(Found_As(Org_Recognize(view), kLabel_Organisation, &end), c.result) << c.why;
     if (c.result) {
       EXPECT_EQ(end, c.end) << c.why;
     }
@@ -172,24 +152,11 @@ TEST_F(Org_Recognizer, MalformedWordEnds) {
 // Every word of `s` asked with and without one memo: the answers and ends
 // must agree. Returns the org_dic lookups the memoised calls made.
 size_t Ask_At_Every_Word(const Segmented &s) {
-  const int32_t words = static_cast<int32_t>(s.ends.size()) - 1;
   Org_Walk_Memo memo;
-  size_t memo_lookups = 0;
-  for (int32_t i = 0; i < words; ++i) {
-    const Word_View plain = View_At(s, i);
-    Word_View memoised = plain;
-    memoised.org_memo = &memo;
-    int32_t end_plain = kUntouched;
-    int32_t end_memo = kUntouched;
-    const bool plain_answer = Org_Recognize(plain, &end_plain);
-    const size_t lookups_before = fake::Vornel().lookups.size();
-    const bool memo_answer = Org_Recognize(memoised, &end_memo);
-    memo_lookups += fake::Vornel().lookups.size() - lookups_before;
-    EXPECT_EQ(memo_answer, plain_answer) << "word " << i;
-    EXPECT_EQ(end_memo, end_plain) << "word " << i;
-  }
+  const std::vector<size_t> lookups =
+      Memo_Lookups_At_Every_Word(s, Org_Recognize, [&memo](Word_View *view) { view->org_memo = &memo; });
   EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
-  return memo_lookups;
+  return std::accumulate(lookups.begin(), lookups.end(), size_t{0});
 }
 
 TEST_F(Org_Recognizer, TheWalkMemoGivesTheAnswersOfAPlainWalkAtEveryWord) {
@@ -198,13 +165,13 @@ TEST_F(Org_Recognizer, TheWalkMemoGivesTheAnswersOfAPlainWalkAtEveryWord) {
   // and elsewhere, stop characters, words without values, tag 23 words;
   // shuffled into a long text by a fixed generator.
   const std::vector<std::pair<Tagged_Word, std::string>> vocabulary = {
-      {{G("北京大学"), 0}, "b:0.5;i:0.4;"},  {{G("中国"), 0}, "b:0.3;i:0.4;e:0.1;"},
-      {{G("物理"), 0}, "i:0.5;e:0.1;"},     {{G("研究"), 0}, "i:0.3;"},
-      {{G("研究所"), 0}, "e:0.6;"},         {{G("学院"), 0}, "i:0.2;e:0.4;"},
-      {{G("第"), 0}, "b:0.5;i:0.4;"},       {{G("二"), 18}, ""},
-      {{G("三"), 18}, "e:0.1;"},            {{G("和"), 0}, "i:0.9;"},
-      {{G("无值"), 0}, ""},                 {{G("中科院"), 23}, "b:0.2;i:0.45;"},
-      {{G("分院"), 0}, "i:0.4;e:0.4;"},     {{G("人民"), 0}, "b:0.2;i:0.7;"},
+      {{Gb("北京大学"), 0}, "b:0.5;i:0.4;"},  {{Gb("中国"), 0}, "b:0.3;i:0.4;e:0.1;"},
+      {{Gb("物理"), 0}, "i:0.5;e:0.1;"},     {{Gb("研究"), 0}, "i:0.3;"},
+      {{Gb("研究所"), 0}, "e:0.6;"},         {{Gb("学院"), 0}, "i:0.2;e:0.4;"},
+      {{Gb("第"), 0}, "b:0.5;i:0.4;"},       {{Gb("二"), 18}, ""},
+      {{Gb("三"), 18}, "e:0.1;"},            {{Gb("和"), 0}, "i:0.9;"},
+      {{Gb("无值"), 0}, ""},                 {{Gb("中科院"), 23}, "b:0.2;i:0.45;"},
+      {{Gb("分院"), 0}, "i:0.4;e:0.4;"},     {{Gb("人民"), 0}, "b:0.2;i:0.7;"},
   };
   for (const auto &entry : vocabulary)
     if (!entry.second.empty()) fake::Dictionary_Add("org_dic", entry.first.text, entry.second);
@@ -226,17 +193,17 @@ TEST_F(Org_Recognizer, AWalkTooCloseToTheThresholdIsSummedWordByWord) {
   // threshold, so each answer comes from the word-by-word sum, as the plain
   // walk's does; and a run of 0.1 + 0.7 pairs averages exactly 0.4 in exact
   // arithmetic.
-  fake::Dictionary_Add("org_dic", G("北京"), "b:0.5;i:0.4;");
-  fake::Dictionary_Add("org_dic", G("大学"), "i:0.1;");
-  fake::Dictionary_Add("org_dic", G("人民"), "b:0.5;i:0.7;");
-  fake::Dictionary_Add("org_dic", G("学院"), "e:0.4;");
-  std::vector<Tagged_Word> fours(200, Tagged_Word{G("北京"), 0});
-  fours.push_back({G("学院"), 0});
+  fake::Dictionary_Add("org_dic", Gb("北京"), "b:0.5;i:0.4;");
+  fake::Dictionary_Add("org_dic", Gb("大学"), "i:0.1;");
+  fake::Dictionary_Add("org_dic", Gb("人民"), "b:0.5;i:0.7;");
+  fake::Dictionary_Add("org_dic", Gb("学院"), "e:0.4;");
+  std::vector<Tagged_Word> fours(200, Tagged_Word{Gb("北京"), 0});
+  fours.push_back({Gb("学院"), 0});
   Ask_At_Every_Word(Segmented_Text(fours));
   std::vector<Tagged_Word> pairs;
   for (int n = 0; n < 100; ++n) {
-    pairs.push_back({G("大学"), 0});
-    pairs.push_back({G("人民"), 0});
+    pairs.push_back({Gb("大学"), 0});
+    pairs.push_back({Gb("人民"), 0});
   }
   Ask_At_Every_Word(Segmented_Text(pairs));
 }
@@ -245,9 +212,9 @@ TEST_F(Org_Recognizer, RepeatedInnerWordsAreLookedUpOncePerEssay) {
   // 中国 repeated: a likely beginning and an inner word, so the plain walk
   // from every word runs to the end of the text. With the memo each word is
   // looked up a bounded number of times, however long the text.
-  fake::Dictionary_Add("org_dic", G("中国"), "b:0.3;i:0.35;e:0.1;");
+  fake::Dictionary_Add("org_dic", Gb("中国"), "b:0.3;i:0.35;e:0.1;");
   const size_t words = 1000;
-  const size_t lookups = Ask_At_Every_Word(Segmented_Text(std::vector<Tagged_Word>(words, {G("中国"), 0})));
+  const size_t lookups = Ask_At_Every_Word(Segmented_Text(std::vector<Tagged_Word>(words, {Gb("中国"), 0})));
   EXPECT_LE(lookups, 7 * words);
 }
 

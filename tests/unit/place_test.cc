@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "ner/ner.h"
+#include "ner_test_support.h"
 #include "test_support.h"
 
 namespace {
@@ -25,15 +26,15 @@ struct Place_Case {
 };
 
 TEST_F(Place, LongestPrefixOfFourToFortyBytes) {
-  const std::string long_text = G("中华人民共和国中华人民共和国中华人民共和国中华人民共和国");  // 56 bytes
+  const std::string long_text = Gb("中华人民共和国中华人民共和国中华人民共和国中华人民共和国");  // 56 bytes
   const std::vector<Place_Case> cases = {
       {"empty text", "", {}, false, 0, 0},
-      {"shorter than 4 bytes", G("北") + "x", {G("北") + "x"}, false, 0, 0},
-      {"exactly 4 bytes", G("北京"), {G("北京")}, true, 4, 1},
-      {"the longest of two prefixes", G("北京市长"), {G("北京"), G("北京市")}, true, 6, 3},
-      {"an odd length is answered as it is", G("北京") + "x" + G("长"), {G("北京"), G("北京") + "x"}, true, 5, 3},
+      {"shorter than 4 bytes", Gb("北") + "x", {Gb("北") + "x"}, false, 0, 0},
+      {"exactly 4 bytes", Gb("北京"), {Gb("北京")}, true, 4, 1},
+      {"the longest of two prefixes", Gb("北京市长"), {Gb("北京"), Gb("北京市")}, true, 6, 3},
+      {"an odd length is answered as it is", Gb("北京") + "x" + Gb("长"), {Gb("北京"), Gb("北京") + "x"}, true, 5, 3},
       {"no match: every length from 40 down to 4", long_text, {}, false, 0, 37},
-      {"no match on a short text: its length down to 4", G("北京市"), {}, false, 0, 3},
+      {"no match on a short text: its length down to 4", Gb("北京市"), {}, false, 0, 3},
       {"nothing past 40 bytes is read", long_text, {long_text.substr(0, 40), long_text.substr(0, 42)}, true, 40, 1},
       {"prefixes run across words and end anywhere", long_text, {long_text.substr(0, 11)}, true, 11, 30},
   };
@@ -43,7 +44,7 @@ TEST_F(Place, LongestPrefixOfFourToFortyBytes) {
     fake::Vornel().loaded.insert("place");
     for (const std::string &word : c.dictionary) fake::Dictionary_Add("place", word, "");
     int32_t length = -1;
-    EXPECT_EQ(Place_Recognize(c.text.c_str(), &length), c.expected);
+    EXPECT_EQ(Found_As(Place_Recognize(c.text.c_str()), kLabel_Place, &length), c.expected);
     if (c.expected) {
       EXPECT_EQ(length, c.expected_length);
     }
@@ -56,7 +57,7 @@ TEST_F(Place, LongestPrefixOfFourToFortyBytes) {
 TEST_F(Place, PlaceDictionaryNotLoadedIsNoMatch) {
   fake::Vornel().loaded.clear();
   int32_t length = -1;
-  EXPECT_FALSE(Place_Recognize(G("北京市").c_str(), &length));
+  EXPECT_FALSE(Found_As(Place_Recognize(Gb("北京市").c_str()), kLabel_Place, &length));
   EXPECT_EQ(length, -1);
   EXPECT_EQ(fake::Vornel().outstanding_handles, 0);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "classify/classify.h"
+#include "core/library_state.h"
 #include "guarded_text.h"
 #include "tesqsrch/tesqsrch.h"
 #include "test_support.h"
@@ -16,7 +17,7 @@ using Standard_Number_Stage = Unit_Test;
 const std::string kCn = "CN";
 const std::string kIsbn = "ISBN";
 const std::string kIssn = "ISSN";
-std::string Patent() { return G("专利号"); }
+std::string Patent() { return Gb("专利号"); }
 
 struct Stage_Case {
   std::string word;
@@ -148,11 +149,7 @@ TEST_F(Standard_Number_Stage, StageOnItsOwnAtTheEdgeOfMemory) {
     const std::string whole = prefix;
     for (size_t length = 0; length <= whole.size(); ++length) {
       Guarded_Text word(whole.substr(0, length));
-      char label[8];
-      int32_t capacity = sizeof label;
-      uint32_t prefix_length = 0;
-      EXPECT_EQ(Standard_Number_Classify(word.c_str(), label, &capacity, &prefix_length), 3)
-          << whole.substr(0, length);
+      EXPECT_EQ(Standard_Number_Classify(word.c_str()).result, kClassifyNoCategory) << whole.substr(0, length);
     }
   }
 }
@@ -211,13 +208,13 @@ TEST_F(Standard_Number_Stage, BeforeTheRegionTableIsFilledNoWordIsACnSerial) {
 
 TEST_F(Standard_Number_Stage, TermTableLabelWinsOverTheValidators) {
   Init_Library();
-  fake::Karvel().terms["CN11-1234"] = G("刊名");
+  fake::Karvel().terms["CN11-1234"] = Gb("刊名");
   fake::Karvel().terms["1234-5679"] = "";
   char label[256];
   int32_t capacity = 255;
   uint32_t prefix = 0;
   EXPECT_EQ(Word_Classify("CN11-1234", label, &capacity, &prefix), 0);
-  EXPECT_EQ(std::string(label), G("刊名"));
+  EXPECT_EQ(std::string(label), Gb("刊名"));
   EXPECT_EQ(Word_Classify("1234-5679", label, &capacity, &prefix), 0);
   EXPECT_EQ(std::string(label), "");
 }
@@ -271,7 +268,7 @@ TEST_F(Standard_Number_Stage, QueryDocumentFrontEnd) {
     if (c.word.empty() || c.word.find(' ') != std::string::npos) continue;
     if (!query.empty()) query += ' ';
     query += c.word;
-    const std::string label = c.label.empty() ? G("全文") : c.label;
+    const std::string label = c.label.empty() ? Gb("全文") : c.label;
     elements += "\t<Word p=\"" + label + "\">" + c.word + "</Word>\n";
     trace.insert(trace.end(), {c.word, c.label, c.label.empty() ? "3" : "0"});
   }

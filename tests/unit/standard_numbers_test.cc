@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "classify/classify.h"
+#include "core/library_state.h"
 #include "guarded_text.h"
 #include "test_support.h"
 

@@ -10,13 +10,6 @@
 #include "gb2312.h"
 #include "tesqsrch/tesqsrch.h"
 
-std::string G(const std::string &utf8) {
-  std::string out;
-  std::string error;
-  if (!gb::Utf8_To_Gb(utf8, &out, &error)) ADD_FAILURE() << "test text not GB2312: " << error;
-  return out;
-}
-
 std::string Read_File(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "fake_services.h"
+#include "gb_text.h"
 
 // GB2312 bytes of a UTF-8 literal, so tests can be written in plain Chinese.
-std::string G(const std::string &utf8);
+using tesq_test::Gb;
 
 // Reads a whole file ("" when it does not exist).
 std::string Read_File(const std::string &path);

@@ -9,25 +9,25 @@ namespace {
 
 using Word_Classify_Test = Unit_Test;
 
-const std::string kHead = "select " + G("附加信息") + " from 420_DIC where " + G("词") + "= ' ";
+const std::string kHead = "select " + Gb("附加信息") + " from 420_DIC where " + Gb("词") + "= ' ";
 
 struct Statement_Case {
   std::string word;
   std::string quoted;  // what stands between the head and the closing apostrophe
+  size_t length;       // of the statement: the 41 bytes of the head, the quoted word, the apostrophe
 };
 
 TEST_F(Word_Classify_Test, StatementIsTheHeadTheWordAndAnApostrophe) {
-  ASSERT_EQ(kHead.size(), 41u);
   const std::string long_word(200, 'a');
   const std::vector<Statement_Case> cases = {
-      {"1234", "1234"},
-      {"", ""},
-      {G("计算机"), G("计算机")},
-      {"O'Brien", "O''Brien"},        // an apostrophe cannot end the value early
-      {"x' or '1'='1", "x'' or ''1''=''1"},
-      {"''", "''''"},
-      {std::string(85, 'b'), std::string(85, 'b')},  // exactly fills 128 bytes
-      {long_word, long_word},                        // beyond the fixed buffer
+      {"1234", "1234", 46},
+      {"", "", 42},
+      {Gb("计算机"), Gb("计算机"), 48},
+      {"O'Brien", "O''Brien", 50},  // an apostrophe cannot end the value early
+      {"x' or '1'='1", "x'' or ''1''=''1", 58},
+      {"''", "''''", 46},
+      {std::string(85, 'b'), std::string(85, 'b'), 127},  // exactly fills 128 bytes
+      {long_word, long_word, 242},                        // beyond the fixed buffer
   };
   for (const Statement_Case &c : cases) {
     fake::Reset();
@@ -37,9 +37,9 @@ TEST_F(Word_Classify_Test, StatementIsTheHeadTheWordAndAnApostrophe) {
     Word_Classify(c.word.c_str(), label, &capacity, &prefix);
     ASSERT_EQ(fake::Karvel().statements.size(), 1u) << c.word;
     EXPECT_EQ(fake::Karvel().statements[0], kHead + c.quoted + "'") << c.word;
+    EXPECT_EQ(fake::Karvel().statements[0].size(), c.length) << c.word;
     EXPECT_EQ(prefix, 0u);
   }
-  EXPECT_EQ((kHead + "1234'").size(), 46u);
 }
 
 TEST_F(Word_Classify_Test, KarvelIsAskedExecGetCloseWithTheLabelColumn) {
@@ -48,7 +48,7 @@ TEST_F(Word_Classify_Test, KarvelIsAskedExecGetCloseWithTheLabelColumn) {
   uint32_t prefix = 0;
   Word_Classify("abc", label, &capacity, &prefix);
   EXPECT_EQ(fake::Karvel().calls, (std::vector<std::string>{"ExecSql", "GetCol", "Close"}));
-  EXPECT_EQ(fake::Karvel().columns, (std::vector<std::string>{G("附加信息")}));
+  EXPECT_EQ(fake::Karvel().columns, (std::vector<std::string>{Gb("附加信息")}));
   EXPECT_EQ(fake::Karvel().open_queries, 0);
 }
 
@@ -83,9 +83,9 @@ TEST_F(Word_Classify_Test, StoredLabelFollowsTheCapacityRule) {
 
 TEST_F(Word_Classify_Test, KnownTermWinsOverEveryOtherStage) {
   Init_Library();
-  const std::string word = G("张三丰");
-  fake::Karvel().terms[word] = G("作者");
-  fake::Karvel().terms["9787111123453"] = G("主题词");
+  const std::string word = Gb("张三丰");
+  fake::Karvel().terms[word] = Gb("作者");
+  fake::Karvel().terms["9787111123453"] = Gb("主题词");
   for (const std::string &w : {word, std::string("9787111123453")}) {
     char label[256];
     int32_t capacity = 255;

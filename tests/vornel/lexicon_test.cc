@@ -49,13 +49,13 @@ TEST(Lexicon, WalksWordsAndWeights) {
   const uint32_t beijing = lex->Child(bei, Code("京"));
   ASSERT_NE(beijing, 0u);
   EXPECT_EQ(lex->Weight(beijing), std::log(200.0) - std::log(1000.0));  // the last line wins
-  EXPECT_EQ(lex->Tag(beijing), vornel::kTag_Place);
+  EXPECT_EQ(lex->Tag(beijing), VORNEL_TAG_PLACE);
   const uint32_t bjd = lex->Child(beijing, Code("大"));
   ASSERT_NE(bjd, 0u);
   EXPECT_FALSE(lex->Is_Word(bjd));
   const uint32_t bjdx = lex->Child(bjd, Code("学"));
   ASSERT_NE(bjdx, 0u);
-  EXPECT_EQ(lex->Tag(bjdx), vornel::kTag_Organisation);
+  EXPECT_EQ(lex->Tag(bjdx), VORNEL_TAG_ORGANISATION);
   EXPECT_EQ(lex->Child(bjdx, Code("北")), 0u);
   const uint32_t jing = lex->Root(Code("京"));
   ASSERT_NE(jing, 0u);

@@ -89,8 +89,8 @@ TEST(Segmenter, UnknownCharactersAreOneCharacterWords) {
   auto lex = Small_Lexicon();
   const Seg s = Cut(*lex, Gb("张三北京李四"));
   EXPECT_EQ(Join(s.words), "张/三/北京/李/四");
-  EXPECT_EQ(s.tags, (std::vector<int16_t>{vornel::kTag_Unknown, vornel::kTag_Unknown, vornel::kTag_Place,
-                                          vornel::kTag_Unknown, vornel::kTag_Unknown}));
+  EXPECT_EQ(s.tags, (std::vector<int16_t>{VORNEL_TAG_UNKNOWN, VORNEL_TAG_UNKNOWN, VORNEL_TAG_PLACE,
+                                          VORNEL_TAG_UNKNOWN, VORNEL_TAG_UNKNOWN}));
 }
 
 TEST(Segmenter, TagsOfKnownWords) {
@@ -155,16 +155,16 @@ TEST(Segmenter, GbkCharactersBeyondGb2312AreOneWordEach) {
     std::vector<int32_t> ends;
     std::vector<int16_t> tags;
   } cases[] = {
-      {"\x81\x40", {2}, {vornel::kTag_Unknown}},                       // 丂, the first GBK character
-      {"\xE9\x46", {2}, {vornel::kTag_Unknown}},                       // 镕: a GB2312 lead, a GBK trail
-      {"\xFE\xFE", {2}, {vornel::kTag_Unknown}},                       // the last lead and trail
-      {"\xB1" "A" + bj, {2, 6}, {vornel::kTag_Unknown, 22}},           // GBK trail bytes include ASCII letters
-      {bj + "\x81\x40" + bj, {4, 6, 10}, {22, vornel::kTag_Unknown, 22}},  // it ends a Han run
-      {"\x81\x3F", {1, 2}, {vornel::kTag_Unknown, vornel::kTag_Punctuation}},  // trail below 0x40
-      {"\x81\x7F", {1, 2}, {vornel::kTag_Unknown, vornel::kTag_Unknown}},      // 0x7F is never a trail
-      {"\x81\xFF", {1, 2}, {vornel::kTag_Unknown, vornel::kTag_Unknown}},      // nor is 0xFF
-      {"\x80\x40", {1, 2}, {vornel::kTag_Unknown, vornel::kTag_Punctuation}},  // 0x80 is never a lead
-      {bj + "\x81", {4, 5}, {22, vornel::kTag_Unknown}},                // a lead byte at the end
+      {"\x81\x40", {2}, {VORNEL_TAG_UNKNOWN}},                       // 丂, the first GBK character
+      {"\xE9\x46", {2}, {VORNEL_TAG_UNKNOWN}},                       // 镕: a GB2312 lead, a GBK trail
+      {"\xFE\xFE", {2}, {VORNEL_TAG_UNKNOWN}},                       // the last lead and trail
+      {"\xB1" "A" + bj, {2, 6}, {VORNEL_TAG_UNKNOWN, 22}},           // GBK trail bytes include ASCII letters
+      {bj + "\x81\x40" + bj, {4, 6, 10}, {22, VORNEL_TAG_UNKNOWN, 22}},  // it ends a Han run
+      {"\x81\x3F", {1, 2}, {VORNEL_TAG_UNKNOWN, VORNEL_TAG_PUNCTUATION}},  // trail below 0x40
+      {"\x81\x7F", {1, 2}, {VORNEL_TAG_UNKNOWN, VORNEL_TAG_UNKNOWN}},      // 0x7F is never a trail
+      {"\x81\xFF", {1, 2}, {VORNEL_TAG_UNKNOWN, VORNEL_TAG_UNKNOWN}},      // nor is 0xFF
+      {"\x80\x40", {1, 2}, {VORNEL_TAG_UNKNOWN, VORNEL_TAG_PUNCTUATION}},  // 0x80 is never a lead
+      {bj + "\x81", {4, 5}, {22, VORNEL_TAG_UNKNOWN}},                // a lead byte at the end
   };
   for (const auto &c : cases) {
     std::vector<int32_t> ends(c.text.size() + 1, -7);

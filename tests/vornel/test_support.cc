@@ -17,12 +17,6 @@
 
 namespace vornel_test {
 
-std::string Gb(const std::string &utf8) {
-  std::string out, error;
-  EXPECT_TRUE(gb::Utf8_To_Gb(utf8, &out, &error)) << error;
-  return out;
-}
-
 vornel::Blob Make_Lexicon(const std::vector<Word_Spec> &words, uint64_t total) {
   std::vector<vornel::Lexicon_Word> list;
   for (const Word_Spec &w : words) {

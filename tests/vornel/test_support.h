@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "format.h"
+#include "gb_text.h"
 
 namespace vornel_test {
 
-// GB2312 bytes of a UTF-8 literal (the test fails when it has no GB2312 form).
-std::string Gb(const std::string &utf8);
+// GB2312 bytes of a UTF-8 literal.
+using tesq_test::Gb;
 
 struct Word_Spec {
   const char *word;  // UTF-8, Han characters only

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "gb2312.h"
+#include "vornel/vornel.h"
 
 namespace cli {
 
@@ -207,19 +208,19 @@ std::string Json_String(const std::string &utf8) {
 
 std::string Tag_Name(int tag) {
   switch (tag) {
-    case 1: return "adjective";
-    case 8: return "adverb";
-    case 18: return "numeral";
-    case 21: return "person";
-    case 22: return "place";
-    case 23: return "organisation";
-    case 27: return "preposition";
-    case 29: return "pronoun";
-    case 37: return "conjunction";
-    case 38: return "auxiliary";
-    case 39: return "modal particle";
-    case 40: return "interjection";
-    case 41: return "punctuation";
+    case VORNEL_TAG_ADJECTIVE: return "adjective";
+    case VORNEL_TAG_ADVERB: return "adverb";
+    case VORNEL_TAG_NUMERAL: return "numeral";
+    case VORNEL_TAG_PERSON: return "person";
+    case VORNEL_TAG_PLACE: return "place";
+    case VORNEL_TAG_ORGANISATION: return "organisation";
+    case VORNEL_TAG_PREPOSITION: return "preposition";
+    case VORNEL_TAG_PRONOUN: return "pronoun";
+    case VORNEL_TAG_CONJUNCTION: return "conjunction";
+    case VORNEL_TAG_AUXILIARY: return "auxiliary";
+    case VORNEL_TAG_MODAL: return "modal particle";
+    case VORNEL_TAG_INTERJECTION: return "interjection";
+    case VORNEL_TAG_PUNCTUATION: return "punctuation";
     default: return "tag" + std::to_string(tag);
   }
 }

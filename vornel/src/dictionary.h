@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "format.h"
+#include "gb2312.h"
 
 namespace vornel {
 
@@ -85,7 +86,7 @@ class Dictionary {
   uint64_t first_two_[65536 / 64] = {};
   // Length masks (as length_mask_) of the words beginning with each GB2312
   // character (both bytes 0xA1..0xFE), by the character's index.
-  uint64_t gb_lengths_[94 * 94] = {};
+  uint64_t gb_lengths_[gb::kRow_Cells * gb::kRow_Cells] = {};
   // A bit for the first four bytes (hashed) of every word of four bytes or
   // more: a longest-match search probes many prefixes that share their first
   // two characters, and most such pairs begin no entry at all; the filter is
@@ -120,11 +121,8 @@ inline unsigned First_Four(const char *word) {
 // The index of the GB2312 character a word begins with, or -1 when its
 // first two bytes are no such character.
 inline int Gb_Index(const char *word, size_t size) {
-  if (size < 2) return -1;
-  const unsigned a = static_cast<unsigned char>(word[0]);
-  const unsigned b = static_cast<unsigned char>(word[1]);
-  if (a < 0xA1 || a > 0xFE || b < 0xA1 || b > 0xFE) return -1;
-  return static_cast<int>((a - 0xA1) * 94 + (b - 0xA1));
+  if (size < gb::kWide_Char_Bytes) return -1;
+  return gb::Char_Index(static_cast<unsigned char>(word[0]), static_cast<unsigned char>(word[1]));
 }
 
 inline const char *Dictionary::Find_Terminated(const char *word, size_t *info_size) const {

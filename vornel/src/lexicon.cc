@@ -18,8 +18,8 @@ struct Han_Table {
   bool assigned[kHan_Codes];
   Han_Table() {
     for (int c = 0; c < kHan_Codes; ++c) {
-      const uint32_t u = gb::To_Unicode(static_cast<unsigned char>(0xB0 + c / 94),
-                                        static_cast<unsigned char>(0xA1 + c % 94));
+      const uint32_t u = gb::To_Unicode(static_cast<unsigned char>(gb::kFirst_Hanzi_Lead + c / gb::kRow_Cells),
+                                        static_cast<unsigned char>(gb::kFirst_Gb_Byte + c % gb::kRow_Cells));
       assigned[c] = u >= 0x4E00 && u <= 0x9FD5;
     }
   }
@@ -33,8 +33,8 @@ const Han_Table &Han() {
 }  // namespace
 
 int Han_Code(unsigned char lead, unsigned char trail) {
-  if (lead < 0xB0 || lead > 0xF7 || trail < 0xA1 || trail > 0xFE) return -1;
-  const int c = (lead - 0xB0) * 94 + (trail - 0xA1);
+  if (!gb::Is_Hanzi_Lead(lead) || !gb::Is_Gb_Byte(trail)) return -1;
+  const int c = gb::Char_Index(lead, trail) - gb::Char_Index(gb::kFirst_Hanzi_Lead, gb::kFirst_Gb_Byte);
   return Han().assigned[c] ? c : -1;
 }
 

@@ -17,29 +17,27 @@ inline bool Is_Word_Ascii(unsigned char c) {
 
 inline bool Is_Space(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
-inline bool Is_Gb(unsigned char c) { return c >= 0xA1 && c <= 0xFE; }
-
 // The tag of a two-byte character that is not a Han character of the
 // lexicon, by its GB2312 row.
 int16_t Symbol_Tag(unsigned char lead, unsigned char trail) {
   switch (lead) {
     case 0xA1:
     case 0xA9:
-      return kTag_Punctuation;
+      return VORNEL_TAG_PUNCTUATION;
     case 0xA2:
-      return kTag_Numeral;
+      return VORNEL_TAG_NUMERAL;
     case 0xA3:
-      if (trail >= 0xB0 && trail <= 0xB9) return kTag_Numeral;
-      if ((trail >= 0xC1 && trail <= 0xDA) || (trail >= 0xE1 && trail <= 0xFA)) return kTag_Letters;
-      return kTag_Punctuation;
+      if (trail >= 0xB0 && trail <= 0xB9) return VORNEL_TAG_NUMERAL;
+      if ((trail >= 0xC1 && trail <= 0xDA) || (trail >= 0xE1 && trail <= 0xFA)) return VORNEL_TAG_LETTERS;
+      return VORNEL_TAG_PUNCTUATION;
     case 0xA4:
     case 0xA5:
     case 0xA6:
     case 0xA7:
     case 0xA8:
-      return kTag_Letters;
+      return VORNEL_TAG_LETTERS;
     default:
-      return kTag_Unknown;
+      return VORNEL_TAG_UNKNOWN;
   }
 }
 
@@ -95,7 +93,7 @@ bool Segment_Han(const Lexicon &lex, Work &w, size_t n, size_t start, bool whole
   for (size_t i = n; i-- > 0;) {
     double best = 0;
     long best_end = -1;
-    int16_t best_tag = kTag_Unknown;
+    int16_t best_tag = VORNEL_TAG_UNKNOWN;
     uint32_t node = lex.Root(codes[i]);
     for (size_t j = i; node != 0;) {
       if (lex.Is_Word(node) && (whole_word || i != 0 || j + 1 != n)) {
@@ -113,7 +111,7 @@ bool Segment_Han(const Lexicon &lex, Work &w, size_t n, size_t start, bool whole
     if (best_end < 0) {
       best = unknown + score[i + 1];
       best_end = static_cast<long>(i);
-      best_tag = kTag_Unknown;
+      best_tag = VORNEL_TAG_UNKNOWN;
     }
     score[i] = best;
     end[i] = static_cast<uint32_t>(best_end);
@@ -146,22 +144,22 @@ long Segment(const Lexicon &lexicon, const char *text, size_t size, int32_t *end
           letter |= (t[j] >= 'a' && t[j] <= 'z') || (t[j] >= 'A' && t[j] <= 'Z');
           digit |= t[j] >= '0' && t[j] <= '9';
         }
-        tag = letter ? kTag_Letters : digit ? kTag_Numeral : kTag_Punctuation;
+        tag = letter ? VORNEL_TAG_LETTERS : digit ? VORNEL_TAG_NUMERAL : VORNEL_TAG_PUNCTUATION;
       } else if (Is_Space(c)) {
         while (j < size && Is_Space(t[j])) ++j;
-        tag = kTag_Punctuation;
+        tag = VORNEL_TAG_PUNCTUATION;
       } else {
-        tag = (c < 0x20 || c == 0x7F) ? kTag_Unknown : kTag_Punctuation;
+        tag = (c < 0x20 || c == 0x7F) ? VORNEL_TAG_UNKNOWN : VORNEL_TAG_PUNCTUATION;
       }
       if (!out.Add(j, tag)) return -1;
       i = j;
       continue;
     }
-    if (!Is_Gb(c) || i + 1 >= size || !Is_Gb(t[i + 1])) {
+    if (gb::Char_Length(text + i, size - i) != gb::kWide_Char_Bytes) {
       // A GBK character beyond GB2312 is one word; any other byte is a
       // malformed byte, a word of its own.
       const size_t length = i + 1 < size && gb::Is_Gbk_Pair(c, t[i + 1]) ? 2 : 1;
-      if (!out.Add(i + length, kTag_Unknown)) return -1;
+      if (!out.Add(i + length, VORNEL_TAG_UNKNOWN)) return -1;
       i += length;
       continue;
     }

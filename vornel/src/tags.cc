@@ -32,9 +32,9 @@ const Tag_Entry kTags[] = {
     {"ug", 38},  {"ud", 38},                                           //
     {"y", 39},                                                         // modal particle
     {"e", 40},   {"o", 40},                                            // interjection
-    {"w", kTag_Punctuation},                                           //
-    {"eng", kTag_Letters},                                             //
-    {"unk", kTag_Unknown},                                             //
+    {"w", VORNEL_TAG_PUNCTUATION},                                     //
+    {"eng", VORNEL_TAG_LETTERS},                                       //
+    {"unk", VORNEL_TAG_UNKNOWN},                                       //
 };
 
 }  // namespace
@@ -43,12 +43,6 @@ int16_t Tag_Number(std::string_view name) {
   for (const Tag_Entry &t : kTags)
     if (name == t.name) return t.number;
   return -1;
-}
-
-const char *Tag_Name(int16_t number) {
-  for (const Tag_Entry &t : kTags)
-    if (t.number == number) return t.name;
-  return "";
 }
 
 }  // namespace vornel

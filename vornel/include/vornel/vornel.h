@@ -51,6 +51,29 @@ extern "C" {
 #endif
 
 /*
+ * The part-of-speech tags of KV_Word_Sect that callers test by number: the
+ * name recognisers, and the merged names of Tesquin_Search_Essay (21, 22,
+ * 23). These numbers never change.
+ */
+enum {
+  VORNEL_TAG_ADJECTIVE = 1,
+  VORNEL_TAG_ADVERB = 8,
+  VORNEL_TAG_NUMERAL = 18,
+  VORNEL_TAG_PERSON = 21,
+  VORNEL_TAG_PLACE = 22,
+  VORNEL_TAG_ORGANISATION = 23,
+  VORNEL_TAG_PREPOSITION = 27,
+  VORNEL_TAG_PRONOUN = 29,
+  VORNEL_TAG_CONJUNCTION = 37,
+  VORNEL_TAG_AUXILIARY = 38,
+  VORNEL_TAG_MODAL = 39,
+  VORNEL_TAG_INTERJECTION = 40, /* and onomatopoeia */
+  VORNEL_TAG_PUNCTUATION = 41,  /* punctuation marks and runs of white space */
+  VORNEL_TAG_LETTERS = 42,      /* ASCII words, full-width, Greek, Cyrillic, kana and pinyin letters */
+  VORNEL_TAG_UNKNOWN = 43       /* characters the lexicon does not know, malformed bytes, control characters */
+};
+
+/*
  * Starts the service: loads the segmenter lexicon. Returns nonzero on
  * success (also when the service is already started), 0 when the lexicon is
  * missing or damaged. The five arguments are the host's setting and sizing
@@ -118,12 +141,8 @@ VORNEL_API int32_t VORNEL_CALL Dict_Search_Get_Info(const char *word, int32_t ha
  * other character, punctuation included, is a word of its own, and so is
  * every byte that does not begin a well-formed GB2312 character.
  *
- * Tags (the full table is in data/README.md): 1 adjective, 8 adverb,
- * 18 numeral, 21 person name, 22 place name, 23 organisation name,
- * 27 preposition, 29 pronoun, 37 conjunction, 38 auxiliary, 39 modal
- * particle, 40 interjection or onomatopoeia, 41 punctuation and white space,
- * 42 letters (ASCII words and other alphabets), 43 unknown characters and
- * malformed bytes; the other lexicon tags have numbers of their own.
+ * Tags: the numbers of the enumeration VORNEL_TAG_* below (the full table
+ * is in data/README.md); the other lexicon tags have numbers of their own.
  *
  * `a` and `b` select a segmentation mode in the host's interface (the word
  * classifier passes -1 and 1, the essay front end its caller's values), and
