@@ -219,9 +219,16 @@ TEST_F(Faults, TermDatabaseLockedByAnotherProcess) {
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
+    // Only the parent's ends stay open, so that the child ends when the
+    // parent does (a failed assertion) instead of holding the test's output.
+    close(to_child[1]);
+    close(to_parent[0]);
     sqlite3 *db = nullptr;
     char c = 'x';
+    // The copy's reader may hold a read lock just now: wait for it as any
+    // writer would.
     if (sqlite3_open_v2(Path("terms.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+        sqlite3_busy_timeout(db, 10000) == SQLITE_OK &&
         sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK)
       c = 'L';
     if (write(to_parent[1], &c, 1) != 1) _exit(1);
@@ -230,6 +237,8 @@ TEST_F(Faults, TermDatabaseLockedByAnotherProcess) {
     sqlite3_close(db);
     _exit(0);
   }
+  close(to_child[0]);
+  close(to_parent[1]);
   char c = 0;
   ASSERT_EQ(read(to_parent[0], &c, 1), 1);
   ASSERT_EQ(c, 'L');
