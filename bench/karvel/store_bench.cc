@@ -38,7 +38,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -165,13 +164,17 @@ struct Store {
   bool copy;
 };
 
-double Measure(const Store &store, const std::vector<std::string> &queries, const std::string &known) {
-  setenv("TESQ_DB", store.db.c_str(), 1);
-  setenv("TESQ_DB_COPY", store.copy ? "1" : "0", 1);
+void Init_Or_Exit(const std::string &db, bool copy) {
+  setenv("TESQ_DB", db.c_str(), 1);
+  setenv("TESQ_DB_COPY", copy ? "1" : "0", 1);
   if (Tesquin_Init(0) != 0) {
     std::fprintf(stderr, "Tesquin_Init failed\n");
     std::exit(1);
   }
+}
+
+double Measure(const Store &store, const std::vector<std::string> &queries, const std::string &known) {
+  Init_Or_Exit(store.db, store.copy);
   int labelled = 0;
   char label[256];
   uint32_t size = 255;
@@ -229,15 +232,6 @@ void Million(const char *name, const std::string &db, const std::string &word_gb
   Tesquin_UnInit();
 }
 
-
-void Init_Or_Exit(const std::string &db, bool copy) {
-  setenv("TESQ_DB", db.c_str(), 1);
-  setenv("TESQ_DB_COPY", copy ? "1" : "0", 1);
-  if (Tesquin_Init(0) != 0) {
-    std::fprintf(stderr, "Tesquin_Init failed\n");
-    std::exit(1);
-  }
-}
 
 struct Latency {
   double per_second;
@@ -371,7 +365,6 @@ int Peer_Table(const std::vector<std::string> &queries, const std::string &data_
   long tokens = 0;
   std::vector<std::string> utf8(queries.size());
   for (std::size_t i = 0; i < queries.size(); ++i) gb::Gb_To_Utf8(queries[i], &utf8[i]);
-  (void)utf8;
 #ifdef TESQ_HAVE_FRISO
   {
     const std::string ini = dir + "/friso.ini";
