@@ -18,8 +18,23 @@
 // there is one): Tesquin_Init's time, the first lookup's, the time until
 // the copy answers, and the resident memory the copy adds.
 //
-//   TESQ_DATA_DIR=build/data scripts/with_postgres.sh build-bench/bench/karvel/store_bench
+// `lookups`: one call's latency. Tables of 1,000 and 1,000,000 synthetic
+// terms (fixed seed) in SQLite and PostgreSQL, each with the copy and
+// without (TESQ_DB_COPY=0), one word found and one missed, on 1 and 8
+// threads: calls per second and p50/p99 of steady_clock around every call.
+// The copy rows are timed once a found word answers from the copy.
+//
+// `peers`: the corpus again, one call per query, CPU time, Singleword with
+// the sample terms (copy) and with no term database beside friso (complex
+// mode, names on, its UTF-8 dictionary: this friso reads text as UTF-8
+// whatever its ini says) and cppjieba's Tag, each peer when the build found
+// it; the peers get the queries in UTF-8, converted before timing.
+//
+// No argument runs `stores`, `lookups` and `peers` in turn.
+//
+//   TESQ_DATA_DIR=build/data scripts/with_postgres.sh build-bench/bench/karvel/store_bench [stores|lookups|peers]
 #include <stdlib.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,6 +51,15 @@
 
 #include "gb2312.h"
 #include "tesqsrch/tesqsrch.h"
+
+#ifdef TESQ_HAVE_FRISO
+extern "C" {
+#include <friso/friso.h>
+}
+#endif
+#ifdef TESQ_CPPJIEBA_DICT
+#include "cppjieba/Jieba.hpp"
+#endif
 
 namespace {
 
@@ -140,13 +164,17 @@ struct Store {
   bool copy;
 };
 
-double Measure(const Store &store, const std::vector<std::string> &queries, const std::string &known) {
-  setenv("TESQ_DB", store.db.c_str(), 1);
-  setenv("TESQ_DB_COPY", store.copy ? "1" : "0", 1);
+void Init_Or_Exit(const std::string &db, bool copy) {
+  setenv("TESQ_DB", db.c_str(), 1);
+  setenv("TESQ_DB_COPY", copy ? "1" : "0", 1);
   if (Tesquin_Init(0) != 0) {
     std::fprintf(stderr, "Tesquin_Init failed\n");
     std::exit(1);
   }
+}
+
+double Measure(const Store &store, const std::vector<std::string> &queries, const std::string &known) {
+  Init_Or_Exit(store.db, store.copy);
   int labelled = 0;
   char label[256];
   uint32_t size = 255;
@@ -158,23 +186,31 @@ double Measure(const Store &store, const std::vector<std::string> &queries, cons
   return qps;
 }
 
-// 1,000,000 synthetic terms: three GB2312 characters each (all distinct),
-// written as an import source.
-std::string Million_Terms_File(const std::string &dir) {
-  const std::string path = dir + "/million.tsv";
+// Synthetic term `i`: three GB2312 characters (distinct for distinct i).
+std::string Term_Word(int i) {
+  std::string word;
+  for (int k = 0, n = i; k < 3; ++k, n /= 3666) {
+    word.push_back(static_cast<char>(0xB0 + (n % 3666) / 94));
+    word.push_back(static_cast<char>(0xA1 + (n % 3666) % 94));
+  }
+  return word;
+}
+
+// Terms 0 to count-1, written as an import source with labels drawn from
+// `seed`.
+std::string Terms_File(const std::string &dir, int count, unsigned seed) {
+  const std::string path = dir + "/terms-" + std::to_string(count) + ".tsv";
   std::ofstream out(path);
-  std::string word, utf8;
-  for (int i = 0; i < 1000000; ++i) {
-    word.clear();
-    for (int k = 0, n = i; k < 3; ++k, n /= 3666) {
-      word.push_back(static_cast<char>(0xB0 + (n % 3666) / 94));
-      word.push_back(static_cast<char>(0xA1 + (n % 3666) % 94));
-    }
-    gb::Gb_To_Utf8(word, &utf8);
-    out << utf8 << "\t\xE6\xA0\x87\xE7\xAD\xBE" << (i % 100) << "\n";  // 标签N
+  std::mt19937 random(seed);
+  std::string utf8;
+  for (int i = 0; i < count; ++i) {
+    gb::Gb_To_Utf8(Term_Word(i), &utf8);
+    out << utf8 << "\t\xE6\xA0\x87\xE7\xAD\xBE" << (random() % 100) << "\n";  // 标签N
   }
   return path;
 }
+
+std::string Million_Terms_File(const std::string &dir) { return Terms_File(dir, 1000000, 1); }
 
 void Million(const char *name, const std::string &db, const std::string &word_gb) {
   setenv("TESQ_DB", db.c_str(), 1);
@@ -196,9 +232,196 @@ void Million(const char *name, const std::string &db, const std::string &word_gb
   Tesquin_UnInit();
 }
 
+
+struct Latency {
+  double per_second;
+  double p50_us;
+  double p99_us;
+};
+
+// Calls of Tesquin_Search_Singleword(word) on `threads` threads for about
+// `seconds`, each call timed on its own.
+Latency Lookups(const std::string &word, int threads, double seconds) {
+  const long kMaxPerThread = 1000000;
+  std::vector<std::vector<float>> samples(threads);
+  std::vector<std::thread> workers;
+  const Clock::time_point start = Clock::now();
+  for (int t = 0; t < threads; ++t)
+    workers.emplace_back([&, t] {
+      std::vector<float> &mine = samples[t];
+      mine.reserve(kMaxPerThread);
+      char label[256];
+      while (static_cast<long>(mine.size()) < kMaxPerThread && Seconds_Since(start) < seconds)
+        for (int k = 0; k < 100; ++k) {
+          uint32_t size = 255;
+          const Clock::time_point before = Clock::now();
+          Tesquin_Search_Singleword(word.c_str(), label, &size);
+          mine.push_back(std::chrono::duration<float, std::micro>(Clock::now() - before).count());
+        }
+    });
+  for (std::thread &worker : workers) worker.join();
+  const double wall = Seconds_Since(start);
+  std::vector<float> all;
+  for (const std::vector<float> &mine : samples) all.insert(all.end(), mine.begin(), mine.end());
+  auto at = [&](double fraction) {
+    std::vector<float>::iterator nth = all.begin() + static_cast<long>(fraction * (all.size() - 1));
+    std::nth_element(all.begin(), nth, all.end());
+    return static_cast<double>(*nth);
+  };
+  return {all.size() / wall, at(0.50), at(0.99)};
+}
+
+void Lookup_Rows(const char *store, int terms, const std::string &db, const std::string &found,
+                 const std::string &missed, std::vector<std::string> *notes) {
+  for (bool copy : {true, false}) {
+    Init_Or_Exit(db, copy);
+    char label[256];
+    uint32_t size = 255;
+    Tesquin_Search_Singleword(found.c_str(), label, &size);  // starts the copy
+    if (copy) {
+      const double seconds = Until_Copy_Answers(found, 120);
+      char note[96];
+      std::snprintf(note, sizeof note, "%s, %d terms: the copy answering after %.2f s", store, terms, seconds);
+      notes->push_back(note);
+    }
+    for (int threads : {1, 8})
+      for (bool hit : {true, false}) {
+        const Latency latency = Lookups(hit ? found : missed, threads, 1.0);
+        std::printf("| %-10s | %9d | %-4s | %7d | %-6s | %9.0f | %6.2f | %7.2f |\n", store, terms,
+                    copy ? "copy" : "none", threads, hit ? "found" : "missed", latency.per_second, latency.p50_us,
+                    latency.p99_us);
+      }
+    Tesquin_UnInit();
+  }
+}
+
+int Lookup_Tables(const std::string &dir) {
+  const std::string tool = TESQ_TOOL;
+  const std::string pg = Env("TESQ_TEST_PG_URI");
+  std::printf("One Tesquin_Search_Singleword call (1 s a row; latency in us):\n");
+  std::printf("| store      |     terms | copy | threads | word   |   calls/s | p50 us |  p99 us |\n");
+  std::vector<std::string> notes;
+  // Missed by both tables; found words are terms of the table at hand.
+  const std::string missed = Term_Word(1000017);
+  for (int terms : {1000, 1000000}) {
+    const std::string source = Terms_File(dir, terms, 20261209);
+    std::mt19937 random(terms);
+    const std::string found = Term_Word(static_cast<int>(random() % terms));
+    const std::string db = dir + "/lookup-" + std::to_string(terms) + ".db";
+    if (std::system(("'" + tool + "' terms import --db '" + db + "' '" + source + "' 2>/dev/null").c_str()) != 0)
+      return 1;
+    Lookup_Rows("SQLite", terms, db, found, missed, &notes);
+    if (!pg.empty()) {
+      if (std::system(("'" + tool + "' terms import --replace --db '" + pg + "' '" + source + "' 2>/dev/null").c_str()) !=
+          0)
+        return 1;
+      Lookup_Rows("PostgreSQL", terms, pg, found, missed, &notes);
+    }
+  }
+  for (const std::string &note : notes) std::printf("%s\n", note.c_str());
+  return 0;
+}
+
+double Cpu_Seconds() {
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return now.tv_sec + now.tv_nsec * 1e-9;
+}
+
+// Queries per CPU second of `run` over the corpus, the best of three passes.
+template <typename Run>
+double Cpu_Pass(const std::vector<std::string> &queries, Run run) {
+  double best = 0;
+  for (int round = 0; round < 3; ++round) {
+    const double start = Cpu_Seconds();
+    for (const std::string &query : queries) run(query);
+    best = std::max(best, queries.size() / (Cpu_Seconds() - start));
+  }
+  return best;
+}
+
+double Singleword_Cpu(const std::vector<std::string> &queries, const std::string &db, const std::string &known) {
+  Init_Or_Exit(db, true);
+  char label[256];
+  uint32_t size = 255;
+  Tesquin_Search_Singleword(known.c_str(), label, &size);
+  Until_Copy_Answers(known, 30);
+  long labelled = 0;
+  const double qps = Cpu_Pass(queries, [&](const std::string &query) {
+    uint32_t room = 255;
+    labelled += Tesquin_Search_Singleword(query.c_str(), label, &room) == 0;
+  });
+  Tesquin_UnInit();
+  return qps;
+}
+
+int Peer_Table(const std::vector<std::string> &queries, const std::string &data_dir, const std::string &dir,
+               const std::string &known) {
+  std::printf("The %zu queries, one call each, CPU time (best of 3 passes):\n", queries.size());
+  std::printf("| Singleword, sample terms.db (copy) | %10.0f queries/s |\n",
+              Singleword_Cpu(queries, data_dir + "/terms.db", known));
+  std::printf("| Singleword, no term database       | %10.0f queries/s |\n",
+              Singleword_Cpu(queries, dir + "/missing.db", known));
+  long tokens = 0;
+  std::vector<std::string> utf8(queries.size());
+  for (std::size_t i = 0; i < queries.size(); ++i) gb::Gb_To_Utf8(queries[i], &utf8[i]);
+#ifdef TESQ_HAVE_FRISO
+  {
+    const std::string ini = dir + "/friso.ini";
+    std::ofstream(ini) << "friso.lex_dir = /usr/share/friso/dict/UTF-8/\nfriso.max_len = 5\nfriso.r_name = 1\n"
+                          "friso.mix_len = 2\nfriso.lna_len = 1\nfriso.add_syn = 0\nfriso.clr_stw = 0\n"
+                          "friso.keep_urec = 0\nfriso.spx_out = 0\nfriso.en_sseg = 0\nfriso.st_minl = 1\n"
+                          "friso.kpuncs = @%.#&+\nfriso.mode = 2\n";
+    friso_t friso = friso_new();
+    friso_config_t config = friso_new_config();
+    std::string path = ini;
+    if (friso_init_from_ifile(friso, config, &path[0]) != 1) {
+      std::printf("friso: cannot load %s\n", ini.c_str());
+      return 1;
+    }
+    friso_task_t task = friso_new_task();
+    std::vector<std::string> texts(utf8);
+    std::size_t next = 0;
+    const double qps = Cpu_Pass(texts, [&](const std::string &) {
+      friso_set_text(task, &texts[next++ % texts.size()][0]);
+      while (config->next_token(friso, config, task) != nullptr) ++tokens;
+    });
+    std::printf("| friso (complex mode, names)        | %10.0f queries/s |\n", qps);
+    friso_free_task(task);
+    friso_free(friso);
+    free(config);
+  }
+#else
+  std::printf("| friso                              | not built (libfriso-dev not found) |\n");
+#endif
+#ifdef TESQ_CPPJIEBA_DICT
+  {
+    const std::string dict = TESQ_CPPJIEBA_DICT;
+    cppjieba::Jieba jieba(dict + "/jieba.dict.utf8", dict + "/hmm_model.utf8", dict + "/user.dict.utf8",
+                          dict + "/idf.utf8", dict + "/stop_words.utf8");
+    std::vector<std::pair<std::string, std::string>> tags;
+    const double qps = Cpu_Pass(utf8, [&](const std::string &query) {
+      tags.clear();  // Tag appends
+      jieba.Tag(query, tags);
+      tokens += static_cast<long>(tags.size());
+    });
+    std::printf("| cppjieba Tag                       | %10.0f queries/s |\n", qps);
+  }
+#else
+  std::printf("| cppjieba Tag                       | not built (configure with -DTESQ_CPPJIEBA_DIR) |\n");
+#endif
+  std::printf("(%ld peer tokens in all passes)\n", tokens);
+  return 0;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char **argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (!mode.empty() && mode != "stores" && mode != "lookups" && mode != "peers") {
+    std::fprintf(stderr, "usage: store_bench [stores|lookups|peers]\n");
+    return 2;
+  }
   const std::string data_dir = Env("TESQ_DATA_DIR");
   if (data_dir.empty()) {
     std::fprintf(stderr, "set TESQ_DATA_DIR to the built data\n");
@@ -212,6 +435,11 @@ int main() {
   const std::string dir = pattern;
   std::FILE *null = std::freopen("/dev/null", "w", stderr);  // the missing database's report
   (void)null;
+  if (mode == "lookups" || mode == "peers") {
+    const int status = mode == "lookups" ? Lookup_Tables(dir) : Peer_Table(queries, data_dir, dir, known);
+    std::filesystem::remove_all(dir);
+    return status;
+  }
 
   std::vector<Store> stores = {
       {"sample terms.db, copy", data_dir + "/terms.db", true},
@@ -249,6 +477,8 @@ int main() {
       return 1;
     Million("PostgreSQL", pg, probe);
   }
+  int status = 0;
+  if (mode.empty()) status = Lookup_Tables(dir) != 0 || Peer_Table(queries, data_dir, dir, known) != 0;
   std::filesystem::remove_all(dir);
-  return 0;
+  return status;
 }
