@@ -555,6 +555,7 @@ TEST_F(Karvel_Test, LockedDatabaseIsReportedOnceAndUsedAgainWhenFree) {
 
   sqlite3 *holder = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &holder), SQLITE_OK);
+  sqlite3_busy_timeout(holder, 5000);  // the copy's first read may still hold a read lock
   ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE; INSERT INTO \"420_DIC\" VALUES ('x1', 'y')", nullptr, nullptr,
                          nullptr),
             SQLITE_OK);
