@@ -391,4 +391,75 @@ TEST(Trainer, PersonWeightsAreTokenSharesOfCharactersStandingAlone) {
   EXPECT_EQ(Value(d.name_dic, "和", "x"), -1) << "和 is no surname of the lists";
 }
 
+TEST(Trainer, SurnamesPastTheCommonestOfTheListWeighLess) {
+  // 王 and 公 open names and stand alone equally often; the list puts 王
+  // first and 公 far down.
+  const auto lexicon = Lexicon({{"王丽", "50", "nr"}, {"王明", "50", "nr"}, {"王伟", "50", "nr"},
+                                {"公丽", "50", "nr"}, {"公明", "50", "nr"}, {"公伟", "50", "nr"},
+                                {"王", "100", "n"},   {"公", "100", "n"}});
+  tesq_tools::Name_Lists lists = Lists();
+  lists.surnames.insert(Gb("公"));
+  lists.surname_rank = {{Gb("王"), 0}, {Gb("李"), 1}, {Gb("公"), 200}};
+  tesq_tools::Train_Parameters p;
+  p.surname_common = 100;
+  p.surname_rare_factor = 0.5;
+  const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
+  EXPECT_GT(Value(d.name_dic, "王", "x"), 0.0);
+  EXPECT_NEAR(Value(d.name_dic, "公", "x"), 0.5 * Value(d.name_dic, "王", "x"), 1e-4);
+  // Lists given without an order weigh every surname alike.
+  lists.surname_rank.clear();
+  const auto unordered = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
+  EXPECT_EQ(Value(unordered.name_dic, "公", "x"), Value(unordered.name_dic, "王", "x"));
+}
+
+TEST(Trainer, PersonEntriesKeptWholeAreReadAgainWithTheTrainedWeights) {
+  const auto lexicon = Lexicon({{"李白", "374", "nr"},   {"明白", "9000", "nr"}, {"高峰", "1500", "nr"},
+                                {"高峰期", "300", "n"},  {"白居易", "155", "nr"}, {"居易", "20", "n"},
+                                {"石家庄", "440", "nr"}, {"家庄", "30", "n"},    {"马德里", "300", "nr"},
+                                {"德里", "90", "ns"},    {"李丽", "500", "nr"},  {"高兴", "900", "a"}});
+  tesq_tools::Name_Lists lists = Lists();
+  for (const char *c : {"明", "高", "白", "石", "马"}) lists.surnames.insert(Gb(c));
+  tesq_tools::Trained_Dictionaries trained;
+  for (const auto &e : std::vector<std::pair<const char *, const char *>>{
+           {"李", "x:0.9;"}, {"明", "x:0.3;"}, {"高", "x:0.8;"}, {"白", "x:0.9;dm:0.5;"}, {"石", "x:0.9;"},
+           {"马", "x:0.9;"}, {"峰", "dm:0.9;"}, {"居", "ss:0.6;"}, {"易", "sw:0.5;"}, {"家", "ss:0.9;"},
+           {"庄", "sw:0.9;"}, {"德", "ss:0.9;"}, {"里", "sw:0.9;"}, {"丽", "dm:0.9;"}})
+    trained.name_dic.emplace_back(Gb(e.first), e.second);
+  for (const char *c : {"马", "德", "里"}) trained.foreign_dic.emplace_back(Gb(c), "t:0.5;");
+  std::vector<Lexicon_Entry> seg = tesq_tools::Segmenter_Entries(lexicon, trained.foreign_dic, {}, lists);
+  tesq_tools::Train_Parameters p;
+  p.whole_name_split_min = 0.25;
+  p.whole_name_tag_min = 0.3;
+  ASSERT_TRUE(tesq_tools::Reread_Person_Entries(lexicon, trained, p, lists, &seg));
+  std::map<std::string, std::string> tags;
+  for (const Lexicon_Entry &e : seg) {
+    std::string utf8;
+    gb::Gb_To_Utf8(e.word, &utf8);
+    tags[utf8] = e.tag;
+  }
+  const struct {
+    const char *word, *tag;  // "" for a word left out
+  } cases[] = {
+      {"李白", ""},      // 0.9 × 0.5: reaches the recogniser as 李 + 白
+      {"明白", "n"},     // 0.3 × 0.5 is too little
+      {"高峰", "n"},     // stands inside the ordinary word 高峰期
+      {"白居易", "nr"},  // 0.9 × √(0.6 × 0.5): a name of three characters again
+      {"石家庄", "n"},   // names a place
+      {"马德里", "n"},   // a transliteration
+      {"李丽", ""},      // a listed name too frequent for the first split
+      {"高兴", "a"},     // no person entry
+  };
+  for (const auto &c : cases) {
+    const auto it = tags.find(c.word);
+    if (*c.tag == '\0')
+      EXPECT_EQ(it, tags.end()) << c.word;
+    else
+      EXPECT_TRUE(it != tags.end() && it->second == c.tag) << c.word << " " << (it == tags.end() ? "-" : it->second);
+  }
+  // A second reading changes nothing; without lists nothing is read.
+  EXPECT_FALSE(tesq_tools::Reread_Person_Entries(lexicon, trained, p, lists, &seg));
+  std::vector<Lexicon_Entry> plain = tesq_tools::Segmenter_Entries(lexicon, trained.foreign_dic, {}, {});
+  EXPECT_FALSE(tesq_tools::Reread_Person_Entries(lexicon, trained, p, {}, &plain));
+}
+
 }  // namespace

@@ -99,6 +99,21 @@ Word_Splitter Splitter(const vornel::Lexicon &lex) {
   };
 }
 
+// Trains the dictionaries over the segmentation of the compiled `lex_blob`.
+bool Train_With(const std::vector<Lexicon_Entry> &lexicon, const vornel::Blob &lex_blob,
+                const Train_Parameters &parameters, const Name_Lists &lists, Trained_Dictionaries *out,
+                std::string *error) {
+  vornel::Blob copy(lex_blob.Size());
+  std::memcpy(copy.Data(), lex_blob.Data(), lex_blob.Size());
+  std::unique_ptr<vornel::Lexicon> compiled = vornel::Lexicon::From_Blob(std::move(copy), error);
+  if (compiled == nullptr) {
+    *error = "compiled lexicon does not load: " + *error;
+    return false;
+  }
+  *out = Train_Dictionaries(lexicon, Splitter(*compiled), parameters, lists);
+  return true;
+}
+
 }  // namespace
 
 std::string Build_Report::Text() const {
@@ -147,11 +162,25 @@ bool Build_Dictionaries(const Build_Request &request, Build_Report *report, std:
     seg.entries =
         Segmenter_Entries(src.entries, Train_Foreign(src.entries, request.parameters), request.parameters, lists);
     seg_src = &seg;
-    if (!Write_Lexicon_Text(staging.Add(tesq::Join_Path(out_dir, "segmenter.txt")), seg, error)) return false;
   }
   vornel::Blob lex_blob;
   if (!Compile_Lexicon_Source(*seg_src, &lex_blob, error)) return false;
   progress(2);
+  std::vector<Dict_Entries> dicts(5);
+  if (estimate) {
+    Trained_Dictionaries est;
+    if (!Train_With(src.entries, lex_blob, request.parameters, lists, &est, error)) return false;
+    // Person entries the trained weights read as names change the
+    // segmenter's words; the dictionaries are then trained again over the
+    // new segmentation.
+    if (Reread_Person_Entries(src.entries, est, request.parameters, lists, &seg.entries)) {
+      if (!Compile_Lexicon_Source(seg, &lex_blob, error) ||
+          !Train_With(src.entries, lex_blob, request.parameters, lists, &est, error))
+        return false;
+    }
+    dicts = {est.foreign_dic, est.name_dic, est.org_dic, est.fund_dic, est.place};
+    if (!Write_Lexicon_Text(staging.Add(tesq::Join_Path(out_dir, "segmenter.txt")), seg, error)) return false;
+  }
   Build_Report built;
   built.trained = estimate;
   built.segmenter_words = seg_src->entries.size();
@@ -159,18 +188,6 @@ bool Build_Dictionaries(const Build_Request &request, Build_Report *report, std:
   built.fragments = estimate ? src.entries.size() - seg.entries.size() : 0;
   built.total_frequency = seg_src->total;
 
-  std::vector<Dict_Entries> dicts(5);
-  if (estimate) {
-    vornel::Blob copy(lex_blob.Size());
-    std::memcpy(copy.Data(), lex_blob.Data(), lex_blob.Size());
-    std::unique_ptr<vornel::Lexicon> lexicon = vornel::Lexicon::From_Blob(std::move(copy), error);
-    if (lexicon == nullptr) {
-      *error = "compiled lexicon does not load: " + *error;
-      return false;
-    }
-    const Trained_Dictionaries est = Train_Dictionaries(src.entries, Splitter(*lexicon), request.parameters, lists);
-    dicts = {est.foreign_dic, est.name_dic, est.org_dic, est.fund_dic, est.place};
-  }
   progress(3);
   for (size_t k = 0; k < 5; ++k) {
     const Dict_Output &output = kDicts[k];

@@ -213,6 +213,10 @@ bool Read_Name_Lists(const std::string &dir, Name_Lists *out, std::string *error
       if (line.empty() || line[0] == '#') continue;
       std::string word;
       if (!gb::Utf8_To_Gb(line.substr(0, line.find('/')), &word) || !All_Han(word)) continue;
+      if (f.set == &Name_Lists::surnames && lists.surname_rank.count(word) == 0) {
+        const int rank = static_cast<int>(lists.surname_rank.size());
+        lists.surname_rank.emplace(word, rank);
+      }
       (lists.*f.set).insert(std::move(word));
     }
     if (!Read_To_End(in, path, error)) return false;

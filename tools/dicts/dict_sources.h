@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -49,9 +50,12 @@ bool Read_Dict_Text(const std::string &path, size_t max_info, Dict_Entries *out,
 // surnames (lex-lname.lex), the characters of given names (lex-sname.lex,
 // lex-dname-1.lex, lex-dname-2.lex) and the names of places (lex-cn-place.lex,
 // lex-nation.lex), all GB2312. Lines are "word" or "word/synonyms"; '#'
-// starts a comment line; a word without a GB2312 form is skipped.
+// starts a comment line; a word without a GB2312 form is skipped. The
+// surname list puts the commonest first: `surname_rank` is a surname's place
+// in it (0 for the first).
 struct Name_Lists {
   std::unordered_set<std::string> surnames, given, places;
+  std::unordered_map<std::string, int> surname_rank;
   bool Empty() const { return surnames.empty() && given.empty() && places.empty(); }
 };
 

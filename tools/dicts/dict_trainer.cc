@@ -1,6 +1,7 @@
 #include "dict_trainer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -87,12 +88,24 @@ bool Is_Direction_Word(const std::string &w) {
 // (县, 山, 湖), a two-character name ending in 州, or a transliteration
 // (every character a mark of transliterations well above chance: 罗马, not
 // 太多).
-bool Is_Clean_Place(const Name_Lists &lists, const std::unordered_set<std::string> &marks, const std::string &w) {
+// A word that ends in a word for a kind of place (县, 山, 湖).
+bool Ends_In_Place_Word(const std::string &w) {
   static const std::string suffixes = Gb("省市县区镇乡村州岛山河湖江海洋洲国城门峡关港湾峰岭寺庙宫园街路桥坝川原陵台");
+  return w.size() >= 4 && All_Chars_Of(Char_At(w, w.size() / 2 - 1), suffixes);
+}
+
+// ... or of a place or building a person entry may name (石家庄, 江夏郡,
+// 武英殿).
+bool Names_A_Place(const std::string &w) {
+  static const std::string more = Gb("庄郡殿堂府");
+  return Ends_In_Place_Word(w) || (w.size() >= 4 && All_Chars_Of(Char_At(w, w.size() / 2 - 1), more));
+}
+
+bool Is_Clean_Place(const Name_Lists &lists, const std::unordered_set<std::string> &marks, const std::string &w) {
   static const std::string zhou = Gb("州");
   const size_t chars = w.size() / 2;
   if (lists.places.count(w) > 0) return true;
-  if (chars >= 3 && All_Chars_Of(Char_At(w, chars - 1), suffixes)) return true;
+  if (chars >= 3 && Ends_In_Place_Word(w)) return true;
   if (chars == 2 && Char_At(w, 1) == zhou) return true;
   if (chars < 2) return false;
   for (size_t k = 0; k < chars; ++k)
@@ -105,6 +118,16 @@ std::unordered_set<std::string> Marks(const Dict_Entries &foreign, double min_sh
   for (const auto &f : foreign)
     if (f.second.compare(0, 2, "t:") == 0 && std::atof(f.second.c_str() + 2) > min_share) marks.insert(f.first);
   return marks;
+}
+
+// A surname past the commonest of the list opens fewer names than its
+// entries in the lexicon suggest: the lexicon's names come from many
+// sources, and a rare surname (公, 双, 山) mostly starts ordinary words
+// that the lexicon happens to lack.
+double Rarity_Factor(const Name_Lists &lists, const Train_Parameters &p, const std::string &surname) {
+  if (p.surname_common <= 0 || lists.surname_rank.empty()) return 1.0;  // lists without an order
+  const auto rank = lists.surname_rank.find(surname);
+  return rank != lists.surname_rank.end() && rank->second < p.surname_common ? 1.0 : p.surname_rare_factor;
 }
 
 }  // namespace
@@ -155,7 +178,11 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"given1_alone", &p->given1_alone, nullptr},
                           {"given2_alone", &p->given2_alone, nullptr},
                           {"alone_prior", &p->alone_prior, nullptr},
+                          {"surname_common", nullptr, &p->surname_common},
+                          {"surname_rare_factor", &p->surname_rare_factor, nullptr},
                           {"place_mark_min_share", &p->place_mark_min_share, nullptr},
+                          {"whole_name_split_min", &p->whole_name_split_min, nullptr},
+                          {"whole_name_tag_min", &p->whole_name_tag_min, nullptr},
                           {"given1_type_floor", &p->given1_type_floor, nullptr}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
@@ -398,7 +425,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     } else {
       const Tokens &t = tokens[c];
       if (u.starts >= p.surname_min && lists.surnames.count(c) > 0 && t.surname > 0)
-        info += Number("x", token_share(c, t.surname, p.surname_alone, p.alone_prior));
+        info += Number("x", token_share(c, t.surname, p.surname_alone, p.alone_prior) * Rarity_Factor(lists, p, c));
       double dm = t.given1 > 0 ? token_share(c, t.given1, p.given1_alone, p.alone_prior) : 0.0;
       if (u.given1 > 0 && p.given1_type_floor > 0)
         dm = std::max(dm, p.given1_type_floor * Share(u.given1, u.any, p.given1_other, p.given1_prior));
@@ -511,6 +538,71 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
                                   [](const std::pair<std::string, std::string> &e) { return e.second.empty(); }),
                    d.fund_dic.end());
   return d;
+}
+
+bool Reread_Person_Entries(const std::vector<Lexicon_Entry> &lexicon, const Trained_Dictionaries &trained,
+                           const Train_Parameters &p, const Name_Lists &lists,
+                           std::vector<Lexicon_Entry> *segmenter) {
+  if (lists.Empty() || (p.whole_name_split_min <= 0 && p.whole_name_tag_min <= 0)) return false;
+  std::unordered_map<std::string, std::string> info;
+  for (const auto &e : trained.name_dic) info[e.first] = e.second;
+  // Transliterations of three characters (马德里) are read by the
+  // foreign-name walk; two characters are too few for it.
+  const std::unordered_set<std::string> marks = Marks(trained.foreign_dic, p.place_mark_min_share);
+  auto transliteration = [&marks](const std::string &w) {
+    for (size_t k = 0; k < w.size() / 2; ++k)
+      if (marks.count(Char_At(w, k)) == 0) return false;
+    return true;
+  };
+  auto feature = [&info](const std::string &c, const char *key) {
+    const auto it = info.find(c);
+    if (it == info.end()) return 0.0;
+    const std::string k = std::string(key) + ":";
+    for (size_t at = it->second.find(k); at != std::string::npos; at = it->second.find(k, at + 1))
+      if (at == 0 || it->second[at - 1] == ';') return std::atof(it->second.c_str() + at + k.size());
+    return 0.0;
+  };
+  // An entry that stands inside ordinary words of the lexicon (高峰 in
+  // 高峰期, 胡子 in 胡子拉碴) is a word, whatever its tag; a name is not
+  // built into ordinary words.
+  std::unordered_set<std::string> persons, inside_words;
+  for (const Lexicon_Entry &e : lexicon)
+    if ((e.tag == "nr" || e.tag == "nrfg") && lists.surnames.count(Char_At(e.word, 0)) > 0 &&
+        (e.word.size() == 4 || e.word.size() == 6) && lists.places.count(e.word) == 0)
+      persons.insert(e.word);
+  for (const Lexicon_Entry &e : lexicon) {
+    if (e.word.size() < 6 || Is_Person_Tag(e.tag) || e.tag == "ns" || e.tag == "nt" || e.tag == "nz") continue;
+    for (size_t len = 4; len <= 6 && len < e.word.size(); len += 2)
+      for (size_t at = 0; at + len <= e.word.size(); at += 2) {
+        std::string part = e.word.substr(at, len);
+        if (persons.count(part) > 0) inside_words.insert(std::move(part));
+      }
+  }
+  bool changed = false;
+  std::vector<Lexicon_Entry> out;
+  out.reserve(segmenter->size());
+  for (Lexicon_Entry &e : *segmenter) {
+    if (Is_Person_Tag(e.tag) || persons.count(e.word) == 0 || inside_words.count(e.word) > 0 ||
+        Names_A_Place(e.word) || (e.word.size() == 6 && transliteration(e.word))) {
+      out.push_back(std::move(e));
+      continue;
+    }
+    const double surname = feature(Char_At(e.word, 0), "x");
+    if (e.word.size() == 4 && p.whole_name_split_min > 0 &&
+        surname * feature(Char_At(e.word, 1), "dm") > p.whole_name_split_min) {
+      changed = true;
+      continue;
+    }
+    if (e.word.size() == 6 && p.whole_name_tag_min > 0 &&
+        surname * std::sqrt(feature(Char_At(e.word, 1), "ss") * feature(Char_At(e.word, 2), "sw")) >
+            p.whole_name_tag_min) {
+      e.tag = "nr";
+      changed = true;
+    }
+    out.push_back(std::move(e));
+  }
+  *segmenter = std::move(out);
+  return changed;
 }
 
 }  // namespace tesq_tools

@@ -102,12 +102,18 @@ struct Train_Parameters {
   // With name lists, the person weights are token shares: the frequency of
   // the person entries with the character in the role against this weight
   // times its frequency as a word of its own.
-  double surname_alone = 0.5;   // x
-  double given1_alone = 1.5;    // dm
+  double surname_alone = 0.1;   // x
+  double given1_alone = 2.2;    // dm
   double given2_alone = 0.01;   // ss, sw: a factor on the share above
+  int surname_common = 100;         // with name lists: x of a surname past the first this many of the
+  double surname_rare_factor = 0.45;  // list (the commonest come first) is scaled by this factor
   double alone_prior = 30.0;    // added to the denominator of the token shares of x and dm (a frequency)
   double given1_type_floor = 1;  // with name lists: dm is at least this times the share of the lexicon's
                                  // names among the words holding the character, as without name lists
+  double whole_name_split_min = 0.25;  // with name lists: a two-character person entry kept whole is split
+                                      // when x of its surname times dm of its given name is above this (0: never)
+  double whole_name_tag_min = 0.3;     // ... a three-character one tagged n gets its person tag back when x
+                                      // times the mean of ss and sw is above this (0: never)
   double place_mark_min_share = 0.2;  // with name lists: a place entry made of characters of foreign_dic
                                       // above this share is a transliterated place name
 };
@@ -151,6 +157,18 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
 Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexicon, const Word_Splitter &split,
                                         const Train_Parameters &parameters = Train_Parameters(),
                                         const Name_Lists &lists = Name_Lists());
+
+// With name lists, the person entries that the segmenter kept as words
+// without a person tag (李白, 杜甫, 白居易: their given names are not on the
+// lists) are read again with the trained "name_dic": a two-character one
+// that the weights read as surname + given name is left out, as the
+// listed names are, and a three-character one gets its person tag back.
+// Entries inside ordinary words of the lexicon, places and
+// transliterations stay as they are.
+// Returns whether anything changed.
+bool Reread_Person_Entries(const std::vector<Lexicon_Entry> &lexicon, const Trained_Dictionaries &trained,
+                           const Train_Parameters &parameters, const Name_Lists &lists,
+                           std::vector<Lexicon_Entry> *segmenter);
 
 }  // namespace tesq_tools
 
