@@ -40,6 +40,7 @@ import sys
 
 JIEBA_DICT = '/usr/lib/python3/dist-packages/jieba/dict.txt'
 FRISO = '/usr/share/friso/dict/UTF-8'
+FORTUNES = '/usr/share/games/fortunes'
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 
@@ -419,9 +420,66 @@ def main():
             f.write('# ordinary words with a label\n')
             for w, l in ordinary_false:
                 f.write('%s\t%s\n' % (w, l))
+    poets_table(build, data, db, work, not args.no_jieba)
     if not args.no_fold:
         fold_table(build, work, lexicon, not args.no_jieba, args.dump and args.dump + '.fold',
                    fold_build_args(args))
+
+
+# ------------------------------------------------------- the classical poets
+
+def poets():
+    """The authors of fortunes-zh's Tang and Song poems that have a GB2312 form."""
+    names = set()
+    for name in ('tang300.u8', 'song100.u8'):
+        path = os.path.join(FORTUNES, name)
+        if not os.path.exists(path):
+            return []
+        with open(path, encoding='utf-8') as f:
+            for line in f:
+                m = re.search('作者：([\u4e00-\u9fd5]+)', re.sub('\x1b\\[[0-9;]*m', '', line))
+                if m:
+                    names.add(m.group(1))
+    # 无名氏 is "anonymous"; 僧皎然 is the monk 皎然.
+    return sorted(n for n in names if gb_ok(n) and n not in ('无名氏', '僧皎然'))
+
+
+def poets_table(build, data, db, work, with_jieba):
+    """Names of another kind than the lists': poets of the Tang and Song, alone and in the sentences."""
+    names = poets()
+    if not names:
+        print('\n(fortunes-zh is not installed: no table of classical poets)')
+        return
+    items = []
+    for n in names:
+        h = fnv1a(n.encode('utf-8'))
+        for pool in (PERSON_START, PERSON_INSIDE):
+            t = pool[h % len(pool)]
+            items.append({'name': n, 'text': t.replace('{}', n), 'span': (t.index('{}'), t.index('{}') + len(n))})
+    answers = Ours(build, data, db).ask(work, [('word', n) for n in names] + [('essay', it['text']) for it in items])
+    words = answers[:len(names)]
+    segs = [parse_segmentation(a) for a in answers[len(names):]]
+    ours = ((sum(l == '人名' for l in words), len(names)),
+            (sum(measure_persons(items, segs, lambda t: t == 21)), len(items)))
+    print('\nClassical poets: the %d authors of fortunes-zh (tang300, song100) with a GB2312 form.\n' % len(names))
+    print('| Measure | Ours |' + (' jieba HMM on |' if with_jieba else ''))
+    print('|---|---:|' + ('---:|' if with_jieba else ''))
+    theirs = None
+    if with_jieba:
+        jb = Jieba()
+
+        def single(n):
+            cut = jb.tagged(n, True)
+            return len(cut) == 1 and cut[0][2] in JIEBA_PERSON
+        jsegs = [jb.tagged(it['text'], True) for it in items]
+        theirs = ((sum(single(n) for n in names), len(names)),
+                  (sum(measure_persons(items, jsegs, lambda t: t in JIEBA_PERSON)), len(items)))
+    for k, title in enumerate(('Single word: 人名', 'In the person sentences: exact span, tag 21')):
+        line = '| %s | %.1f%% (%d/%d) |' % (title, pct(*ours[k]), ours[k][0], ours[k][1])
+        if theirs:
+            line += ' %.1f%% |' % pct(*theirs[k])
+        print(line)
+    print('\nMissed alone (ours): ' + ' '.join(n for n, l in zip(names, words) if l != '人名'))
 
 
 # ---------------------------------------------------------- the lexicon fold
@@ -439,7 +497,10 @@ def fold_table(build, work, lexicon, with_jieba, dump=None, training=None, fold=
     gb = {}
     for w, _, _ in lexicon:
         if gb_ok(w):
-            gb[w] = fnv1a(w.encode('gb2312')) % 10 == fold
+            # A single character is never an unknown word: the segmenter cuts it
+            # out whatever its lexicon holds, and the trainer needs its count
+            # as a word of its own.
+            gb[w] = len(w) >= 2 and fnv1a(w.encode('gb2312')) % 10 == fold
     held = {w for w, v in gb.items() if v}
     fold_dir = os.path.join(work, 'fold')
     os.makedirs(fold_dir, exist_ok=True)
