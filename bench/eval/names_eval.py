@@ -20,12 +20,15 @@ source tree; --work, default /tmp/names_eval, receives them):
   places    friso-dict's lex-cn-place.lex, in hand-written sentences.
   ordinary  lexicon words of ordinary tags, as single words.
   prose     the zh_CN manual pages (tools/vornel_corpus.py render).
+  poets     the authors of fortunes-zh's Tang and Song poems, alone and in
+            the person sentences (not halved).
 Each set of names is split in two by a hash of the name (FNV-1a of its UTF-8
 bytes, its bits 40 and up): the dev half is for tuning, the test half (the default --set) is not
 tuned on.
 
-The secondary table is the lexicon fold: a hashed tenth of the lexicon (FNV-1a
-of the GB2312 bytes, modulo 10, fold 0) out of training and out of both
+The secondary table is the lexicon fold: a hashed tenth of the lexicon's words
+of two characters or more (FNV-1a of the GB2312 bytes, modulo 10, fold 0) out
+of training and out of both
 segmenters' dictionaries, the dictionaries built from the rest by
 BUILD_DIR/tools/tesq/tesq build-dicts (with
 friso-dict's name lists, as the data build does).

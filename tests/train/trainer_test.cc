@@ -462,4 +462,20 @@ TEST(Trainer, PersonEntriesKeptWholeAreReadAgainWithTheTrainedWeights) {
   EXPECT_FALSE(tesq_tools::Reread_Person_Entries(lexicon, trained, p, {}, &plain));
 }
 
+TEST(Trainer, ACharacterThatOpensManyGivenNamesIsAGivenNameAlone) {
+  // 建 opens the given names of many three-character names, but stands
+  // alone as a verb far more often than it ends a name of two.
+  const auto lexicon = Lexicon({{"王建华", "50", "nr"}, {"李建明", "50", "nr"}, {"张建伟", "50", "nr"},
+                                {"王建", "2", "nr"},    {"建", "90000", "v"},   {"王", "100", "n"}});
+  tesq_tools::Train_Parameters p;
+  p.given1_from_ss = 0;
+  p.given1_type_floor = 0;
+  const auto without = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, Lists());
+  p.given1_from_ss = 0.15;
+  const auto with = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, Lists());
+  ASSERT_GT(Value(with.name_dic, "建", "ss"), 0.0);
+  EXPECT_LT(Value(without.name_dic, "建", "dm"), 0.15 * Value(with.name_dic, "建", "ss"));
+  EXPECT_NEAR(Value(with.name_dic, "建", "dm"), 0.15 * Value(with.name_dic, "建", "ss"), 1e-4);
+}
+
 }  // namespace

@@ -183,7 +183,8 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"place_mark_min_share", &p->place_mark_min_share, nullptr},
                           {"whole_name_split_min", &p->whole_name_split_min, nullptr},
                           {"whole_name_tag_min", &p->whole_name_tag_min, nullptr},
-                          {"given1_type_floor", &p->given1_type_floor, nullptr}};
+                          {"given1_type_floor", &p->given1_type_floor, nullptr},
+                          {"given1_from_ss", &p->given1_from_ss, nullptr}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -429,10 +430,12 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       double dm = t.given1 > 0 ? token_share(c, t.given1, p.given1_alone, p.alone_prior) : 0.0;
       if (u.given1 > 0 && p.given1_type_floor > 0)
         dm = std::max(dm, p.given1_type_floor * Share(u.given1, u.any, p.given1_other, p.given1_prior));
+      const double ss = u.ss > 0 ? Share(u.ss, u.any, p.given2_other, p.given2_prior) *
+                                       token_share(c, t.ss, p.given2_alone, 1.0)
+                                 : 0.0;
+      dm = std::max(dm, p.given1_from_ss * ss);
       if (dm > 0) info += Number("dm", dm);
-      if (u.ss > 0)
-        info += Number("ss", Share(u.ss, u.any, p.given2_other, p.given2_prior) *
-                                 token_share(c, t.ss, p.given2_alone, 1.0));
+      if (u.ss > 0) info += Number("ss", ss);
       if (u.sw > 0)
         info += Number("sw", Share(u.sw, u.any + p.suffix_weight * u.last, p.given2_other, p.given2_prior) *
                                  token_share(c, t.sw, p.given2_alone, 1.0));

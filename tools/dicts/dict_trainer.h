@@ -103,14 +103,16 @@ struct Train_Parameters {
   // the person entries with the character in the role against this weight
   // times its frequency as a word of its own.
   double surname_alone = 0.1;   // x
-  double given1_alone = 2.2;    // dm
+  double given1_alone = 3.0;    // dm
   double given2_alone = 0.01;   // ss, sw: a factor on the share above
   int surname_common = 100;         // with name lists: x of a surname past the first this many of the
   double surname_rare_factor = 0.45;  // list (the commonest come first) is scaled by this factor
   double alone_prior = 30.0;    // added to the denominator of the token shares of x and dm (a frequency)
+  double given1_from_ss = 0.15;  // with name lists: dm is at least this times ss (建, 继 open many given
+                                 // names of two characters; alone they stand as words, but a name may be one)
   double given1_type_floor = 1;  // with name lists: dm is at least this times the share of the lexicon's
                                  // names among the words holding the character, as without name lists
-  double whole_name_split_min = 0.25;  // with name lists: a two-character person entry kept whole is split
+  double whole_name_split_min = 0.2;   // with name lists: a two-character person entry kept whole is split
                                       // when x of its surname times dm of its given name is above this (0: never)
   double whole_name_tag_min = 0.3;     // ... a three-character one tagged n gets its person tag back when x
                                       // times the mean of ss and sw is above this (0: never)
