@@ -301,15 +301,34 @@ tesq_tools::Name_Lists Lists() {
   return lists;
 }
 
-std::map<std::string, std::string> Segmenter_Tags(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
-                                                  const tesq_tools::Name_Lists &lists) {
+// The tag of each word of segmenter entries, by its UTF-8 form.
+std::map<std::string, std::string> Tags_Of(const std::vector<Lexicon_Entry> &entries) {
   std::map<std::string, std::string> out;
-  for (const Lexicon_Entry &e : tesq_tools::Segmenter_Entries(lexicon, foreign, {}, lists)) {
+  for (const Lexicon_Entry &e : entries) {
     std::string utf8;
     gb::Gb_To_Utf8(e.word, &utf8);
     out[utf8] = e.tag;
   }
   return out;
+}
+
+std::map<std::string, std::string> Segmenter_Tags(const std::vector<Lexicon_Entry> &lexicon, const Dict_Entries &foreign,
+                                                  const tesq_tools::Name_Lists &lists) {
+  return Tags_Of(tesq_tools::Segmenter_Entries(lexicon, foreign, {}, lists));
+}
+
+struct Tag_Case {
+  const char *word, *tag;  // "" for a word left out
+};
+
+void Expect_Tags(const std::map<std::string, std::string> &tags, const std::vector<Tag_Case> &cases) {
+  for (const Tag_Case &c : cases) {
+    const auto it = tags.find(c.word);
+    if (*c.tag == '\0')
+      EXPECT_EQ(it, tags.end()) << c.word;
+    else
+      EXPECT_TRUE(it != tags.end() && it->second == c.tag) << c.word << " " << (it == tags.end() ? "-" : it->second);
+  }
 }
 
 TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
@@ -325,9 +344,7 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
                         std::make_pair("马", "t:0.26;")})
     foreign.emplace_back(Gb(m.first), m.second);
   const std::map<std::string, std::string> tags = Segmenter_Tags(lexicon, foreign, Lists());
-  const struct {
-    const char *word, *tag;  // "" for a word left out
-  } cases[] = {
+  const std::vector<Tag_Case> cases = {
       {"王", "n"},       // a lone surname is no name
       {"丽", "n"},       // nor a lone given-name character
       {"王丽", ""},      // a name: left to the recognisers as 王 + 丽
@@ -347,13 +364,7 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
       {"罗马", "ns"},    // a transliterated place
       {"许可证", "n"},   // a surname, but it holds an ordinary word
   };
-  for (const auto &c : cases) {
-    const auto it = tags.find(c.word);
-    if (*c.tag == '\0')
-      EXPECT_EQ(it, tags.end()) << c.word;
-    else
-      EXPECT_TRUE(it != tags.end() && it->second == c.tag) << c.word << " " << (it == tags.end() ? "-" : it->second);
-  }
+  Expect_Tags(tags, cases);
   // Without name lists the lexicon's tags stand.
   const std::map<std::string, std::string> plain = Segmenter_Tags(lexicon, foreign, {});
   EXPECT_EQ(plain.at("王丽"), "nr");
@@ -431,15 +442,8 @@ TEST(Trainer, PersonEntriesKeptWholeAreReadAgainWithTheTrainedWeights) {
   p.whole_name_split_min = 0.25;
   p.whole_name_tag_min = 0.3;
   ASSERT_TRUE(tesq_tools::Reread_Person_Entries(lexicon, trained, p, lists, &seg));
-  std::map<std::string, std::string> tags;
-  for (const Lexicon_Entry &e : seg) {
-    std::string utf8;
-    gb::Gb_To_Utf8(e.word, &utf8);
-    tags[utf8] = e.tag;
-  }
-  const struct {
-    const char *word, *tag;  // "" for a word left out
-  } cases[] = {
+  const std::map<std::string, std::string> tags = Tags_Of(seg);
+  const std::vector<Tag_Case> cases = {
       {"李白", ""},      // 0.9 × 0.5: reaches the recogniser as 李 + 白
       {"明白", "n"},     // 0.3 × 0.5 is too little
       {"高峰", "n"},     // stands inside the ordinary word 高峰期
@@ -449,13 +453,7 @@ TEST(Trainer, PersonEntriesKeptWholeAreReadAgainWithTheTrainedWeights) {
       {"李丽", ""},      // a listed name too frequent for the first split
       {"高兴", "a"},     // no person entry
   };
-  for (const auto &c : cases) {
-    const auto it = tags.find(c.word);
-    if (*c.tag == '\0')
-      EXPECT_EQ(it, tags.end()) << c.word;
-    else
-      EXPECT_TRUE(it != tags.end() && it->second == c.tag) << c.word << " " << (it == tags.end() ? "-" : it->second);
-  }
+  Expect_Tags(tags, cases);
   // A second reading changes nothing; without lists nothing is read.
   EXPECT_FALSE(tesq_tools::Reread_Person_Entries(lexicon, trained, p, lists, &seg));
   std::vector<Lexicon_Entry> plain = tesq_tools::Segmenter_Entries(lexicon, trained.foreign_dic, {}, {});

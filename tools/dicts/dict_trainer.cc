@@ -83,34 +83,43 @@ bool Is_Direction_Word(const std::string &w) {
   return All_Chars_Of(w, directions);
 }
 
-// A place entry of the lexicon that is a place name: one of the lists, a
-// name of three characters or more that ends in a word for a kind of place
-// (县, 山, 湖), a two-character name ending in 州, or a transliteration
-// (every character a mark of transliterations well above chance: 罗马, not
-// 太多).
-// A word that ends in a word for a kind of place (县, 山, 湖).
+// Words for a kind of place (县, 山, 湖), and those a person entry may
+// also end in when it names a place or a building (石家庄, 江夏郡, 武英殿).
+const char kPlace_Words[] = "省市县区镇乡村州岛山河湖江海洋洲国城门峡关港湾峰岭寺庙宫园街路桥坝川原陵台";
+const char kPlace_Words_Of_Persons[] = "庄郡殿堂府";
+
+bool Last_Char_In(const std::string &w, const std::string &set) {
+  return w.size() >= 4 && All_Chars_Of(Char_At(w, w.size() / 2 - 1), set);
+}
+
 bool Ends_In_Place_Word(const std::string &w) {
-  static const std::string suffixes = Gb("省市县区镇乡村州岛山河湖江海洋洲国城门峡关港湾峰岭寺庙宫园街路桥坝川原陵台");
-  return w.size() >= 4 && All_Chars_Of(Char_At(w, w.size() / 2 - 1), suffixes);
+  static const std::string words = Gb(kPlace_Words);
+  return Last_Char_In(w, words);
 }
 
-// ... or of a place or building a person entry may name (石家庄, 江夏郡,
-// 武英殿).
 bool Names_A_Place(const std::string &w) {
-  static const std::string more = Gb("庄郡殿堂府");
-  return Ends_In_Place_Word(w) || (w.size() >= 4 && All_Chars_Of(Char_At(w, w.size() / 2 - 1), more));
+  static const std::string words = Gb((std::string(kPlace_Words) + kPlace_Words_Of_Persons).c_str());
+  return Last_Char_In(w, words);
 }
 
+// Every character a mark of transliterations (see Marks).
+bool All_Marks(const std::unordered_set<std::string> &marks, const std::string &w) {
+  for (size_t k = 0; k < w.size() / 2; ++k)
+    if (marks.count(Char_At(w, k)) == 0) return false;
+  return true;
+}
+
+// A place entry of the lexicon that is a place name: one of the lists, a
+// name of three characters or more that ends in a word for a kind of place,
+// a two-character name ending in 州, or a transliteration (every character
+// a mark of transliterations well above chance: 罗马, not 太多).
 bool Is_Clean_Place(const Name_Lists &lists, const std::unordered_set<std::string> &marks, const std::string &w) {
   static const std::string zhou = Gb("州");
   const size_t chars = w.size() / 2;
   if (lists.places.count(w) > 0) return true;
   if (chars >= 3 && Ends_In_Place_Word(w)) return true;
   if (chars == 2 && Char_At(w, 1) == zhou) return true;
-  if (chars < 2) return false;
-  for (size_t k = 0; k < chars; ++k)
-    if (marks.count(Char_At(w, k)) == 0) return false;
-  return true;
+  return chars >= 2 && All_Marks(marks, w);
 }
 
 std::unordered_set<std::string> Marks(const Dict_Entries &foreign, double min_share) {
@@ -552,11 +561,6 @@ bool Reread_Person_Entries(const std::vector<Lexicon_Entry> &lexicon, const Trai
   // Transliterations of three characters (马德里) are read by the
   // foreign-name walk; two characters are too few for it.
   const std::unordered_set<std::string> marks = Marks(trained.foreign_dic, p.place_mark_min_share);
-  auto transliteration = [&marks](const std::string &w) {
-    for (size_t k = 0; k < w.size() / 2; ++k)
-      if (marks.count(Char_At(w, k)) == 0) return false;
-    return true;
-  };
   auto feature = [&info](const std::string &c, const char *key) {
     const auto it = info.find(c);
     if (it == info.end()) return 0.0;
@@ -586,7 +590,7 @@ bool Reread_Person_Entries(const std::vector<Lexicon_Entry> &lexicon, const Trai
   out.reserve(segmenter->size());
   for (Lexicon_Entry &e : *segmenter) {
     if (Is_Person_Tag(e.tag) || persons.count(e.word) == 0 || inside_words.count(e.word) > 0 ||
-        Names_A_Place(e.word) || (e.word.size() == 6 && transliteration(e.word))) {
+        Names_A_Place(e.word) || (e.word.size() == 6 && All_Marks(marks, e.word))) {
       out.push_back(std::move(e));
       continue;
     }
