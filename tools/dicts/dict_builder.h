@@ -38,6 +38,9 @@ struct Build_Request {
   // lists of surnames, given-name characters and places clean the
   // lexicon's name tags (Read_Name_Lists).
   std::string name_lists_dir;
+  // Optional, with name lists: the senses of a general dictionary
+  // (Read_Word_Senses), which settle the lexicon's name and place tags.
+  std::string senses_path;
   Train_Parameters parameters;
   // Called with the number of stages finished (1 to kBuild_Stages - 1) as
   // the build goes; the last stage ends when Build_Dictionaries returns.

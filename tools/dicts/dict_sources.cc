@@ -1,5 +1,6 @@
 #include "dict_sources.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -222,6 +223,44 @@ bool Read_Name_Lists(const std::string &dir, Name_Lists *out, std::string *error
     if (!Read_To_End(in, path, error)) return false;
   }
   *out = std::move(lists);
+  return true;
+}
+
+bool Read_Word_Senses(const std::string &path, Name_Lists *lists, std::string *error) {
+  std::ifstream in;
+  if (!Open_Source(path, &in, error)) return false;
+  std::unordered_map<std::string, unsigned> senses;
+  std::string line;
+  for (size_t number = 1; std::getline(in, line); ++number) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    const size_t tab = line.find('\t');
+    std::string word;
+    if (tab == std::string::npos) {
+      *error = path + ":" + std::to_string(number) + ": expected word<TAB>kinds";
+      return false;
+    }
+    unsigned bits = 0;
+    for (size_t at = tab + 1; at <= line.size();) {
+      const size_t comma = std::min(line.find(',', at), line.size());
+      const std::string kind = line.substr(at, comma - at);
+      const unsigned bit = kind == "person" ? kSense_Person
+                           : kind == "place" ? kSense_Place
+                           : kind == "proper" ? kSense_Proper
+                           : kind == "common" ? kSense_Common
+                                              : 0u;
+      if (bit == 0) {
+        *error = path + ":" + std::to_string(number) + ": unknown kind '" + kind + "'";
+        return false;
+      }
+      bits |= bit;
+      at = comma + 1;
+    }
+    if (!gb::Utf8_To_Gb(line.substr(0, tab), &word) || !All_Han(word)) continue;
+    senses[word] |= bits;
+  }
+  if (!Read_To_End(in, path, error)) return false;
+  lists->senses = std::move(senses);
   return true;
 }
 

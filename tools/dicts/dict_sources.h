@@ -53,13 +53,36 @@ bool Read_Dict_Text(const std::string &path, size_t max_info, Dict_Entries *out,
 // starts a comment line; a word without a GB2312 form is skipped. The
 // surname list puts the commonest first: `surname_rank` is a surname's place
 // in it (0 for the first).
+//
+// Beside them, `senses`: what a general dictionary says a word is (Sense
+// bits), which tells a real person from an ordinary word the lexicon tags
+// as a name (韩愈 against 许可证) and a real place from a word tagged ns.
+enum Sense : unsigned {
+  kSense_Person = 1,  // a proper noun defined as a person
+  kSense_Place = 2,   // a proper noun defined as a place
+  kSense_Proper = 4,  // another proper noun
+  kSense_Common = 8,  // an ordinary word
+};
+
 struct Name_Lists {
   std::unordered_set<std::string> surnames, given, places;
   std::unordered_map<std::string, int> surname_rank;
+  std::unordered_map<std::string, unsigned> senses;  // GB2312 word -> Sense bits
   bool Empty() const { return surnames.empty() && given.empty() && places.empty(); }
+  unsigned Senses_Of(const std::string &word) const {
+    const auto it = senses.find(word);
+    return it == senses.end() ? 0u : it->second;
+  }
 };
 
 bool Read_Name_Lists(const std::string &dir, Name_Lists *out, std::string *error);
+
+// Reads a senses file into lists->senses: "word<TAB>kinds" lines (UTF-8),
+// kinds a comma-separated list of person, place, proper and common (the
+// output of tools/dicts/word_senses.py); '#' starts a comment line. A word
+// without a GB2312 form is skipped; an unknown kind is an error naming the
+// line.
+bool Read_Word_Senses(const std::string &path, Name_Lists *lists, std::string *error);
 
 bool Write_Dict_Text(const std::string &path, const std::string &title, const Dict_Entries &entries,
                      std::string *error);

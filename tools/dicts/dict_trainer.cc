@@ -139,6 +139,62 @@ double Rarity_Factor(const Name_Lists &lists, const Train_Parameters &p, const s
   return rank != lists.surname_rank.end() && rank->second < p.surname_common ? 1.0 : p.surname_rare_factor;
 }
 
+bool Only_A_Place(unsigned senses) {
+  return (senses & kSense_Place) != 0 && (senses & (kSense_Common | kSense_Person)) == 0;
+}
+
+// What the word senses settle about a name or place entry of the lexicon.
+enum class Settled {
+  kNot,       // nothing: the lists decide
+  kSplit,     // a real person of two characters: left to the person recogniser
+  kOrdinary,  // an ordinary word: a word of the segmenter with no name tag
+  kTagged,    // a real name: its tag set to the kind of name
+};
+
+// A person or place entry that a general dictionary knows: an ordinary word
+// the lexicon tags as a name (许可证, 哈希, 豪杰) stays a word of the
+// segmenter tagged n; a real person of two characters with a listed
+// surname is left to the person recogniser as surname + given name (韩愈);
+// other real persons (白居易, 老舍) are tagged nr, places ns (洛阳, 眉山)
+// and other proper nouns nz (滕王阁). A word that is both an ordinary word
+// and a name (新建) is left to the lists.
+Settled Settled_By_Senses(const Name_Lists &lists, Lexicon_Entry *e) {
+  const bool name_tag = Is_Person_Tag(e->tag) || e->tag == "ns";
+  const unsigned senses = name_tag && e->word.size() >= 4 ? lists.Senses_Of(e->word) : 0u;
+  if (senses == 0) return Settled::kNot;
+  const bool common = (senses & kSense_Common) != 0;
+  if ((senses & kSense_Person) != 0 && !common) {
+    if (e->word.size() == 4 && lists.surnames.count(Char_At(e->word, 0)) > 0) return Settled::kSplit;
+    e->tag = "nr";
+  } else if ((senses & kSense_Place) != 0 && !common) {
+    e->tag = "ns";
+  } else if (senses == kSense_Proper) {
+    e->tag = "nz";
+  } else if (senses == kSense_Common) {
+    e->tag = "n";
+    return Settled::kOrdinary;
+  } else {
+    return Settled::kNot;
+  }
+  return Settled::kTagged;
+}
+
+// A place name by the word senses when they know the word (a place that is
+// no ordinary word), else by the lists (Is_Clean_Place).
+bool Is_Place_Name(const Name_Lists &lists, const std::unordered_set<std::string> &marks, const std::string &w) {
+  const unsigned senses = lists.Senses_Of(w);
+  if ((senses & kSense_Place) != 0 && (senses & kSense_Common) == 0) return true;
+  if (senses != 0 && lists.places.count(w) == 0) return false;
+  return Is_Clean_Place(lists, marks, w);
+}
+
+// A lexicon entry of the place dictionary: a place entry that is a place
+// name, or an entry of any tag that the word senses know as a place and
+// neither as an ordinary word nor as a person.
+bool Is_Place_Entry(const Name_Lists &lists, const std::unordered_set<std::string> &marks, const Lexicon_Entry &e) {
+  return Only_A_Place(lists.Senses_Of(e.word)) || (e.tag == "ns" && Is_Place_Name(lists, marks, e.word));
+}
+
 }  // namespace
 
 bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
@@ -268,7 +324,13 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
     const size_t chars = e.word.size() / 2;
     const auto orgs = in_orgs.find(e.word);
     const bool in_org_names = orgs != in_orgs.end() && orgs->second > p.fragment_max_org_uses;
-    if (!lists.Empty() && e.tag != "nrt") {
+    const Settled settled = Settled_By_Senses(lists, &e);
+    if (settled == Settled::kSplit) continue;
+    if (settled == Settled::kOrdinary) {
+      out.push_back(e);
+      continue;
+    }
+    if (settled == Settled::kNot && !lists.Empty() && e.tag != "nrt") {
       // Tags that mean what they say: a name tag only on a name of that
       // kind. A person name of two characters is left to the recognisers
       // as surname + given name, and one of three that the lists do not
@@ -283,7 +345,7 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
                               (chars == 3 && !clean && surname)))
           continue;
         if (chars <= 2 || (chars == 3 && !clean)) e.tag = "n";
-      } else if (e.tag == "ns" && (chars < 2 || !Is_Clean_Place(lists, place_marks, e.word))) {
+      } else if (e.tag == "ns" && (chars < 2 || !Is_Place_Name(lists, place_marks, e.word))) {
         e.tag = Is_Direction_Word(e.word) ? "f" : "n";
       }
     }
@@ -484,16 +546,18 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       funds.push_back(split(e.word));
     else if (e.tag == "nt" && chars >= 2)
       orgs.push_back(split(e.word));
-    if (e.tag == "ns" && chars >= 2 && (lists.Empty() || Is_Clean_Place(lists, place_marks, e.word)))
+    if (chars >= 2 && (lists.Empty() ? e.tag == "ns" : Is_Place_Entry(lists, place_marks, e)))
       d.place.emplace_back(e.word, "f:" + std::to_string(e.frequency) + ";");
   }
-  // The places of the lists that the lexicon lacks.
+  // The places of the lists and of the word senses that the lexicon lacks.
   {
     std::unordered_set<std::string> have;
     for (const auto &pl : d.place) have.insert(pl.first);
     std::vector<std::string> extra;
     for (const std::string &pl : lists.places)
-      if (pl.size() >= 4 && have.count(pl) == 0) extra.push_back(pl);
+      if (pl.size() >= 4 && have.insert(pl).second) extra.push_back(pl);
+    for (const auto &sense : lists.senses)
+      if (Only_A_Place(sense.second) && have.insert(sense.first).second) extra.push_back(sense.first);
     std::sort(extra.begin(), extra.end());
     for (const std::string &pl : extra) d.place.emplace_back(pl, "f:1;");
   }
@@ -590,6 +654,7 @@ bool Reread_Person_Entries(const std::vector<Lexicon_Entry> &lexicon, const Trai
   out.reserve(segmenter->size());
   for (Lexicon_Entry &e : *segmenter) {
     if (Is_Person_Tag(e.tag) || persons.count(e.word) == 0 || inside_words.count(e.word) > 0 ||
+        lists.Senses_Of(e.word) != 0 ||
         Names_A_Place(e.word) || (e.word.size() == 6 && All_Marks(marks, e.word))) {
       out.push_back(std::move(e));
       continue;

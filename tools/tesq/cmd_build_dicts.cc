@@ -18,7 +18,8 @@ namespace {
 
 void Usage(FILE *out) {
   std::fprintf(out,
-               "usage: tesq build-dicts --lexicon FILE [--name-lists DIR] --out DIR [--param NAME=VALUE]...\n"
+               "usage: tesq build-dicts --lexicon FILE [--name-lists DIR [--senses FILE]] --out DIR\n"
+               "                        [--param NAME=VALUE]...\n"
                "       tesq build-dicts --sources DIR --out DIR\n\n"
                "Builds the segmenter lexicon (segmenter.vlex) and the dictionaries foreign_dic,\n"
                "name_dic, org_dic, fund_dic and place (NAME.vdic) in DIR. With --lexicon the\n"
@@ -29,6 +30,9 @@ void Usage(FILE *out) {
                "  --name-lists DIR  with --lexicon: friso-dict's UTF-8 dictionary directory, whose\n"
                "                  lists of surnames, given-name characters and places clean the\n"
                "                  lexicon's name tags\n"
+               "  --senses FILE   with --name-lists: word senses of a general dictionary\n"
+               "                  (tools/dicts/word_senses.py), which settle which name and place\n"
+               "                  entries of the lexicon are real names\n"
                "  --sources DIR   compile edited text sources from DIR instead\n"
                "  --out DIR       where the compiled files (and the sources) are written\n"
                "  --param N=V     override a training parameter (see data/README.md)\n"
@@ -52,6 +56,10 @@ int Command_Build_Dicts(int argc, char **argv) {
     }
     if (arg == "--name-lists" && i + 1 < argc) {
       request.name_lists_dir = argv[++i];
+      continue;
+    }
+    if (arg == "--senses" && i + 1 < argc) {
+      request.senses_path = argv[++i];
       continue;
     }
     if (arg == "--param" && i + 1 < argc) {
