@@ -491,6 +491,9 @@ def fold_build_args(args):
     """(tesq, extra build-dicts arguments) of the fold's training."""
     tesq = args.fold_tesq or os.path.join(os.path.abspath(args.build), 'tools', 'tesq', 'tesq')
     extra = [] if args.fold_name_lists == 'none' else ['--name-lists', args.fold_name_lists]
+    senses = os.path.join(os.path.abspath(args.build), 'data-sources', 'word_senses.tsv')
+    if extra and os.path.exists(senses):
+        extra += ['--senses', senses]  # as the data build does
     return tesq, extra + [a for p in args.param for a in ('--param', p)]
 
 

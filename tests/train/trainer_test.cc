@@ -468,12 +468,116 @@ TEST(Trainer, ACharacterThatOpensManyGivenNamesIsAGivenNameAlone) {
   tesq_tools::Train_Parameters p;
   p.given1_from_ss = 0;
   p.given1_type_floor = 0;
+  p.given1_rare = p.given2_rare = 0;  // 建 is frequent anyway; only the rule under test
   const auto without = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, Lists());
   p.given1_from_ss = 0.15;
   const auto with = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, Lists());
   ASSERT_GT(Value(with.name_dic, "建", "ss"), 0.0);
   EXPECT_LT(Value(without.name_dic, "建", "dm"), 0.15 * Value(with.name_dic, "建", "ss"));
   EXPECT_NEAR(Value(with.name_dic, "建", "dm"), 0.15 * Value(with.name_dic, "建", "ss"), 1e-4);
+}
+
+// The lists with word senses (UTF-8 word, Sense bits).
+tesq_tools::Name_Lists Lists_With_Senses(const std::vector<std::pair<const char *, unsigned>> &senses) {
+  tesq_tools::Name_Lists lists = Lists();
+  for (const auto &s : senses) lists.senses[Gb(s.first)] = s.second;
+  return lists;
+}
+
+TEST(Trainer, WordSensesSettleTheNameAndPlaceTagsOfTheSegmenter) {
+  using tesq_tools::kSense_Common;
+  using tesq_tools::kSense_Person;
+  using tesq_tools::kSense_Place;
+  using tesq_tools::kSense_Proper;
+  const auto lexicon = Lexicon({{"许可证", "900", "nr"}, {"哈希", "50", "nrt"},  {"王安", "900", "nr"},
+                                {"白居易", "90", "n"},   {"周恩来", "900", "t"},  {"洛阳", "900", "n"},
+                                {"眉山", "90", "ns"},    {"滕王阁", "9", "nr"},   {"新建", "900", "ns"},
+                                {"太极", "276", "ns"},   {"唐代", "900", "t"},    {"美丽", "900", "ns"},
+                                {"许可", "900", "v"}});
+  Dict_Entries foreign;  // 哈 and 希 mark transliterations: without senses 哈希 is a fragment
+  for (const char *c : {"哈", "希"}) foreign.emplace_back(Gb(c), "t:0.9;");
+  const auto lists = Lists_With_Senses({{"许可证", kSense_Common},
+                                        {"哈希", kSense_Common},
+                                        {"王安", kSense_Person},
+                                        {"白居易", kSense_Person},
+                                        {"周恩来", kSense_Person},
+                                        {"洛阳", kSense_Place},
+                                        {"眉山", kSense_Place},
+                                        {"滕王阁", kSense_Proper},
+                                        {"新建", kSense_Common | kSense_Place},
+                                        {"唐代", kSense_Proper},
+                                        {"美丽", kSense_Common}});
+  const std::map<std::string, std::string> tags = Segmenter_Tags(lexicon, foreign, lists);
+  const std::vector<Tag_Case> cases = {
+      {"许可证", "n"},  // an ordinary word the lexicon tags as a name stays a word, untagged
+      {"哈希", "n"},    // ... also when its characters mark transliterations
+      {"王安", ""},     // a real person with a listed surname: left to the recogniser
+      {"白居易", "nr"}, // a real person of three characters: a word tagged as one
+      {"周恩来", "nr"}, // a person whatever the lexicon's tag
+      {"洛阳", "ns"},   // a place and nothing else, whatever the lexicon's tag
+      {"眉山", "ns"},   // a place that no list holds stays a place
+      {"滕王阁", "nz"}, // another proper noun
+      {"新建", "n"},    // an ordinary word and a place: the lists decide
+      {"太极", "n"},    // unknown to the senses: the lists decide
+      {"唐代", "t"},    // a proper noun of another tag is untouched
+      {"美丽", "n"},    // an ordinary word tagged ns
+  };
+  Expect_Tags(tags, cases);
+  const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), {}, lists);
+  for (const char *place : {"洛阳", "眉山", "北京"}) EXPECT_TRUE(Has(d.place, place)) << place;
+  for (const char *word : {"新建", "美丽", "太极", "滕王阁", "唐代"}) EXPECT_FALSE(Has(d.place, word)) << word;
+  // A place of the senses that the lexicon lacks.
+  const auto more = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), {},
+                                                   Lists_With_Senses({{"润州", kSense_Place}, {"眉州", kSense_Place | kSense_Common}}));
+  EXPECT_TRUE(Has(more.place, "润州"));
+  EXPECT_FALSE(Has(more.place, "眉州")) << "also an ordinary word";
+}
+
+TEST(Trainer, ARealPersonOfTwoCharactersPassesTheThresholdWithItsSurname) {
+  // 王 opens names; 愈 stands alone as a word far more often than it ends one.
+  const auto lexicon = Lexicon({{"王丽", "50", "nr"}, {"王明", "50", "nr"},  {"王芳", "50", "nr"},
+                                {"王愈", "5", "nr"},  {"愈", "90000", "d"}, {"王", "100", "n"},
+                                {"李愈", "5", "nr"}});
+  tesq_tools::Train_Parameters p;
+  p.given1_type_floor = 0;
+  p.given1_rare = p.given2_rare = 0;  // only the rule under test
+  const auto plain = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, Lists());
+  const double x = Value(plain.name_dic, "王", "x");
+  ASSERT_GT(x, p.known_person_min_surname);
+  ASSERT_LT(x * Value(plain.name_dic, "愈", "dm"), tesq_tools::kPerson_Given1_Threshold);
+  const auto known = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p,
+                                                    Lists_With_Senses({{"王愈", tesq_tools::kSense_Person}}));
+  EXPECT_NEAR(Value(known.name_dic, "愈", "dm"), p.known_person_margin * tesq_tools::kPerson_Given1_Threshold / x, 1e-4);
+  // An ordinary word or a name that is also one does not count.
+  const auto common = tesq_tools::Train_Dictionaries(
+      lexicon, Table_Splitter({}), p,
+      Lists_With_Senses({{"王愈", tesq_tools::kSense_Person | tesq_tools::kSense_Common}}));
+  EXPECT_EQ(Value(common.name_dic, "愈", "dm"), Value(plain.name_dic, "愈", "dm"));
+}
+
+TEST(Trainer, ACharacterRareAsAWordIsLikelyAGivenName) {
+  // 鸾 stands alone rarely and in few words; 能 is among the commonest words.
+  const auto lexicon = Lexicon({{"王丽", "50", "nr"}, {"王明", "50", "nr"}, {"王芳", "50", "nr"}, {"鸾", "250", "nr"},
+                                {"鸾凤", "20", "n"},  {"能", "93096", "v"}, {"能力", "900", "n"},
+                                {"王", "100", "n"}});
+  struct Case {
+    const char *character;
+    double alone, words;  // its frequency as a word alone, the lexicon words it is in (besides names)
+  };
+  tesq_tools::Train_Parameters p;
+  const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, Lists());
+  for (const Case &c : {Case{"鸾", 250, 1}, Case{"能", 93096, 1}}) {
+    const double rare = p.rare_frequency / (p.rare_frequency + c.alone + p.rare_type_weight * (c.words + 1));
+    EXPECT_GE(Value(d.name_dic, c.character, "dm"), p.given1_rare * rare - 1e-4) << c.character;
+    EXPECT_GE(Value(d.name_dic, c.character, "ss"), p.given2_rare * rare - 1e-4) << c.character;
+    EXPECT_GE(Value(d.name_dic, c.character, "sw"), p.given2_rare * rare - 1e-4) << c.character;
+  }
+  EXPECT_GT(Value(d.name_dic, "鸾", "dm"), 10 * Value(d.name_dic, "能", "dm"));
+  EXPECT_GT(Value(d.name_dic, "王", "x") * Value(d.name_dic, "鸾", "dm"), tesq_tools::kPerson_Given1_Threshold);
+  EXPECT_LT(Value(d.name_dic, "王", "x") * Value(d.name_dic, "能", "dm"), tesq_tools::kPerson_Given1_Threshold);
+  p.given1_rare = p.given2_rare = 0;
+  EXPECT_LT(Value(tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, Lists()).name_dic, "鸾", "dm"), 0.0)
+      << "without the rule a character that opens no name has no dm";
 }
 
 }  // namespace

@@ -62,6 +62,33 @@ TEST(Sources, LexiconTextKeepsGbHanWordsAndTheTotal) {
   EXPECT_EQ(again.entries.size(), 2u);
 }
 
+TEST(Sources, WordSensesKeepGbWordsAndNameTheLineOfAnError) {
+  const std::string dir = vornel_test::Temp_Dir("sources");
+  vornel_test::Write_Bytes(dir + "/senses.tsv",
+                           "# comment\n韩愈\tperson\n新建\tcommon,place\n龘龘\tplace\n唐代\tproper\r\n\n");
+  tesq_tools::Name_Lists lists;
+  std::string error;
+  ASSERT_TRUE(tesq_tools::Read_Word_Senses(dir + "/senses.tsv", &lists, &error)) << error;
+  EXPECT_EQ(lists.senses.size(), 3u);  // 龘龘 has no GB2312 form
+  EXPECT_EQ(lists.Senses_Of(vornel_test::Gb("韩愈")), unsigned{tesq_tools::kSense_Person});
+  EXPECT_EQ(lists.Senses_Of(vornel_test::Gb("新建")), unsigned{tesq_tools::kSense_Common | tesq_tools::kSense_Place});
+  EXPECT_EQ(lists.Senses_Of(vornel_test::Gb("唐代")), unsigned{tesq_tools::kSense_Proper});
+  EXPECT_EQ(lists.Senses_Of(vornel_test::Gb("北京")), 0u);
+  const struct {
+    const char *text, *where;
+  } bad[] = {{"韩愈\tperson\n许可证 common\n", ":2:"},
+             {"韩愈\tperson\n新建\tcommon,town\n", ":2: unknown kind 'town'"},
+             {"韩愈\t\n", ":1: unknown kind ''"}};
+  for (const auto &c : bad) {
+    vornel_test::Write_Bytes(dir + "/bad.tsv", c.text);
+    tesq_tools::Name_Lists untouched;
+    EXPECT_FALSE(tesq_tools::Read_Word_Senses(dir + "/bad.tsv", &untouched, &error)) << c.text;
+    EXPECT_NE(error.find(c.where), std::string::npos) << error;
+    EXPECT_TRUE(untouched.senses.empty());
+  }
+  EXPECT_FALSE(tesq_tools::Read_Word_Senses(dir + "/missing.tsv", &lists, &error));
+}
+
 TEST(Sources, ErrorsNameTheLine) {
   const std::string dir = vornel_test::Temp_Dir("sources");
   const struct {

@@ -160,7 +160,10 @@ enum class Settled {
 // and a name (新建) is left to the lists.
 Settled Settled_By_Senses(const Name_Lists &lists, Lexicon_Entry *e) {
   const bool name_tag = Is_Person_Tag(e->tag) || e->tag == "ns";
-  const unsigned senses = name_tag && e->word.size() >= 4 ? lists.Senses_Of(e->word) : 0u;
+  unsigned senses = e->word.size() >= 4 ? lists.Senses_Of(e->word) : 0u;
+  // An entry of another tag is settled only when it is a name and nothing
+  // else (周恩来, tagged t).
+  if (!name_tag && senses != kSense_Person && senses != kSense_Place) senses = 0;
   if (senses == 0) return Settled::kNot;
   const bool common = (senses & kSense_Common) != 0;
   if ((senses & kSense_Person) != 0 && !common) {
@@ -249,7 +252,14 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"whole_name_split_min", &p->whole_name_split_min, nullptr},
                           {"whole_name_tag_min", &p->whole_name_tag_min, nullptr},
                           {"given1_type_floor", &p->given1_type_floor, nullptr},
-                          {"given1_from_ss", &p->given1_from_ss, nullptr}};
+                          {"given1_from_ss", &p->given1_from_ss, nullptr},
+                          {"rare_frequency", &p->rare_frequency, nullptr},
+                          {"given1_rare", &p->given1_rare, nullptr},
+                          {"given2_rare", &p->given2_rare, nullptr},
+                          {"place_end_weight", &p->place_end_weight, nullptr},
+                          {"rare_type_weight", &p->rare_type_weight, nullptr},
+                          {"known_person_min_surname", &p->known_person_min_surname, nullptr},
+                          {"known_person_margin", &p->known_person_margin, nullptr}};
   for (const Field &f : fields) {
     if (name != f.name) continue;
     if (f.d != nullptr) *f.d = v;
@@ -377,6 +387,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   // more: as first character, anywhere, and anywhere outside proper names.
   struct Char_Uses {
     double first = 0, any = 0, plain = 0, last = 0;
+    double place_last = 0;                    // place entries it ends (州, 郡, 阳)
     double starts = 0;                        // person entries it starts
     double surname = 0, given1 = 0, ss = 0, sw = 0;  // weighted roles
   };
@@ -387,6 +398,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     const bool proper = e.tag == "ns" || e.tag == "nz" || e.tag == "nt";
     uses[Char_At(e.word, 0)].first += 1;
     if (chars >= 3 && !proper) uses[Char_At(e.word, chars - 1)].last += 1;
+    if (e.tag == "ns") uses[Char_At(e.word, chars - 1)].place_last += 1;
     for (size_t k = 0; k < chars; ++k) {
       Char_Uses &u = uses[Char_At(e.word, k)];
       u.any += 1;
@@ -481,9 +493,35 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     const auto a = alone.find(c);
     return count / (count + weight * (a == alone.end() ? 0.0 : a->second) + prior);
   };
+  // With name lists every character of the lexicon gets the weights of a
+  // given name, those that occur only as words of their own too.
+  for (const auto &a : alone) uses[a.first];
+  auto rarity = [&](const std::string &c, const Char_Uses &u) {
+    const auto a = alone.find(c);
+    return p.rare_frequency /
+           (p.rare_frequency + (a == alone.end() ? 0.0 : a->second) + p.rare_type_weight * u.any);
+  };
   std::vector<std::string> chars;
   for (const auto &u : uses) chars.push_back(u.first);
   std::sort(chars.begin(), chars.end());
+  auto listed_surname_weight = [&](const std::string &c) {
+    const Char_Uses &u = uses[c];
+    const Tokens &t = tokens[c];
+    if (u.starts < p.surname_min || lists.surnames.count(c) == 0 || t.surname <= 0) return 0.0;
+    return token_share(c, t.surname, p.surname_alone, p.alone_prior) * Rarity_Factor(lists, p, c);
+  };
+  // What the lexicon knows stays known: a real person of two characters
+  // (word senses) is recognised as surname + given name, so its given
+  // name gets a weight that its surname's passes the threshold with
+  // (known_person_margin above it).
+  std::unordered_map<std::string, double> known_given;
+  for (const Lexicon_Entry &e : lexicon) {
+    if (e.word.size() != 4 || lists.Senses_Of(e.word) != kSense_Person) continue;
+    const double x = listed_surname_weight(Char_At(e.word, 0));
+    if (x < p.known_person_min_surname) continue;
+    double &floor = known_given[Char_At(e.word, 1)];
+    floor = std::max(floor, std::min(1.0, p.known_person_margin * kPerson_Given1_Threshold / x));
+  }
   for (const std::string &c : chars) {
     const Char_Uses &u = uses[c];
     std::string info;
@@ -496,20 +534,30 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
         info += Number("sw", Share(u.sw, u.any + p.suffix_weight * u.last, p.given2_other, p.given2_prior));
     } else {
       const Tokens &t = tokens[c];
-      if (u.starts >= p.surname_min && lists.surnames.count(c) > 0 && t.surname > 0)
-        info += Number("x", token_share(c, t.surname, p.surname_alone, p.alone_prior) * Rarity_Factor(lists, p, c));
+      const double x = listed_surname_weight(c);
+      if (x > 0) info += Number("x", x);
       double dm = t.given1 > 0 ? token_share(c, t.given1, p.given1_alone, p.alone_prior) : 0.0;
       if (u.given1 > 0 && p.given1_type_floor > 0)
         dm = std::max(dm, p.given1_type_floor * Share(u.given1, u.any, p.given1_other, p.given1_prior));
-      const double ss = u.ss > 0 ? Share(u.ss, u.any, p.given2_other, p.given2_prior) *
-                                       token_share(c, t.ss, p.given2_alone, 1.0)
-                                 : 0.0;
-      dm = std::max(dm, p.given1_from_ss * ss);
+      const double rare = rarity(c, u);
+      // A character that ends place names (州, 郡) does not open a given
+      // name after a surname: 魏州 + 曲 is a place, not 魏 + 州曲.
+      const double ss = std::max(u.ss > 0 ? Share(u.ss, u.any + p.place_end_weight * u.place_last, p.given2_other,
+                                                  p.given2_prior) *
+                                                token_share(c, t.ss, p.given2_alone, 1.0)
+                                          : 0.0,
+                                 p.given2_rare * rare);
+      const double sw = std::max(u.sw > 0 ? Share(u.sw, u.any + p.suffix_weight * u.last +
+                                                            p.place_end_weight * u.place_last,
+                                                  p.given2_other, p.given2_prior) *
+                                                token_share(c, t.sw, p.given2_alone, 1.0)
+                                          : 0.0,
+                                 p.given2_rare * rare);
+      const auto known = known_given.find(c);
+      dm = std::max({dm, p.given1_from_ss * ss, p.given1_rare * rare, known == known_given.end() ? 0.0 : known->second});
       if (dm > 0) info += Number("dm", dm);
-      if (u.ss > 0) info += Number("ss", ss);
-      if (u.sw > 0)
-        info += Number("sw", Share(u.sw, u.any + p.suffix_weight * u.last, p.given2_other, p.given2_prior) *
-                                 token_share(c, t.sw, p.given2_alone, 1.0));
+      if (ss > 0) info += Number("ss", ss);
+      if (sw > 0) info += Number("sw", sw);
     }
     if (!info.empty()) d.name_dic.emplace_back(c, info);
   }

@@ -60,6 +60,9 @@ struct Trained_Dictionaries {
 // one-character parts).
 using Word_Splitter = std::function<std::vector<std::string>(const std::string &)>;
 
+// The person recogniser's threshold on surname × one-character given name.
+constexpr double kPerson_Given1_Threshold = 0.05;
+
 // Longest information strings the recognisers read: 299 bytes from
 // "org_dic" and "fund_dic", 99 from "name_dic".
 constexpr size_t kMax_Info_Org = 299;
@@ -81,6 +84,7 @@ struct Train_Parameters {
   double given2_other = 0.035;   // ss, sw
   double given2_prior = 1.0;
   double suffix_weight = 3.0;    // sw: extra weight of a character's ends of ordinary words of 3 characters or more
+  double place_end_weight = 0;   // with name lists, ss and sw: extra weight of a character's ends of place entries
   double glued_other = 0.5;      // fx of a word the segmenter makes of surname + given character
   double glued_prior = 2.0;
   double glued_given = 2.0;      // weight of the character after such a word in dm
@@ -112,6 +116,18 @@ struct Train_Parameters {
                                  // names of two characters; alone they stand as words, but a name may be one)
   double given1_type_floor = 1;  // with name lists: dm is at least this times the share of the lexicon's
                                  // names among the words holding the character, as without name lists
+  // With name lists, a character that is rare as a word of its own and in
+  // words (鸾, 颀) is likely a name where it follows a surname: dm is at
+  // least given1_rare × K / (K + its frequency as a word alone +
+  // rare_type_weight × the lexicon words it is in), ss and sw at least
+  // given2_rare × the same, K being rare_frequency. The lexicon's names are
+  // modern and few; classical given names are mostly rare characters.
+  double rare_frequency = 4000;
+  double rare_type_weight = 60;
+  double given1_rare = 0.4;
+  double given2_rare = 0.5;
+  double known_person_min_surname = 0.1;  // a real person of the word senses whose surname has at least this x
+  double known_person_margin = 1.2;       // ... gets dm of its given name at least this times 0.05 / x
   double whole_name_split_min = 0.2;   // with name lists: a two-character person entry kept whole is split
                                       // when x of its surname times dm of its given name is above this (0: never)
   double whole_name_tag_min = 0.3;     // ... a three-character one tagged n gets its person tag back when x

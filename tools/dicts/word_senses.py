@@ -26,8 +26,7 @@ import re
 import sys
 
 HAN = re.compile('^[\u4e00-\u9fa5]{2,8}$')
-YEARS = re.compile(r'^[A-Z][a-z]+(?:[ \'-][A-Za-z][a-z]*){0,4},?(?: [a-z]+)*? \((?:c\. ?|b\. ?|d\. ?|born |died |fl\. ?|r\. ?)?'
-                   r'(?:\d|\?|-\d|–\d)')
+YEARS = re.compile(r'^([A-Z][A-Za-z\' -]*?),? \((?:c\. ?|b\. ?|d\. ?|born |died |fl\. ?|r\. ?)?(?:\d|\?|-\d|–\d)')
 NAMED = re.compile(r'\b(?:pen name|courtesy name|art name|literary name|style name|posthumous name|given name'
                    r'|stage name|personal name)\b|\((?:name|given name|personal name)\)')
 PLACE = re.compile(r'\b(?:county|counties|prefecture|province|provincial|city|cities|district|town|township|village'
@@ -46,12 +45,20 @@ def senses(definitions):
     return definitions if isinstance(definitions, list) else [definitions]
 
 
+def letters(text):
+    """The lower-case Latin letters of a romanisation or a pinyin string (u: and ü as u)."""
+    return re.sub('[^a-z]', '', text.lower().replace('ü', 'u').replace('u:', 'u'))
+
+
 def kind_of(pinyin, definitions):
     """The kind of one entry: person, place, proper or common."""
     if not pinyin[:1].isupper():
         return 'common'
     first = senses(definitions)[0] if senses(definitions) else ''
-    if YEARS.match(first) or NAMED.search(first):
+    years = YEARS.match(first)
+    # The romanised name before the years spells the word itself: "Han Yu
+    # (768-824)" for Han2 Yu4, not "Tang dynasty (618-907)" for Tang2 dai4.
+    if (years and letters(years.group(1)) == letters(pinyin)) or NAMED.search(first):
         return 'person'
     if PLACE.search(first) or (first.startswith('see ') and SEE_PLACE.search(first)):
         return 'place'
