@@ -13,8 +13,9 @@ characters U+4E00..U+9FD5): jieba cuts text of other kinds by rules of its own.
       render the corpus (UTF-8)
   vornel_corpus.py sample --corpus FILE --count N --seed S --out FILE
       draw N distinct sentences and write their jieba segmentation
-  vornel_corpus.py agree --corpus FILE --lib libvornel.so [--data DIR]
-      agreement of libvornel with jieba over every sentence of the corpus
+  vornel_corpus.py agree --corpus FILE --lib libvornel.so [--data DIR] [--mode text|query]
+      agreement of libvornel with jieba over every sentence of the corpus, in
+      text segmentation (the default) or query segmentation
 
 Run it with /usr/bin/python3, which sees Debian's python3-jieba.
 """
@@ -28,6 +29,10 @@ import re
 import subprocess
 import sys
 
+# KV_Word_Sect's modes (a, b): text segmentation keeps every lexicon word
+# whole; query segmentation, the word classifier's, leaves the person names
+# of the lexicon to the person recogniser.
+MODES = {'text': (0, 0), 'query': (-1, 1)}
 HAN_RUN = re.compile('[\u4e00-\u9fd5]+')
 SENTENCE_END = re.compile('[\n。！？；]')
 MAN_ROOT = '/usr/share/man/zh_CN'
@@ -99,12 +104,13 @@ class Vornel:
                                           ctypes.c_int32, ctypes.c_int32, ctypes.POINTER(ctypes.c_int16),
                                           ctypes.c_int32, ctypes.c_int32, ctypes.c_int32, ctypes.c_int32]
 
-    def cut(self, text):
+    def cut(self, text, mode='text'):
         gbtext = text.encode('gb2312')
         n = len(gbtext) + 1
         ends = (ctypes.c_int32 * n)()
         tags = (ctypes.c_int16 * n)()
-        if not self.lib.KV_Word_Sect(gbtext, ends, n, -1, 1, tags, 2048, 0, 0, 0):
+        a, b = MODES[mode]
+        if not self.lib.KV_Word_Sect(gbtext, ends, n, a, b, tags, 2048, 0, 0, 0):
             raise RuntimeError('KV_Word_Sect failed')
         words, start = [], 0
         for e in ends:
@@ -148,7 +154,7 @@ def agree(args):
     seen = set()
     shown = 0
     for runs in sentences(args.corpus):
-        cuts = [(ours.cut(r), list(jieba.cut(r, HMM=False))) for r in runs]
+        cuts = [(ours.cut(r, args.mode), list(jieba.cut(r, HMM=False))) for r in runs]
         ok = all(a == b for a, b in cuts)
         total += 1
         same += ok
@@ -164,7 +170,7 @@ def agree(args):
         if not ok and shown < args.show:
             shown += 1
             for r in runs:
-                a, b = ours.cut(r), list(jieba.cut(r, HMM=False))
+                a, b = ours.cut(r, args.mode), list(jieba.cut(r, HMM=False))
                 if a != b:
                     print('differs: ours %s | jieba %s' % (' '.join(a), ' '.join(b)))
     print('sentences: %d, equal: %d (%.3f%%)' % (total, same, 100.0 * same / max(total, 1)))
@@ -190,6 +196,7 @@ def main():
     a.add_argument('--lib', required=True)
     a.add_argument('--data')
     a.add_argument('--show', type=int, default=10)
+    a.add_argument('--mode', choices=sorted(MODES), default='text')
     args = p.parse_args()
     {'render': render, 'sample': sample, 'agree': agree}[args.command](args)
 

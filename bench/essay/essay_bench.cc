@@ -26,7 +26,7 @@ void Essay(benchmark::State &state, bench_essay::Cut cut) {
   std::vector<int16_t> tags(corpus.text.size());
   int32_t words_after = 0;
   for (auto _ : state) {
-    const int32_t result = Tesquin_Search_Essay(corpus.text.c_str(), ends.data(), count, -1, 1, tags.data());
+    const int32_t result = Tesquin_Search_Essay(corpus.text.c_str(), ends.data(), count, 0, 0, tags.data());  // text segmentation
     if (result != 0) state.SkipWithError("essay failed");
     benchmark::DoNotOptimize(ends.data());
   }

@@ -23,7 +23,7 @@ void Essay_Real(benchmark::State &state) {
   std::vector<int16_t> tags(corpus.text.size());
   int32_t words = 0;
   for (auto _ : state) {
-    const int32_t result = Tesquin_Search_Essay(corpus.text.c_str(), ends.data(), count, -1, 1, tags.data());
+    const int32_t result = Tesquin_Search_Essay(corpus.text.c_str(), ends.data(), count, 0, 0, tags.data());  // text segmentation
     if (result != 0) state.SkipWithError("essay failed");
     benchmark::DoNotOptimize(ends.data());
   }

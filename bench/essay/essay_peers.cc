@@ -69,7 +69,7 @@ bool Essay(const char *text, size_t length, Arrays *a) {
     a->tags.resize(count);
   }
   const int32_t result =
-      Tesquin_Search_Essay(text, a->ends.data(), static_cast<int32_t>(count), -1, 1, a->tags.data());
+      Tesquin_Search_Essay(text, a->ends.data(), static_cast<int32_t>(count), 0, 0, a->tags.data());
   if (result != 0) {
     std::fprintf(stderr, "essay_peers: Tesquin_Search_Essay returned %d\n", static_cast<int>(result));
     return false;

@@ -55,7 +55,7 @@ int main(int argc, char **argv) {
       std::vector<int32_t> ends(text.size());
       std::vector<int16_t> tags(text.size());
       const double start = Cpu_Seconds();
-      const int32_t result = Tesquin_Search_Essay(text.c_str(), ends.data(), count, -1, 1, tags.data());
+      const int32_t result = Tesquin_Search_Essay(text.c_str(), ends.data(), count, 0, 0, tags.data());  // text segmentation
       const double seconds = Cpu_Seconds() - start;
       if (result != 0) {
         std::printf("%-10s %10zu essay result %d\n", unit.name, text.size(), static_cast<int>(result));

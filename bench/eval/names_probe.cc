@@ -6,7 +6,8 @@
 // REQUESTS holds "MODE<TAB>TEXT" lines, TEXT in UTF-8 with a GB2312 form:
 //   word   Tesquin_Search_Singleword; the answer is the label, or "-" when
 //          the word has no category (any other result: "!N")
-//   essay  Tesquin_Search_Essay; the answer is the enriched segmentation
+//   essay  Tesquin_Search_Essay in text segmentation (a = b = 0); the answer
+//          is the enriched segmentation
 //   seg    KV_Word_Sect alone (a = -1, b = 1); the plain segmentation
 // A segmentation is written as its words, each "WORD<US>TAG", separated by
 // <RS> (the ASCII unit and record separators: a word may hold a space).
@@ -50,7 +51,7 @@ std::string Answer(const std::string &mode, const std::string &gbtext) {
   std::vector<int32_t> ends(static_cast<size_t>(count), 0);
   std::vector<int16_t> tags(static_cast<size_t>(count), 0);
   if (mode == "essay") {
-    const int32_t r = Tesquin_Search_Essay(gbtext.c_str(), ends.data(), count, -1, 1, tags.data());
+    const int32_t r = Tesquin_Search_Essay(gbtext.c_str(), ends.data(), count, 0, 0, tags.data());  // text mode
     if (r != 0) return "!" + std::to_string(r);
   } else {
     if (KV_Word_Sect(gbtext.c_str(), ends.data(), count - 1, -1, 1, tags.data(), 2048, 0, 0, 0) == 0) return "!1";

@@ -113,8 +113,11 @@ TESQ_API int32_t TESQ_CALL Tesquin_Search_Singleword(const char *word, char *out
  * `count` is also the text's length in bytes as passed to the segmenter.
  * On return word_ends holds, per word, the byte offset just past its end,
  * followed by a 0 entry; tags holds one tag per word. `a` and `b` are passed
- * to the segmenter unchanged (see vornel.h). Nothing is written beyond
- * `count` entries.
+ * to the segmenter unchanged and choose its mode (see vornel.h): 0 and 0
+ * segment as text, every word of the lexicon whole (the person names it
+ * knows come back whole, tagged 21); -1 and 1 segment as the word classifier
+ * does, leaving those names to the person recogniser. Nothing is written
+ * beyond `count` entries.
  *
  * Returns 0 (done, names merged, also when none was found), 1 (segmentation
  * failed), 2 (text, word_ends or tags is NULL; nothing written) or 4 (too

@@ -301,13 +301,14 @@ tesq_tools::Name_Lists Lists() {
   return lists;
 }
 
-// The tag of each word of segmenter entries, by its UTF-8 form.
+// The tag of each word of segmenter entries, by its UTF-8 form, with
+// " apart" for a word kept apart in query segmentation.
 std::map<std::string, std::string> Tags_Of(const std::vector<Lexicon_Entry> &entries) {
   std::map<std::string, std::string> out;
   for (const Lexicon_Entry &e : entries) {
     std::string utf8;
     gb::Gb_To_Utf8(e.word, &utf8);
-    out[utf8] = e.tag;
+    out[utf8] = e.tag + (e.apart ? " apart" : "");
   }
   return out;
 }
@@ -347,11 +348,11 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
   const std::vector<Tag_Case> cases = {
       {"王", "n"},       // a lone surname is no name
       {"丽", "n"},       // nor a lone given-name character
-      {"王丽", ""},      // a name: left to the recognisers as 王 + 丽
+      {"王丽", "nr apart"},  // a name: left to the recognisers as 王 + 丽 in query segmentation
       {"李明", "n"},     // name-shaped but too frequent to be only a name: kept whole
       {"陈旧", "n"},     // 旧 is given-name-like here, but the entry is frequent
       {"张伟华", "nr"},  // a name of three characters stays a name
-      {"张伟说", ""},    // a surname, but no name: falls apart
+      {"张伟说", "n"},   // a surname, but the lists read no name: an ordinary word
       {"招财猫", "n"},   // no surname: an ordinary word
       {"东南", "f"},     // a direction
       {"新建", "n"},     // an ordinary word
@@ -444,13 +445,13 @@ TEST(Trainer, PersonEntriesKeptWholeAreReadAgainWithTheTrainedWeights) {
   ASSERT_TRUE(tesq_tools::Reread_Person_Entries(lexicon, trained, p, lists, &seg));
   const std::map<std::string, std::string> tags = Tags_Of(seg);
   const std::vector<Tag_Case> cases = {
-      {"李白", ""},      // 0.9 × 0.5: reaches the recogniser as 李 + 白
+      {"李白", "n apart"},  // 0.9 × 0.5: reaches the recogniser as 李 + 白 in query segmentation
       {"明白", "n"},     // 0.3 × 0.5 is too little
       {"高峰", "n"},     // stands inside the ordinary word 高峰期
       {"白居易", "nr"},  // 0.9 × √(0.6 × 0.5): a name of three characters again
       {"石家庄", "n"},   // names a place
       {"马德里", "n"},   // a transliteration
-      {"李丽", ""},      // a listed name too frequent for the first split
+      {"李丽", "n apart"},  // a listed name too frequent for the first split
       {"高兴", "a"},     // no person entry
   };
   Expect_Tags(tags, cases);
@@ -511,7 +512,7 @@ TEST(Trainer, WordSensesSettleTheNameAndPlaceTagsOfTheSegmenter) {
   const std::vector<Tag_Case> cases = {
       {"许可证", "n"},  // an ordinary word the lexicon tags as a name stays a word, untagged
       {"哈希", "n"},    // ... also when its characters mark transliterations
-      {"王安", ""},     // a real person with a listed surname: left to the recogniser
+      {"王安", "nr apart"},  // a real person with a listed surname: left to the recogniser
       {"白居易", "nr"}, // a real person of three characters: a word tagged as one
       {"周恩来", "nr"}, // a person whatever the lexicon's tag
       {"洛阳", "ns"},   // a place and nothing else, whatever the lexicon's tag

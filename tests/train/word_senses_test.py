@@ -17,6 +17,8 @@ class KindOf(unittest.TestCase):
         ('Jin1 Yong1', 'Jin Yong, pen name of Louis Cha (1924-2018), wuxia novelist', 'person'),
         ('Qie1 ni2', 'Cheney (name)', 'person'),
         ('Tang2 dai4', 'Tang dynasty (618-907)', 'proper'),  # years, but the name is not the word's
+        ('Ming2 chao2', 'Ming Dynasty (1368-1644)', 'proper'),
+        ('Ai4 yin1 si1 tan3', 'Albert Einstein (1879-1955), physicist', 'person'),
         ('You1 zhou1', 'Youzhou, ancient province in north Hebei and Liaoning', 'place'),
         ('Run4 zhou1', 'see 潤州區|润州区[Run4 zhou1 Qu1]', 'place'),
         ('Mei2 shan1', 'see 眉山市[Mei2 shan1 Shi4]', 'place'),

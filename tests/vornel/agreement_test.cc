@@ -83,7 +83,7 @@ TEST_F(Built_Data, TagsOfKnownWords) {
       // what they say: a lone surname or given-name character, a direction
       // and common words are no names, and a two-character name reaches the
       // recogniser as surname + given name.
-      {"美丽", {2}},          {"新建", {2}},      {"太极", {2}},    {"东南", {14}}, {"王", {2}},
+      {"美丽", {2}},          {"新建", {2}},      {"太极", {5}},    {"东南", {14}}, {"王", {2}},
       {"丽", {2}},            {"王丽", {2, 2}},
       {"太多", {8, 18}},  // a place entry of frequency 3: 太 + 多
   };

@@ -47,6 +47,7 @@ bool Compile_Lexicon_Source(const Lexicon_Source &src, vornel::Blob *blob, std::
           vornel::Han_Code(static_cast<unsigned char>(e.word[i]), static_cast<unsigned char>(e.word[i + 1]))));
     w.frequency = e.frequency;
     w.tag = vornel::Tag_Number(e.tag);
+    w.apart = e.apart;
     words.push_back(std::move(w));
   }
   return vornel::Compile_Lexicon(words, src.total, blob, error);
@@ -92,7 +93,8 @@ Word_Splitter Splitter(const vornel::Lexicon &lex) {
   return [&lex](const std::string &word) {
     std::vector<int32_t> ends(word.size() + 1);
     std::vector<int16_t> tags(word.size() + 1);
-    const long n = vornel::Segment(lex, word.data(), word.size(), ends.data(), tags.data(), ends.size(), false);
+    const long n =
+        vornel::Segment(lex, word.data(), word.size(), ends.data(), tags.data(), ends.size(), false, true);
     std::vector<std::string> parts;
     for (long k = 0, start = 0; k < n; start = ends[k++]) parts.push_back(word.substr(start, ends[k] - start));
     return parts;

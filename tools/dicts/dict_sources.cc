@@ -86,10 +86,10 @@ bool Read_Lexicon_Text(const std::string &path, Lexicon_Source *out, std::string
       continue;
     }
     std::istringstream fields(line);
-    std::string word, freq, tag, extra;
-    fields >> word >> freq >> tag >> extra;
-    if (word.empty() || freq.empty() || !extra.empty()) {
-      *error = Where(path, number) + "expected 'word frequency tag'";
+    std::string word, freq, tag, mark, extra;
+    fields >> word >> freq >> tag >> mark >> extra;
+    if (word.empty() || freq.empty() || !extra.empty() || (!mark.empty() && mark != "apart")) {
+      *error = Where(path, number) + "expected 'word frequency tag [apart]'";
       return false;
     }
     char *end = nullptr;
@@ -114,9 +114,10 @@ bool Read_Lexicon_Text(const std::string &path, Lexicon_Source *out, std::string
     if (it != index.end()) {
       lex.entries[it->second].frequency = f;
       lex.entries[it->second].tag = tag;
+      lex.entries[it->second].apart = !mark.empty();
     } else {
       index.emplace(gbword, lex.entries.size());
-      lex.entries.push_back(Lexicon_Entry{gbword, f, tag});
+      lex.entries.push_back(Lexicon_Entry{gbword, f, tag, !mark.empty()});
     }
   }
   if (!Read_To_End(in, path, error)) return false;
@@ -131,13 +132,14 @@ bool Read_Lexicon_Text(const std::string &path, Lexicon_Source *out, std::string
 
 bool Write_Lexicon_Text(const std::string &path, const Lexicon_Source &lex, std::string *error) {
   std::string text =
-      "# Segmenter lexicon: word frequency tag (UTF-8). The weights are relative to\n"
+      "# Segmenter lexicon: word frequency tag [apart] (UTF-8). The weights are relative to\n"
       "# the total below, the frequency total of the lexicon this one was taken from.\n"
+      "# apart: a person name that query segmentation leaves to the person recogniser.\n"
       "#total " + std::to_string(lex.total) + "\n";
   for (const Lexicon_Entry &e : lex.entries) {
     std::string utf8;
     if (!gb::Gb_To_Utf8(e.word, &utf8, error)) return false;
-    text += utf8 + " " + std::to_string(e.frequency) + " " + e.tag + "\n";
+    text += utf8 + " " + std::to_string(e.frequency) + " " + e.tag + (e.apart ? " apart\n" : "\n");
   }
   return Write_Text(path, text, error);
 }

@@ -18,6 +18,9 @@ struct Lexicon_Entry {
   std::string word;
   uint64_t frequency;
   std::string tag;
+  // Kept apart in query segmentation: a person name the person recogniser
+  // reads from its surname and given name ("apart" after the tag in the text).
+  bool apart = false;
 };
 
 struct Lexicon_Source {
@@ -29,7 +32,7 @@ struct Lexicon_Source {
   size_t dropped = 0;                  // words that are not GB2312 Han characters only
 };
 
-// Reads a lexicon text: "word frequency tag" lines (jieba's dict.txt is one),
+// Reads a lexicon text: "word frequency tag [apart]" lines (jieba's dict.txt is one),
 // "#total N", comments starting with '#', blank lines. Words with characters
 // outside the GB2312 Han set are dropped and counted. Errors name the line.
 bool Read_Lexicon_Text(const std::string &path, Lexicon_Source *out, std::string *error);

@@ -174,7 +174,7 @@ Settled Settled_By_Senses(const Name_Lists &lists, Lexicon_Entry *e) {
   } else if (senses == kSense_Proper) {
     e->tag = "nz";
   } else if (senses == kSense_Common) {
-    e->tag = "n";
+    e->tag = Is_Direction_Word(e->word) ? "f" : "n";
     return Settled::kOrdinary;
   } else {
     return Settled::kNot;
@@ -321,12 +321,6 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
         if (seen.insert(part).second) ++in_orgs[std::move(part)];
       }
   }
-  // Ordinary two-character words: a three-character person entry that holds
-  // one (许可证, 安全性, 成正比: the lexicon tags them nr) is an ordinary word.
-  std::unordered_set<std::string> ordinary_pairs;
-  if (!lists.Empty())
-    for (const Lexicon_Entry &e : lexicon)
-      if (e.word.size() == 4 && !Is_Person_Tag(e.tag)) ordinary_pairs.insert(e.word);
   std::vector<Lexicon_Entry> out;
   out.reserve(lexicon.size());
   for (const Lexicon_Entry &lexicon_entry : lexicon) {
@@ -335,7 +329,12 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
     const auto orgs = in_orgs.find(e.word);
     const bool in_org_names = orgs != in_orgs.end() && orgs->second > p.fragment_max_org_uses;
     const Settled settled = Settled_By_Senses(lists, &e);
-    if (settled == Settled::kSplit) continue;
+    if (settled == Settled::kSplit) {
+      e.tag = "nr";
+      e.apart = true;
+      out.push_back(e);
+      continue;
+    }
     if (settled == Settled::kOrdinary) {
       out.push_back(e);
       continue;
@@ -343,17 +342,18 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
     if (settled == Settled::kNot && !lists.Empty() && e.tag != "nrt") {
       // Tags that mean what they say: a name tag only on a name of that
       // kind. A person name of two characters is left to the recognisers
-      // as surname + given name, and one of three that the lists do not
-      // read as a name and that holds no ordinary word (胡斐摇: a name and a
-      // verb) falls apart.
+      // as surname + given name in query segmentation. Other entries of one to
+      // three characters that the lists do not read as names are tagged n
+      // (陈旧, 许可证); those of three that the trained weights read as names
+      // get their tag back (Reread_Person_Entries: 王昌龄, 皮日休).
       if (Is_Person_Tag(e.tag)) {
         const bool clean = Is_Clean_Name(lists, e.word);
-        const bool surname = lists.surnames.count(Char_At(e.word, 0)) > 0 &&
-                             (chars != 3 || (ordinary_pairs.count(e.word.substr(0, 4)) == 0 &&
-                                             ordinary_pairs.count(e.word.substr(2, 4)) == 0));
-        if (!in_org_names && ((chars == 2 && clean && static_cast<double>(e.frequency) <= p.name_split_max_frequency) ||
-                              (chars == 3 && !clean && surname)))
+        if (!in_org_names && chars == 2 && clean && static_cast<double>(e.frequency) <= p.name_split_max_frequency) {
+          e.tag = "nr";
+          e.apart = true;
+          out.push_back(e);
           continue;
+        }
         if (chars <= 2 || (chars == 3 && !clean)) e.tag = "n";
       } else if (e.tag == "ns" && (chars < 2 || !Is_Place_Name(lists, place_marks, e.word))) {
         e.tag = Is_Direction_Word(e.word) ? "f" : "n";
@@ -701,7 +701,7 @@ bool Reread_Person_Entries(const std::vector<Lexicon_Entry> &lexicon, const Trai
   std::vector<Lexicon_Entry> out;
   out.reserve(segmenter->size());
   for (Lexicon_Entry &e : *segmenter) {
-    if (Is_Person_Tag(e.tag) || persons.count(e.word) == 0 || inside_words.count(e.word) > 0 ||
+    if (e.apart || Is_Person_Tag(e.tag) || persons.count(e.word) == 0 || inside_words.count(e.word) > 0 ||
         lists.Senses_Of(e.word) != 0 ||
         Names_A_Place(e.word) || (e.word.size() == 6 && All_Marks(marks, e.word))) {
       out.push_back(std::move(e));
@@ -710,8 +710,8 @@ bool Reread_Person_Entries(const std::vector<Lexicon_Entry> &lexicon, const Trai
     const double surname = feature(Char_At(e.word, 0), "x");
     if (e.word.size() == 4 && p.whole_name_split_min > 0 &&
         surname * feature(Char_At(e.word, 1), "dm") > p.whole_name_split_min) {
+      e.apart = true;
       changed = true;
-      continue;
     }
     if (e.word.size() == 6 && p.whole_name_tag_min > 0 &&
         surname * std::sqrt(feature(Char_At(e.word, 1), "ss") * feature(Char_At(e.word, 2), "sw")) >

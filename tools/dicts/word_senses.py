@@ -50,6 +50,17 @@ def letters(text):
     return re.sub('[^a-z]', '', text.lower().replace('ü', 'u').replace('u:', 'u'))
 
 
+NOT_A_NAME = {'Dynasty', 'Period', 'Kingdom', 'Empire', 'Era', 'Reign', 'War', 'State', 'States', 'Republic',
+              'Revolution', 'Rebellion', 'Uprising', 'Movement', 'Age', 'Court'}
+
+
+def foreign_name(romanised):
+    """A foreign person's name as written before the years: "Albert Einstein"; every
+    word capitalised and none of a period or a state ("Ming Dynasty")."""
+    words = re.split("[ -]", romanised)
+    return len(words) >= 1 and all(w[:1].isupper() and w not in NOT_A_NAME for w in words if w)
+
+
 def kind_of(pinyin, definitions):
     """The kind of one entry: person, place, proper or common."""
     if not pinyin[:1].isupper():
@@ -58,7 +69,8 @@ def kind_of(pinyin, definitions):
     years = YEARS.match(first)
     # The romanised name before the years spells the word itself: "Han Yu
     # (768-824)" for Han2 Yu4, not "Tang dynasty (618-907)" for Tang2 dai4.
-    if (years and letters(years.group(1)) == letters(pinyin)) or NAMED.search(first):
+    if (years and (letters(years.group(1)) == letters(pinyin) or foreign_name(years.group(1)))) \
+            or NAMED.search(first):
         return 'person'
     if PLACE.search(first) or (first.startswith('see ') and SEE_PLACE.search(first)):
         return 'place'

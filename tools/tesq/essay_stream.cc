@@ -33,7 +33,7 @@ bool Essay_Piece(const std::string &piece, size_t base, std::vector<Essay_Word> 
   const int32_t count = static_cast<int32_t>(piece.size()) + 1;
   std::vector<int32_t> ends(static_cast<size_t>(count), 0);
   std::vector<int16_t> tags(static_cast<size_t>(count), 0);
-  const int32_t result = Tesquin_Search_Essay(piece.c_str(), ends.data(), count, -1, 1, tags.data());
+  const int32_t result = Tesquin_Search_Essay(piece.c_str(), ends.data(), count, 0, 0, tags.data());  // text segmentation
   if (result == 4) {
     std::fprintf(stderr, "tesq essay: too many names near byte %zu; that part is shown unmerged\n", base);
   } else if (result != 0) {

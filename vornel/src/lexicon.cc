@@ -101,7 +101,8 @@ std::unique_ptr<Lexicon> Lexicon::From_Blob(Blob blob, std::string *error) {
       }
     }
     if (l->tag_[i] != kNo_Word) {
-      if (i == 0 || l->tag_[i] == 0 || l->tag_[i] > static_cast<uint16_t>(kTag_Max) ||
+      const uint16_t tag = l->tag_[i] & ~kApart_Flag;
+      if (i == 0 || tag == 0 || tag > static_cast<uint16_t>(kTag_Max) ||
           !std::isfinite(l->weight_[i])) {
         *error = "node " + std::to_string(i) + " has a bad word";
         return nullptr;
@@ -157,7 +158,7 @@ bool Compile_Lexicon(const std::vector<Lexicon_Word> &words, uint64_t total, Blo
     if (word.frequency == 0) {
       tmp[node].tag = kNo_Word;
     } else {
-      tmp[node].tag = static_cast<uint16_t>(word.tag);
+      tmp[node].tag = static_cast<uint16_t>(static_cast<uint16_t>(word.tag) | (word.apart ? kApart_Flag : 0));
       tmp[node].weight = std::log(static_cast<double>(word.frequency)) - log_total;
     }
   }

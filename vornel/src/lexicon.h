@@ -14,7 +14,8 @@
 //   u32 first_child[N]   children of a node are the nodes
 //   u16 child_count[N]     first_child .. first_child + child_count - 1,
 //   u16 ch[N]              sorted by their character ch
-//   u16 tag[N]           tag of the word a node ends, kNo_Word for a prefix
+//   u16 tag[N]           tag of the word a node ends, kNo_Word for a prefix;
+//                        with kApart_Flag when the word is kept apart
 //
 // Node 0 is the root, which has no character. Children always come after
 // their parent (breadth-first order), so every walk moves forward.
@@ -35,6 +36,10 @@ extern const char kLexicon_Magic[8];
 
 constexpr int kHan_Codes = 72 * 94;
 constexpr uint16_t kNo_Word = 0xFFFF;
+// On a word's tag: the word is not a word of query segmentation (a person
+// name of the lexicon, which the person recogniser reads from surname and
+// given name); the other segmentations keep it whole.
+constexpr uint16_t kApart_Flag = 0x4000;
 
 // The Han code of the two-byte character (lead, trail), or -1 when it is not
 // an assigned GB2312 Han character.
@@ -60,8 +65,10 @@ class Lexicon {
     return lo < first_child_[node] + child_count_[node] && ch_[lo] == code ? lo : 0;
   }
   bool Is_Word(uint32_t node) const { return tag_[node] != kNo_Word; }
+  // A word (Is_Word) that query segmentation keeps apart.
+  bool Is_Apart(uint32_t node) const { return (tag_[node] & kApart_Flag) != 0; }
   double Weight(uint32_t node) const { return weight_[node]; }
-  int16_t Tag(uint32_t node) const { return static_cast<int16_t>(tag_[node]); }
+  int16_t Tag(uint32_t node) const { return static_cast<int16_t>(tag_[node] & ~kApart_Flag); }
   double Unknown_Weight() const { return unknown_weight_; }
   size_t Word_Count() const { return words_; }
   size_t Node_Count() const { return nodes_; }
@@ -85,6 +92,7 @@ struct Lexicon_Word {
   std::vector<uint16_t> codes;
   uint64_t frequency;
   int16_t tag;
+  bool apart = false;  // kept apart in query segmentation (kApart_Flag)
 };
 
 // Compiles words into a lexicon file image. `total` is the frequency total

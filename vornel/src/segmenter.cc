@@ -78,7 +78,8 @@ class Writer {
 
 // Maximum-probability segmentation of one Han run of `n` characters starting
 // at byte `start`.
-bool Segment_Han(const Lexicon &lex, Work &w, size_t n, size_t start, bool whole_word, Writer &out) {
+bool Segment_Han(const Lexicon &lex, Work &w, size_t n, size_t start, bool whole_word, bool names_apart,
+                 Writer &out) {
   if (w.score.size() < n + 1) {
     w.score.resize(n + 1);
     w.end.resize(n + 1);
@@ -96,7 +97,7 @@ bool Segment_Han(const Lexicon &lex, Work &w, size_t n, size_t start, bool whole
     int16_t best_tag = VORNEL_TAG_UNKNOWN;
     uint32_t node = lex.Root(codes[i]);
     for (size_t j = i; node != 0;) {
-      if (lex.Is_Word(node) && (whole_word || i != 0 || j + 1 != n)) {
+      if (lex.Is_Word(node) && !(names_apart && lex.Is_Apart(node)) && (whole_word || i != 0 || j + 1 != n)) {
         const double s = lex.Weight(node) + score[j + 1];
         // Ends grow along the walk, so >= keeps the longer word on a tie.
         if (best_end < 0 || s >= best) {
@@ -128,7 +129,7 @@ bool Segment_Han(const Lexicon &lex, Work &w, size_t n, size_t start, bool whole
 }  // namespace
 
 long Segment(const Lexicon &lexicon, const char *text, size_t size, int32_t *ends, int16_t *tags,
-             size_t capacity, bool whole_word) {
+             size_t capacity, bool whole_word, bool names_apart) {
   Work work;
   Writer out(ends, tags, capacity);
   const unsigned char *t = reinterpret_cast<const unsigned char *>(text);
@@ -178,7 +179,7 @@ long Segment(const Lexicon &lexicon, const char *text, size_t size, int32_t *end
       code = Han_Code(t[i], t[i + 1]);
     }
     const bool whole = whole_word || start != 0 || i != size;
-    if (!Segment_Han(lexicon, work, work.codes.size(), start, whole, out)) return -1;
+    if (!Segment_Han(lexicon, work, work.codes.size(), start, whole, names_apart, out)) return -1;
   }
   return out.Result();
 }

@@ -36,9 +36,11 @@ namespace vornel {
 // number of words, or -1 when there are more than `capacity` (the arrays then
 // hold the first `capacity` words). When `whole_word` is false, a Han run
 // that is the entire text is never taken as one lexicon word (the builder
-// uses this to split a lexicon entry into its parts).
+// uses this to split a lexicon entry into its parts). When `names_apart` is
+// true (query segmentation), the words the lexicon keeps apart are no words
+// (the text is cut as if the lexicon lacked them).
 long Segment(const Lexicon &lexicon, const char *text, size_t size, int32_t *ends, int16_t *tags,
-             size_t capacity, bool whole_word = true);
+             size_t capacity, bool whole_word = true, bool names_apart = false);
 
 }  // namespace vornel
 

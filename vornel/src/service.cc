@@ -238,7 +238,7 @@ int32_t VORNEL_CALL Dict_Search_Get_Info(const char *word, int32_t handle, char 
   return 1;
 }
 
-int32_t VORNEL_CALL KV_Word_Sect(const char *text, int32_t *word_ends, int32_t length, int32_t, int32_t,
+int32_t VORNEL_CALL KV_Word_Sect(const char *text, int32_t *word_ends, int32_t length, int32_t a, int32_t b,
                                  int16_t *tags, int32_t, int32_t, int32_t, int32_t) {
   if (text == nullptr || word_ends == nullptr || tags == nullptr || length <= 0) return 0;
   if (g_service.lexicon == nullptr) {
@@ -248,8 +248,9 @@ int32_t VORNEL_CALL KV_Word_Sect(const char *text, int32_t *word_ends, int32_t l
   }
   try {
     const size_t size = strnlen(text, static_cast<size_t>(length));
+    const bool query = a == VORNEL_QUERY_MODE_A && b == VORNEL_QUERY_MODE_B;
     const long words = vornel::Segment(*g_service.lexicon, text, size, word_ends, tags,
-                                       static_cast<size_t>(length) - 1);
+                                       static_cast<size_t>(length) - 1, true, query);
     if (words < 0) {
       word_ends[0] = 0;
       tags[0] = 0;

@@ -144,12 +144,21 @@ VORNEL_API int32_t VORNEL_CALL Dict_Search_Get_Info(const char *word, int32_t ha
  * Tags: the numbers of the enumeration VORNEL_TAG_* below (the full table
  * is in data/README.md); the other lexicon tags have numbers of their own.
  *
- * `a` and `b` select a segmentation mode in the host's interface (the word
- * classifier passes -1 and 1, the essay front end its caller's values), and
- * p7..p10 (2048, 0, 0, 0) are a buffer-size hint and reserved values. The
- * segmenter has one mode: every value of these six arguments gives the same
- * result.
+ * `a` and `b` select the segmentation mode (the word classifier passes -1
+ * and 1, the essay front end its caller's values):
+ *   - a = VORNEL_QUERY_MODE_A (-1) and b = VORNEL_QUERY_MODE_B (1): query
+ *     segmentation, for reading names out of a query word: the person names
+ *     of the lexicon that the person recogniser reads from their surname and
+ *     given name (李白 as 李 + 白) are cut as if the lexicon lacked them;
+ *   - any other values (VORNEL_TEXT_MODE_A, VORNEL_TEXT_MODE_B: 0, 0): text
+ *     segmentation, every word of the lexicon whole (李白, tagged 21).
+ * p7..p10 (2048, 0, 0, 0) are a buffer-size hint and reserved values, which
+ * change nothing.
  */
+#define VORNEL_QUERY_MODE_A (-1)
+#define VORNEL_QUERY_MODE_B 1
+#define VORNEL_TEXT_MODE_A 0
+#define VORNEL_TEXT_MODE_B 0
 VORNEL_API int32_t VORNEL_CALL KV_Word_Sect(const char *text, int32_t *word_ends, int32_t length, int32_t a,
                                             int32_t b, int16_t *tags, int32_t p7, int32_t p8, int32_t p9,
                                             int32_t p10);
