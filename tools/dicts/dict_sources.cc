@@ -250,7 +250,8 @@ bool Read_Word_Senses(const std::string &path, Name_Lists *lists, std::string *e
                            : kind == "place" ? kSense_Place
                            : kind == "proper" ? kSense_Proper
                            : kind == "common" ? kSense_Common
-                                              : 0u;
+                           : kind == "surname" ? kSense_Surname
+                                               : 0u;
       if (bit == 0) {
         *error = path + ":" + std::to_string(number) + ": unknown kind '" + kind + "'";
         return false;
@@ -262,6 +263,15 @@ bool Read_Word_Senses(const std::string &path, Name_Lists *lists, std::string *e
     senses[word] |= bits;
   }
   if (!Read_To_End(in, path, error)) return false;
+  std::vector<std::string> surnames;
+  for (const auto &s : senses)
+    if ((s.second & kSense_Surname) != 0 && s.first.size() == 2 && lists->surnames.count(s.first) == 0)
+      surnames.push_back(s.first);
+  std::sort(surnames.begin(), surnames.end());
+  for (std::string &surname : surnames) {
+    lists->surname_rank.emplace(surname, static_cast<int>(lists->surname_rank.size()));
+    lists->surnames.insert(std::move(surname));
+  }
   lists->senses = std::move(senses);
   return true;
 }

@@ -65,6 +65,7 @@ enum Sense : unsigned {
   kSense_Place = 2,   // a proper noun defined as a place
   kSense_Proper = 4,  // another proper noun
   kSense_Common = 8,  // an ordinary word
+  kSense_Surname = 16,  // a character that is a surname
 };
 
 struct Name_Lists {
@@ -84,7 +85,8 @@ bool Read_Name_Lists(const std::string &dir, Name_Lists *out, std::string *error
 // kinds a comma-separated list of person, place, proper and common (the
 // output of tools/dicts/word_senses.py); '#' starts a comment line. A word
 // without a GB2312 form is skipped; an unknown kind is an error naming the
-// line.
+// line. A character of kind surname that the surname list lacks joins it,
+// after the list's own (the list puts the commonest first).
 bool Read_Word_Senses(const std::string &path, Name_Lists *lists, std::string *error);
 
 bool Write_Dict_Text(const std::string &path, const std::string &title, const Dict_Entries &entries,

@@ -139,6 +139,19 @@ double Rarity_Factor(const Name_Lists &lists, const Train_Parameters &p, const s
   return rank != lists.surname_rank.end() && rank->second < p.surname_common ? 1.0 : p.surname_rare_factor;
 }
 
+// A three-character person entry made of a common ordinary word and one
+// character: a surname and a title or a word (王夫人, 陈医生), or a place or
+// a word and 人 (杭州人, 申请人), not a name.
+bool Title_Tail(const std::unordered_map<std::string, const Lexicon_Entry *> &by_word, const Train_Parameters &p,
+                const std::string &w) {
+  for (const std::string &part : {w.substr(2), w.substr(0, 4)}) {
+    const auto word = by_word.find(part);
+    if (word != by_word.end() && !Is_Person_Tag(word->second->tag) && word->second->frequency >= p.title_frequency)
+      return true;
+  }
+  return false;
+}
+
 bool Only_A_Place(unsigned senses) {
   return (senses & kSense_Place) != 0 && (senses & (kSense_Common | kSense_Person)) == 0;
 }
@@ -321,6 +334,17 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
         if (seen.insert(part).second) ++in_orgs[std::move(part)];
       }
   }
+  // Ordinary two-character words: a three-character person entry that holds
+  // one (许可证; 全唐诗, with 唐诗 a proper noun) is no name. A word the
+  // lexicon tags as a person counts when the word senses know it as
+  // something else.
+  std::unordered_set<std::string> ordinary_pairs;
+  if (!lists.Empty())
+    for (const Lexicon_Entry &e : lexicon) {
+      const unsigned senses = lists.Senses_Of(e.word);
+      if (e.word.size() == 4 && (!Is_Person_Tag(e.tag) || (senses != 0 && (senses & kSense_Person) == 0)))
+        ordinary_pairs.insert(e.word);
+    }
   std::vector<Lexicon_Entry> out;
   out.reserve(lexicon.size());
   for (const Lexicon_Entry &lexicon_entry : lexicon) {
@@ -342,10 +366,12 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
     if (settled == Settled::kNot && !lists.Empty() && e.tag != "nrt") {
       // Tags that mean what they say: a name tag only on a name of that
       // kind. A person name of two characters is left to the recognisers
-      // as surname + given name in query segmentation. Other entries of one to
-      // three characters that the lists do not read as names are tagged n
-      // (陈旧, 许可证); those of three that the trained weights read as names
-      // get their tag back (Reread_Person_Entries: 王昌龄, 皮日休).
+      // as surname + given name in query segmentation. One of three that
+      // starts with a surname and holds no ordinary two-character word is
+      // a name whatever the lists make of its given name (王昌龄, 皮日休:
+      // given names older than the lists). Other entries of one to three
+      // characters that the lists do not read as names are tagged n (陈旧,
+      // 许可证).
       if (Is_Person_Tag(e.tag)) {
         const bool clean = Is_Clean_Name(lists, e.word);
         if (!in_org_names && chars == 2 && clean && static_cast<double>(e.frequency) <= p.name_split_max_frequency) {
@@ -354,7 +380,10 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
           out.push_back(e);
           continue;
         }
-        if (chars <= 2 || (chars == 3 && !clean)) e.tag = "n";
+        const bool old_name = chars == 3 && lists.surnames.count(Char_At(e.word, 0)) > 0 &&
+                              ordinary_pairs.count(e.word.substr(0, 4)) == 0 &&
+                              ordinary_pairs.count(e.word.substr(2, 4)) == 0;
+        if (chars <= 2 || (chars == 3 && !clean && !old_name)) e.tag = "n";
       } else if (e.tag == "ns" && (chars < 2 || !Is_Place_Name(lists, place_marks, e.word))) {
         e.tag = Is_Direction_Word(e.word) ? "f" : "n";
       }
@@ -436,9 +465,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       }
     }
     if (e->word.size() == 6) {
-      const auto tail = by_word.find(e->word.substr(2));
-      if (tail != by_word.end() && !Is_Person_Tag(tail->second->tag) && tail->second->frequency >= p.title_frequency)
-        weight *= p.title_penalty;
+      if (Title_Tail(by_word, p, e->word)) weight *= p.title_penalty;
       uses[Char_At(e->word, 1)].ss += weight;
       uses[Char_At(e->word, 2)].sw += weight;
     } else {
@@ -482,7 +509,8 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       tokens[Char_At(e->word, 0)].surname += f;
       if (e->word.size() == 4) {
         tokens[Char_At(e->word, 1)].given1 += f;
-      } else {
+      } else if (!Title_Tail(by_word, p, e->word)) {
+        // A surname and a title (王夫人) trains no given name.
         tokens[Char_At(e->word, 1)].ss += f;
         tokens[Char_At(e->word, 2)].sw += f;
         tokens[Char_At(e->word, 2)].given1 += f;

