@@ -352,7 +352,7 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
       {"李明", "n"},     // name-shaped but too frequent to be only a name: kept whole
       {"陈旧", "n"},     // 旧 is given-name-like here, but the entry is frequent
       {"张伟华", "nr"},  // a name of three characters stays a name
-      {"张伟说", "n"},   // a surname, but the lists read no name: an ordinary word
+      {"张伟说", "nr"},  // a surname and no ordinary word inside: a name, whatever the lists say of 说
       {"招财猫", "n"},   // no surname: an ordinary word
       {"东南", "f"},     // a direction
       {"新建", "n"},     // an ordinary word
@@ -494,10 +494,10 @@ TEST(Trainer, WordSensesSettleTheNameAndPlaceTagsOfTheSegmenter) {
                                 {"白居易", "90", "n"},   {"周恩来", "900", "t"},  {"洛阳", "900", "n"},
                                 {"眉山", "90", "ns"},    {"滕王阁", "9", "nr"},   {"新建", "900", "ns"},
                                 {"太极", "276", "ns"},   {"唐代", "900", "t"},    {"美丽", "900", "ns"},
-                                {"许可", "900", "v"}});
+                                {"许可", "900", "v"},    {"全唐诗", "43", "nr"},  {"唐诗", "205", "nr"}});
   Dict_Entries foreign;  // 哈 and 希 mark transliterations: without senses 哈希 is a fragment
   for (const char *c : {"哈", "希"}) foreign.emplace_back(Gb(c), "t:0.9;");
-  const auto lists = Lists_With_Senses({{"许可证", kSense_Common},
+  auto lists = Lists_With_Senses({{"许可证", kSense_Common},
                                         {"哈希", kSense_Common},
                                         {"王安", kSense_Person},
                                         {"白居易", kSense_Person},
@@ -507,7 +507,9 @@ TEST(Trainer, WordSensesSettleTheNameAndPlaceTagsOfTheSegmenter) {
                                         {"滕王阁", kSense_Proper},
                                         {"新建", kSense_Common | kSense_Place},
                                         {"唐代", kSense_Proper},
-                                        {"美丽", kSense_Common}});
+                                        {"美丽", kSense_Common},
+                                        {"唐诗", kSense_Proper}});
+  lists.surnames.insert(Gb("全"));
   const std::map<std::string, std::string> tags = Segmenter_Tags(lexicon, foreign, lists);
   const std::vector<Tag_Case> cases = {
       {"许可证", "n"},  // an ordinary word the lexicon tags as a name stays a word, untagged
@@ -522,8 +524,13 @@ TEST(Trainer, WordSensesSettleTheNameAndPlaceTagsOfTheSegmenter) {
       {"太极", "n"},    // unknown to the senses: the lists decide
       {"唐代", "t"},    // a proper noun of another tag is untouched
       {"美丽", "n"},    // an ordinary word tagged ns
+      {"唐诗", "nz"},   // a proper noun tagged nr
+      {"全唐诗", "n"},  // holds a word that is no name (唐诗): no name either
   };
   Expect_Tags(tags, cases);
+  lists.senses.erase(Gb("唐诗"));
+  EXPECT_EQ(Segmenter_Tags(lexicon, foreign, lists).at("全唐诗"), "nr") << "唐诗 a person entry the senses do not know";
+  lists.senses[Gb("唐诗")] = kSense_Proper;
   const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), {}, lists);
   for (const char *place : {"洛阳", "眉山", "北京"}) EXPECT_TRUE(Has(d.place, place)) << place;
   for (const char *word : {"新建", "美丽", "太极", "滕王阁", "唐代"}) EXPECT_FALSE(Has(d.place, word)) << word;

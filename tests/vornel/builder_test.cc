@@ -74,6 +74,16 @@ TEST(Sources, WordSensesKeepGbWordsAndNameTheLineOfAnError) {
   EXPECT_EQ(lists.Senses_Of(vornel_test::Gb("新建")), unsigned{tesq_tools::kSense_Common | tesq_tools::kSense_Place});
   EXPECT_EQ(lists.Senses_Of(vornel_test::Gb("唐代")), unsigned{tesq_tools::kSense_Proper});
   EXPECT_EQ(lists.Senses_Of(vornel_test::Gb("北京")), 0u);
+  // A surname of the senses joins the list after the list's own.
+  tesq_tools::Name_Lists listed;
+  listed.surnames = {vornel_test::Gb("王"), vornel_test::Gb("金")};
+  listed.surname_rank = {{vornel_test::Gb("王"), 0}, {vornel_test::Gb("金"), 1}};
+  vornel_test::Write_Bytes(dir + "/surnames.tsv", "金\tsurname\n庾\tsurname\n韩愈\tperson\n");
+  ASSERT_TRUE(tesq_tools::Read_Word_Senses(dir + "/surnames.tsv", &listed, &error)) << error;
+  EXPECT_EQ(listed.surnames.size(), 3u);
+  EXPECT_EQ(listed.surname_rank.at(vornel_test::Gb("金")), 1) << "a listed surname keeps its place";
+  EXPECT_EQ(listed.surname_rank.at(vornel_test::Gb("庾")), 2);
+  EXPECT_EQ(listed.surnames.count(vornel_test::Gb("韩愈")), 0u);
   const struct {
     const char *text, *where;
   } bad[] = {{"韩愈\tperson\n许可证 common\n", ":2:"},
