@@ -589,3 +589,27 @@ TEST(Trainer, ACharacterRareAsAWordIsLikelyAGivenName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Trainer, ASurnameThatStartsManyOrdinaryWordsWeighsLess) {
+  // 王 and 石 open the same names and stand alone as often; 石 also starts
+  // many ordinary words.
+  const auto lexicon = Lexicon({{"王丽", "50", "nr"}, {"王明", "50", "nr"}, {"王芳", "50", "nr"},
+                                {"石丽", "50", "nr"}, {"石明", "50", "nr"}, {"石芳", "50", "nr"},
+                                {"王", "100", "n"},   {"石", "100", "n"},   {"石头", "900", "n"},
+                                {"石油", "900", "n"}, {"石灰", "900", "n"}, {"石器", "900", "n"}});
+  tesq_tools::Name_Lists lists = Lists();
+  lists.surnames.insert(Gb("石"));
+  lists.surname_rank = {{Gb("王"), 0}, {Gb("石"), 1}};
+  tesq_tools::Train_Parameters p;
+  p.surname_type_power = 0;
+  const auto flat = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
+  EXPECT_NEAR(Value(flat.name_dic, "王", "x"), Value(flat.name_dic, "石", "x"), 1e-4);
+  p.surname_type_power = 1;
+  const auto typed = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
+  EXPECT_LT(Value(typed.name_dic, "石", "x"), 0.9 * Value(typed.name_dic, "王", "x"));
+  EXPECT_GT(Value(typed.name_dic, "石", "x"), 0.0);
+}
+
+}  // namespace

@@ -271,6 +271,7 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"given2_rare", &p->given2_rare, nullptr},
                           {"place_end_weight", &p->place_end_weight, nullptr},
                           {"rare_type_weight", &p->rare_type_weight, nullptr},
+                          {"surname_type_power", &p->surname_type_power, nullptr},
                           {"known_person_min_surname", &p->known_person_min_surname, nullptr},
                           {"known_person_margin", &p->known_person_margin, nullptr}};
   for (const Field &f : fields) {
@@ -536,7 +537,10 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     const Char_Uses &u = uses[c];
     const Tokens &t = tokens[c];
     if (u.starts < p.surname_min || lists.surnames.count(c) == 0 || t.surname <= 0) return 0.0;
-    return token_share(c, t.surname, p.surname_alone, p.alone_prior) * Rarity_Factor(lists, p, c);
+    // A surname that also starts many ordinary words (石, 方, 公) opens
+    // fewer names than its standing alone suggests.
+    const double starts = std::pow(Share(u.starts, u.first, p.surname_other, p.surname_prior), p.surname_type_power);
+    return token_share(c, t.surname, p.surname_alone, p.alone_prior) * Rarity_Factor(lists, p, c) * starts;
   };
   // What the lexicon knows stays known: a real person of two characters
   // (word senses) is recognised as surname + given name, so its given
