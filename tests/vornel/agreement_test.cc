@@ -33,7 +33,9 @@ std::vector<std::string> Split(const std::string &s, char sep) {
   return out;
 }
 
-TEST_F(Built_Data, AgreesWithJiebaOnTheSample) {
+// The share of sample sentences (in thousandths) that KV_Word_Sect cuts in
+// mode (a, b) as jieba does.
+void Expect_Agreement(int32_t a, int32_t b, int per_mille) {
   std::ifstream in(VORNEL_SAMPLE_FILE);
   ASSERT_TRUE(in) << VORNEL_SAMPLE_FILE;
   std::string line;
@@ -47,7 +49,7 @@ TEST_F(Built_Data, AgreesWithJiebaOnTheSample) {
       const std::vector<std::string> want = Split(run, ' ');
       std::string text;
       for (const std::string &w : want) text += w;
-      const vornel_test::Cut cut = vornel_test::Segment_C(vornel_test::Gb(text));
+      const vornel_test::Cut cut = vornel_test::Segment_C(vornel_test::Gb(text), -1, a, b);
       ASSERT_EQ(cut.ok, 1) << text;
       std::vector<std::string> got;
       for (const std::string &w : cut.words) {
@@ -63,10 +65,35 @@ TEST_F(Built_Data, AgreesWithJiebaOnTheSample) {
     equal += same;
   }
   ASSERT_GE(sentences, 300);
-  RecordProperty("sentences", sentences);
-  RecordProperty("equal", equal);
-  EXPECT_GE(equal * 1000, sentences * 995) << equal << " of " << sentences << " sentences equal; first difference: "
-                                           << first_difference;
+  ::testing::Test::RecordProperty("sentences", sentences);
+  ::testing::Test::RecordProperty("equal", equal);
+  EXPECT_GE(equal * 1000, sentences * per_mille) << equal << " of " << sentences << " sentences equal in mode " << a
+                                                 << ", " << b << "; first difference: " << first_difference;
+}
+
+TEST_F(Built_Data, AgreesWithJiebaOnTheSample) {
+  Expect_Agreement(VORNEL_TEXT_MODE_A, VORNEL_TEXT_MODE_B, 998);    // the lexicon's segmentation
+  Expect_Agreement(VORNEL_QUERY_MODE_A, VORNEL_QUERY_MODE_B, 995);  // person names left to the recogniser
+}
+
+TEST_F(Built_Data, PersonNamesOfTheLexiconAreWholeInTextSegmentationOnly) {
+  const struct {
+    const char *text;
+    int32_t a, b;
+    size_t words;
+    int16_t first_tag;
+  } cases[] = {
+      {"李白", VORNEL_TEXT_MODE_A, VORNEL_TEXT_MODE_B, 1, 21},
+      {"李白", 3, 7, 1, 21},  // any values but the query mode's are text segmentation
+      {"李白", VORNEL_QUERY_MODE_A, VORNEL_QUERY_MODE_B, 2, 2},
+      {"许可证", VORNEL_QUERY_MODE_A, VORNEL_QUERY_MODE_B, 1, 2},  // an ordinary word the lexicon tags nr
+      {"白居易", VORNEL_QUERY_MODE_A, VORNEL_QUERY_MODE_B, 1, 21},
+  };
+  for (const auto &c : cases) {
+    const vornel_test::Cut cut = vornel_test::Segment_C(vornel_test::Gb(c.text), -1, c.a, c.b);
+    ASSERT_EQ(cut.words.size(), c.words) << c.text << " " << c.a << "," << c.b;
+    EXPECT_EQ(cut.tags[0], c.first_tag) << c.text << " " << c.a << "," << c.b;
+  }
 }
 
 TEST_F(Built_Data, TagsOfKnownWords) {

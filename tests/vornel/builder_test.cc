@@ -62,6 +62,23 @@ TEST(Sources, LexiconTextKeepsGbHanWordsAndTheTotal) {
   EXPECT_EQ(again.entries.size(), 2u);
 }
 
+TEST(Sources, LexiconWordsKeptApartAreMarkedAndReadBack) {
+  const std::string dir = vornel_test::Temp_Dir("sources");
+  vornel_test::Write_Bytes(dir + "/lex.txt", "李白 400 nr apart\n大学 50 n\n");
+  tesq_tools::Lexicon_Source lex;
+  std::string error;
+  ASSERT_TRUE(tesq_tools::Read_Lexicon_Text(dir + "/lex.txt", &lex, &error)) << error;
+  ASSERT_EQ(lex.entries.size(), 2u);
+  EXPECT_TRUE(lex.entries[0].apart);
+  EXPECT_FALSE(lex.entries[1].apart);
+  ASSERT_TRUE(tesq_tools::Write_Lexicon_Text(dir + "/out.txt", lex, &error)) << error;
+  tesq_tools::Lexicon_Source again;
+  ASSERT_TRUE(tesq_tools::Read_Lexicon_Text(dir + "/out.txt", &again, &error)) << error;
+  ASSERT_EQ(again.entries.size(), 2u);
+  EXPECT_TRUE(again.entries[0].apart);
+  EXPECT_FALSE(again.entries[1].apart);
+}
+
 TEST(Sources, WordSensesKeepGbWordsAndNameTheLineOfAnError) {
   const std::string dir = vornel_test::Temp_Dir("sources");
   vornel_test::Write_Bytes(dir + "/senses.tsv",
@@ -109,6 +126,7 @@ TEST(Sources, ErrorsNameTheLine) {
       {"北京 100 ns\n大学 x n\n", true, ":2:"},
       {"北京 100 ns\n大学 5 zzz\n", true, ":2:"},
       {"北京 100 ns extra\n", true, ":1:"},
+      {"北京 100 ns apart extra\n", true, ":1:"},
       {"#total 0\n", true, ":1:"},
       {"北京\tf:1;\n上海 f:2;\n", false, ":2:"},
       {"北京\tf:1;\n北京\tf:2;\n", false, ":2:"},

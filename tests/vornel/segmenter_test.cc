@@ -47,10 +47,11 @@ struct Seg {
   std::vector<int16_t> tags;
 };
 
-Seg Cut(const Lexicon &lex, const std::string &gbtext, bool whole = true) {
+Seg Cut(const Lexicon &lex, const std::string &gbtext, bool whole = true, bool names_apart = false) {
   std::vector<int32_t> ends(gbtext.size() + 1);
   std::vector<int16_t> tags(gbtext.size() + 1);
-  const long n = vornel::Segment(lex, gbtext.data(), gbtext.size(), ends.data(), tags.data(), ends.size(), whole);
+  const long n =
+      vornel::Segment(lex, gbtext.data(), gbtext.size(), ends.data(), tags.data(), ends.size(), whole, names_apart);
   EXPECT_GE(n, 0);
   Seg s;
   for (long k = 0, start = 0; k < n; start = ends[k++]) {
@@ -285,6 +286,35 @@ TEST(Segmenter, AgreesWithEnumerationOfAllPaths) {
       ASSERT_EQ(n, static_cast<long>(best.ends.size())) << utf8;
       for (long k = 0; k < n; ++k) EXPECT_EQ(static_cast<size_t>(ends[k]), 2 * best.ends[k]) << utf8;
     }
+  }
+}
+
+TEST(Segmenter, WordsKeptApartAreNoWordsOfQuerySegmentationOnly) {
+  std::string error;
+  auto lex = Lexicon::From_Blob(vornel_test::Make_Lexicon({{"李白", 400, "nr", true},
+                                                           {"李白菜", 1, "n"},
+                                                           {"李", 900, "n"},
+                                                           {"白", 900, "a"},
+                                                           {"诗", 900, "n"},
+                                                           {"诗人", 900, "n"}},
+                                                          100000),
+                                &error);
+  ASSERT_NE(lex, nullptr) << error;
+  const struct {
+    const char *text;
+    bool names_apart;
+    std::vector<std::string> words;
+    std::vector<int16_t> tags;
+  } cases[] = {
+      {"李白诗人", false, {"李白", "诗人"}, {21, 2}},  // text: the word whole, its tag without the mark
+      {"李白诗人", true, {"李", "白", "诗人"}, {2, 1, 2}},  // query: as if the lexicon lacked it
+      {"李白菜", true, {"李白菜"}, {2}},                  // still a prefix of longer words
+      {"诗人", true, {"诗人"}, {2}},                      // other words untouched
+  };
+  for (const auto &c : cases) {
+    const Seg s = Cut(*lex, Gb(c.text), true, c.names_apart);
+    EXPECT_EQ(s.words, c.words) << c.text << " " << c.names_apart;
+    EXPECT_EQ(s.tags, c.tags) << c.text << " " << c.names_apart;
   }
 }
 

@@ -29,6 +29,7 @@ vornel::Blob Make_Lexicon(const std::vector<Word_Spec> &words, uint64_t total) {
     }
     lw.frequency = w.frequency;
     lw.tag = vornel::Tag_Number(w.tag);
+    lw.apart = w.apart;
     list.push_back(lw);
   }
   vornel::Blob blob;
@@ -73,14 +74,14 @@ std::string Temp_Dir(const std::string &tag) {
   return dir.string();
 }
 
-Cut Segment_C(const std::string &gbtext, int32_t length) {
+Cut Segment_C(const std::string &gbtext, int32_t length, int32_t a, int32_t b) {
   if (length < 0) length = static_cast<int32_t>(gbtext.size()) + 1;
   // Guard entries after the arrays catch any write past `length`.
   const int kGuard = 4;
   std::vector<int32_t> ends(static_cast<size_t>(length) + kGuard, 0x5A5A5A5A);
   std::vector<int16_t> tags(static_cast<size_t>(length) + kGuard, 0x5A5A);
   Cut cut;
-  cut.ok = KV_Word_Sect(gbtext.c_str(), ends.data(), length, -1, 1, tags.data(), 2048, 0, 0, 0);
+  cut.ok = KV_Word_Sect(gbtext.c_str(), ends.data(), length, a, b, tags.data(), 2048, 0, 0, 0);
   for (int k = 0; k < kGuard; ++k) {
     EXPECT_EQ(ends[static_cast<size_t>(length) + k], 0x5A5A5A5A) << "word-end array written past its length";
     EXPECT_EQ(tags[static_cast<size_t>(length) + k], 0x5A5A) << "tag array written past its length";

@@ -20,6 +20,7 @@ struct Word_Spec {
   const char *word;  // UTF-8, Han characters only
   uint64_t frequency;
   const char *tag;
+  bool apart = false;  // kept apart in query segmentation
 };
 
 // A compiled lexicon of the given words.
@@ -41,7 +42,8 @@ struct Cut {
   std::vector<std::string> words;
   std::vector<int16_t> tags;
 };
-Cut Segment_C(const std::string &gbtext, int32_t length = -1);
+// KV_Word_Sect in query segmentation (a = -1, b = 1) unless a and b are given.
+Cut Segment_C(const std::string &gbtext, int32_t length = -1, int32_t a = -1, int32_t b = 1);
 
 }  // namespace vornel_test
 
