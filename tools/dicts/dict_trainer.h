@@ -111,7 +111,7 @@ struct Train_Parameters {
   double given2_alone = 0.01;   // ss, sw: a factor on the share above
   int surname_common = 100;         // with name lists: x of a surname past the first this many of the
   double surname_rare_factor = 0.45;  // list (the commonest come first) is scaled by this factor
-  double surname_type_power = 1;  // with name lists: x is also multiplied by its share of starting person
+  double surname_type_power = 0;  // with name lists: x is also multiplied by its share of starting person
                                   // entries among the entries it starts, to this power
   double alone_prior = 30.0;    // added to the denominator of the token shares of x and dm (a frequency)
   double given1_from_ss = 0.15;  // with name lists: dm is at least this times ss (建, 继 open many given
@@ -124,10 +124,10 @@ struct Train_Parameters {
   // rare_type_weight × the lexicon words it is in), ss and sw at least
   // given2_rare × the same, K being rare_frequency. The lexicon's names are
   // modern and few; classical given names are mostly rare characters.
-  double rare_frequency = 8000;
+  double rare_frequency = 4000;
   double rare_type_weight = 60;
-  double given1_rare = 0.5;
-  double given2_rare = 0.7;
+  double given1_rare = 0.4;
+  double given2_rare = 0.5;
   double known_person_min_surname = 0.1;  // a real person of the word senses whose surname has at least this x
   double known_person_margin = 1.2;       // ... gets dm of its given name at least this times 0.05 / x
   double whole_name_split_min = 0.2;   // with name lists: a two-character person entry kept whole is split
