@@ -537,6 +537,9 @@ Request_Limits Limits_Of(const Settings &settings) {
   return limits;
 }
 
+// Request log lines waiting for standard error, at most (4 KiB each at most).
+constexpr size_t kLog_Queue_Lines = 1024;
+
 class Worker;
 using Handler = void (Worker::*)(const Http_Request &, Answer &);
 
@@ -552,7 +555,7 @@ class Worker {
  public:
   Worker(const Settings &settings, int generation)
       : settings_(settings), generation_(generation), limits_(Limits_Of(settings)), gate_(settings.threads),
-        rotation_(settings.trace_max_bytes, settings.trace_keep), log_(STDERR_FILENO, 4096) {}
+        rotation_(settings.trace_max_bytes, settings.trace_keep), log_(STDERR_FILENO, kLog_Queue_Lines) {}
 
   // Accepts on `listen_fd` until SIGTERM arrives on `signal_fd`, then drains.
   int Serve(int listen_fd, int signal_fd) {
@@ -803,18 +806,41 @@ class Worker {
   }
 
   // Connections beyond the limit get a 503 with Retry-After on a thread of
-  // their own, never a connection thread.
+  // their own, never a connection thread. All those waiting are answered
+  // at once and then drained together, so a burst of them is not answered
+  // a drain's time apart.
   void Reject_Loop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       reject_cv_.wait(lock, [&] { return !rejects_.empty() || quit_; });
       if (rejects_.empty()) return;
-      const int fd = rejects_.front();
-      rejects_.pop_front();
+      std::vector<int> fds(rejects_.begin(), rejects_.end());
+      rejects_.clear();
       lock.unlock();
-      Send_All(fd, kBusy_Answer.data(), kBusy_Answer.size(), Clock::now() + std::chrono::milliseconds(100));
-      shutdown(fd, SHUT_WR);
-      Drain_And_Close(fd);
+      const auto until = Clock::now() + std::chrono::milliseconds(100);
+      for (const int fd : fds) {
+        Send_All(fd, kBusy_Answer.data(), kBusy_Answer.size(), until);
+        shutdown(fd, SHUT_WR);
+      }
+      // What the clients still send is read until they close or the time is
+      // up, so that the close does not reset an answer not yet read.
+      std::vector<pollfd> open;
+      for (const int fd : fds) open.push_back({fd, POLLIN, 0});
+      while (!open.empty() && Ms_Until(until) > 0) {
+        if (poll(open.data(), open.size(), static_cast<int>(std::max<int64_t>(Ms_Until(until), 1))) < 0 && errno != EINTR) break;
+        for (size_t i = 0; i < open.size();) {
+          char sink[4096];
+          if (open[i].revents != 0 && recv(open[i].fd, sink, sizeof sink, 0) <= 0) {
+            close(open[i].fd);
+            open[i] = open.back();
+            open.pop_back();
+          } else {
+            open[i].revents = 0;
+            ++i;
+          }
+        }
+      }
+      for (const pollfd &p : open) close(p.fd);
       lock.lock();
     }
   }
