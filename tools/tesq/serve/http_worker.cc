@@ -52,8 +52,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using json = nlohmann::json;
 
+// Rounded up, so that a wait of this long has passed the deadline.
 int64_t Ms_Until(Clock::time_point deadline) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
 }
 
 // Waits until `fd` has `events` or the deadline passes; false on timeout or
@@ -701,7 +702,7 @@ class Worker {
       if (n >= 0) return n;
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
       if (!Wait_Fd(fd, POLLIN, deadline)) {
-        *timed_out = Clock::now() >= deadline;
+        *timed_out = true;
         return -1;
       }
     }
