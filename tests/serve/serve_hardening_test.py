@@ -13,6 +13,8 @@ import resource
 import shutil
 import signal
 import socket
+import subprocess
+import tempfile
 import sys
 import threading
 import time
@@ -26,26 +28,6 @@ SANITIZED = os.environ.get("TESQ_SANITIZED") == "1"
 
 ISBN = b"GET /v1/word?word=9787111123453 HTTP/1.1\r\nHost: x\r\n\r\n"
 SMUGGLED = b"GET /v1/word?word=1234-5679 HTTP/1.1\r\nHost: x\r\n\r\n"
-
-
-def answers(raw):
-    """The answers in a stream of raw HTTP/1.1 answers, each as (status, headers, body); framing checked."""
-    out = []
-    while raw:
-        head, sep, rest = raw.partition(b"\r\n\r\n")
-        assert sep, "an answer without the end of its head: %r" % raw[:200]
-        lines = head.split(b"\r\n")
-        assert lines[0].startswith(b"HTTP/1.1 "), lines[0]
-        headers = {}
-        for line in lines[1:]:
-            name, _, value = line.partition(b":")
-            assert name.lower() not in headers, "header twice: %r" % name
-            headers[name.lower().decode()] = value.strip().decode()
-        length = int(headers["content-length"])
-        assert len(rest) >= length, "an answer shorter than its Content-Length"
-        out.append((int(lines[0].split()[1]), headers, rest[:length]))
-        raw = rest[length:]
-    return out
 
 
 def exchange(port, data, timeout=10):
@@ -67,7 +49,7 @@ def exchange(port, data, timeout=10):
             pass
         except ConnectionResetError:
             closed = True
-    return answers(got), closed
+    return ss.answers(got), closed
 
 
 def read_answer(s):
@@ -194,7 +176,7 @@ class Framing(unittest.TestCase):
                       b"Content-Length: 9\r\nConnection: close\r\n\r\n")
             self.assertEqual(s.recv(100), b"HTTP/1.1 100 Continue\r\n\r\n")
             s.sendall(b"1234-5679")
-            got = answers(ss.read_all(s))
+            got = ss.answers(ss.read_all(s))
         self.assertEqual([(a[0], json.loads(a[2])["label"]) for a in got], [(200, "ISSN")])
 
     def test_chunked_body_with_trailer_and_extension_is_read(self):
@@ -319,7 +301,7 @@ class Resources(unittest.TestCase):
                 server.signal(signal.SIGTERM)
                 time.sleep(0.6)  # the drain has begun; the connection is idle
                 s.sendall(SMUGGLED)
-                got = answers(ss.read_all(s))
+                got = ss.answers(ss.read_all(s))
             self.assertEqual([(a[0], json.loads(a[2])["label"], a[1].get("connection")) for a in got],
                              [(200, "ISSN", "close")])
             self.assertEqual(server.proc.wait(timeout=20), 0)
@@ -438,6 +420,43 @@ class Resources(unittest.TestCase):
                 s.close()
             self.assertEqual(server.stop(), 0)
             shutil.rmtree(server.workdir, ignore_errors=True)
+
+
+class Operations(unittest.TestCase):
+    def test_a_link_named_as_the_trace_lock_is_not_followed(self):
+        workdir = tempfile.mkdtemp(prefix="tesq-serve-test-")
+        target = os.path.join(workdir, "elsewhere")
+        os.symlink(target, os.path.join(workdir, "as.txt.lock"))
+        server = ss.Server(TESQ, DATA_DIR, "--no-log", "--trace-max-bytes", "100", workdir=workdir)
+        try:
+            for i in range(5):
+                self.assertEqual(server.get("/v1/search", q="计算机科学 %d" % i)[0], 200)
+            self.assertFalse(os.path.exists(target))
+        finally:
+            self.assertEqual(server.stop(), 0)
+            shutil.rmtree(workdir, ignore_errors=True)
+
+    def test_the_ready_line_names_the_port_bound(self):
+        workdir = tempfile.mkdtemp(prefix="tesq-serve-test-")
+        log = open(os.path.join(workdir, "log"), "wb")
+        env = dict(os.environ, TESQ_DATA_DIR=DATA_DIR)
+        proc = subprocess.Popen([TESQ, "serve", "--listen", "127.0.0.1:0", "--no-trace", "--no-log"], stderr=log, env=env)
+        try:
+            deadline = time.time() + 60
+            text = ""
+            while time.time() < deadline and '"ready"' not in text:
+                time.sleep(0.05)
+                text = open(os.path.join(workdir, "log")).read()
+            port = int(text.split("listening on 127.0.0.1:")[1].split(",")[0])
+            self.assertNotEqual(port, 0)
+            with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+                s.sendall(b"GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+                self.assertEqual(ss.status_of(ss.read_all(s)), 200)
+        finally:
+            proc.send_signal(signal.SIGTERM)
+            self.assertEqual(proc.wait(timeout=60), 0)
+            log.close()
+            shutil.rmtree(workdir, ignore_errors=True)
 
 
 if __name__ == "__main__":

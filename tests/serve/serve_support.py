@@ -158,3 +158,27 @@ def status_of(raw_answer):
         return int(raw_answer.split(b" ", 2)[1])
     except (IndexError, ValueError):
         return None
+
+
+def answers(raw):
+    """The answers in a stream of raw HTTP/1.1 answers, each as (status, headers, body); framing checked."""
+    out = []
+    while raw:
+        head, sep, rest = raw.partition(b"\r\n\r\n")
+        assert sep, "an answer without the end of its head: %r" % raw[:200]
+        lines = head.split(b"\r\n")
+        assert lines[0].startswith(b"HTTP/1.1 "), lines[0]
+        headers = {}
+        for line in lines[1:]:
+            name, _, value = line.partition(b":")
+            name = name.lower().decode("latin-1")
+            assert name not in headers, "header twice: %r" % name
+            headers[name] = value.strip().decode("latin-1")
+        if lines[0].split()[1] == b"100":  # an interim answer has no body
+            raw = rest
+            continue
+        length = int(headers["content-length"])
+        assert len(rest) >= length, "an answer shorter than its Content-Length"
+        out.append((int(lines[0].split()[1]), headers, rest[:length]))
+        raw = rest[length:]
+    return out

@@ -337,8 +337,15 @@ int Command_Serve(int argc, char **argv) {
     cleanup();
     return cli::kExit_Failed;
   }
+  // The port bound, which differs from the one asked for when that was 0.
+  sockaddr_storage bound{};
+  socklen_t bound_size = sizeof bound;
+  int port = settings.port;
+  if (getsockname(listen_fd, reinterpret_cast<sockaddr *>(&bound), &bound_size) == 0)
+    port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
+                                             : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
   char where[160];
-  std::snprintf(where, sizeof where, "listening on %s:%d, worker %ld", settings.host.c_str(), settings.port,
+  std::snprintf(where, sizeof where, "listening on %s:%d, worker %ld", settings.host.c_str(), port,
                 static_cast<long>(current.pid));
   Log_Event("ready", where);
 

@@ -495,7 +495,9 @@ class Trace_Rotation {
     struct stat st;
     if (stat("as.txt", &st) != 0 || static_cast<uint64_t>(st.st_size) < max_bytes_) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    const int fd = open("as.txt.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    // Never through a symbolic link: it would create or lock a file
+    // elsewhere.
+    const int fd = open("as.txt.lock", O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return;
     if (flock(fd, LOCK_EX) == 0 && stat("as.txt", &st) == 0 && static_cast<uint64_t>(st.st_size) >= max_bytes_) {
       if (keep_ <= 0) {
