@@ -82,7 +82,12 @@ def one(port, rng):
         got = ss.answers(answer)
     except (AssertionError, ValueError, KeyError, IndexError) as e:
         return "an answer not well framed (%s): %r for %r" % (e, answer[:200], data[:200])
-    if len(got) > max(1, data.count(b" HTTP/1.")):
+    for status, headers, _ in got[:-1]:
+        if headers.get("connection") == "close":
+            return "an answer after one with Connection: close: %r" % data[:300]
+    # The last answer may be the refusal of bytes that are no request at all.
+    answered = len(got) - (1 if got and got[-1][0] >= 400 and got[-1][1].get("connection") == "close" else 0)
+    if answered > data.count(b" HTTP/1."):
         return "%d answers to %d request lines: %r" % (len(got), data.count(b" HTTP/1."), data[:300])
     return None
 
