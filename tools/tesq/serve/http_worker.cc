@@ -950,7 +950,8 @@ class Worker {
     Input in;
     Request_Error error;
     std::string gbword;
-    if (!Read_Input(req, {"word", "charset"}, "word", &in, &error) || !Required(in, "word", &gbword, &error))
+    static const std::set<std::string> kAllowed = {"word", "charset"};
+    if (!Read_Input(req, kAllowed, "word", &in, &error) || !Required(in, "word", &gbword, &error))
       return Answer_Error(res, error);
     Word_Answer answer;
     {
@@ -980,7 +981,8 @@ class Worker {
     Input in;
     Request_Error error;
     std::string gbquery;
-    if (!Read_Input(req, {"q", "format", "charset"}, "q", &in, &error) || !Required(in, "q", &gbquery, &error))
+    static const std::set<std::string> kAllowed = {"q", "format", "charset"};
+    if (!Read_Input(req, kAllowed, "q", &in, &error) || !Required(in, "q", &gbquery, &error))
       return Answer_Error(res, error);
     const std::string format = in.values.count("format") ? in.values.at("format") : "xml";
     if (format != "xml" && format != "json")
@@ -1008,7 +1010,8 @@ class Worker {
     Input in;
     Request_Error error;
     std::string gbtext;
-    if (!Read_Input(req, {"text", "charset"}, "text", &in, &error) || !Required(in, "text", &gbtext, &error))
+    static const std::set<std::string> kAllowed = {"text", "charset"};
+    if (!Read_Input(req, kAllowed, "text", &in, &error) || !Required(in, "text", &gbtext, &error))
       return Answer_Error(res, error);
     std::vector<Essay_Word> words;
     bool ok;
@@ -1026,7 +1029,8 @@ class Worker {
   void Batch(const Http_Request &req, Answer &res) {
     Input in;
     Request_Error error;
-    if (!Read_Input(req, {"words", "queries", "format"}, nullptr, &in, &error)) return Answer_Error(res, error);
+    static const std::set<std::string> kAllowed = {"words", "queries", "format"};
+    if (!Read_Input(req, kAllowed, nullptr, &in, &error)) return Answer_Error(res, error);
     if (!in.json_body) return Answer_Error(res, {400, "bad_content_type", "a batch is a JSON object body", "", -1});
     const bool words = in.body.contains("words");
     const bool queries = in.body.contains("queries");
