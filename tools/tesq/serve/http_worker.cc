@@ -786,9 +786,11 @@ class Worker {
       // A request that was in flight when SIGTERM came is the connection's last.
       close_after = close_after || stopping_.load();
       const std::string bytes = Answer_Bytes(answer, close_after, keep_alive_seconds, req.method == "HEAD");
-      const bool sent = Send_All(fd, bytes.data(), bytes.size(), Clock::now() + std::chrono::milliseconds(settings_.timeout_ms));
+      // Counted before the answer leaves, so that the client's next request
+      // sees this one done in /metrics.
       Log(req, answer);
       in_flight_.fetch_sub(1);
+      const bool sent = Send_All(fd, bytes.data(), bytes.size(), Clock::now() + std::chrono::milliseconds(settings_.timeout_ms));
       if (!sent || close_after) break;
     }
     shutdown(fd, SHUT_WR);
