@@ -17,26 +17,14 @@ bool Is_Token(std::string_view s) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c != '\0' && Is_Tchar(static_cast<unsigned char>(c)); });
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // The elements of a comma-separated field value, trimmed and in lower case;
 // empty elements are dropped, as the list syntax allows.
 std::vector<std::string> List_Elements(std::string_view value) {
   std::vector<std::string> out;
   for (;;) {
     const size_t comma = value.find(',');
-    const std::string_view element = Trim(value.substr(0, comma));
-    if (!element.empty()) out.push_back(Lower(element));
+    const std::string_view element = Trim_Blanks(value.substr(0, comma));
+    if (!element.empty()) out.push_back(Lower_Case(element));
     if (comma == std::string_view::npos) return out;
     value.remove_prefix(comma + 1);
   }
@@ -54,6 +42,19 @@ int Hex_Value(char c) {
 constexpr size_t kMax_Length_Digits = 18;
 
 }  // namespace
+
+std::string Lower_Case(std::string_view s) {
+  std::string out(s);
+  for (char &c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string_view Trim_Blanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
 
 const std::string *Http_Request::Header(std::string_view name) const {
   for (const auto &[n, v] : headers)
@@ -239,7 +240,7 @@ Request_Parser::State Request_Parser::Header_Line(bool trailer) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos || !Is_Token(line.substr(0, colon)))
     return Fail(400, "bad_request", "a header line is not NAME: VALUE");
-  const std::string_view value = Trim(line.substr(colon + 1));
+  const std::string_view value = Trim_Blanks(line.substr(colon + 1));
   if (std::any_of(value.begin(), value.end(), [](char c) {
         const auto u = static_cast<unsigned char>(c);
         return (u < 0x20 && u != '\t') || u == 0x7F;
@@ -247,7 +248,7 @@ Request_Parser::State Request_Parser::Header_Line(bool trailer) {
     return Fail(400, "bad_request", "a header value holds a control character");
   // Trailer fields are read for their framing only: nothing here takes
   // its meaning from them.
-  if (!trailer) request_.headers.emplace_back(Lower(line.substr(0, colon)), std::string(value));
+  if (!trailer) request_.headers.emplace_back(Lower_Case(line.substr(0, colon)), std::string(value));
   line_.clear();
   return State::kIncomplete;
 }
@@ -267,7 +268,7 @@ Request_Parser::State Request_Parser::Head_Done() {
       has_coding = true;
       codings += "," + value;
     } else if (name == "expect") {
-      if (Lower(value) != "100-continue") return Fail(417, "expectation_failed", "only Expect: 100-continue is met");
+      if (Lower_Case(value) != "100-continue") return Fail(417, "expectation_failed", "only Expect: 100-continue is met");
       request_.expect_continue = request_.minor_version == 1;
     } else if (name == "content-encoding") {
       for (const std::string &coding : List_Elements(value))
@@ -326,7 +327,7 @@ Request_Parser::State Request_Parser::Chunk_Size_Line() {
   }
   // After the digits only chunk extensions may follow: ";name[=value]",
   // with optional blanks before the ';'.
-  const std::string_view rest = Trim(line.substr(digits));
+  const std::string_view rest = Trim_Blanks(line.substr(digits));
   const bool control = std::any_of(line.begin(), line.end(), [](char c) {
     const auto u = static_cast<unsigned char>(c);
     return (u < 0x20 && u != '\t') || u == 0x7F;

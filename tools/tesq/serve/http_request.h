@@ -108,6 +108,14 @@ std::vector<std::pair<std::string, std::string>> Parse_Form(std::string_view tex
 // stays as it is.
 std::string Percent_Decode(std::string_view text, bool plus_is_space);
 
+// ASCII letters in lower case; field names, tokens and media types compare
+// so.
+std::string Lower_Case(std::string_view s);
+
+// Without leading and trailing blanks (space and tab), as field values and
+// their parameters are read.
+std::string_view Trim_Blanks(std::string_view s);
+
 // The bytes for a message: valid UTF-8 as it is, every other byte and every
 // control character as \xHH, at most `limit` bytes of input (then "...").
 std::string Printable(std::string_view bytes, size_t limit = 200);

@@ -275,31 +275,22 @@ struct Input {
   json body;  // the parsed JSON body, for the batch
 };
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
-
-std::string Trimmed(const std::string &s) {
-  const size_t first = s.find_first_not_of(" \t");
-  if (first == std::string::npos) return "";
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
+std::string Trimmed(const std::string &s) { return std::string(Trim_Blanks(s)); }
 
 // The media type of a Content-Type value (lower case) and its charset
 // parameter (lower case, unquoted; empty when none).
 void Media_Type(const std::string &type, std::string *media, std::string *charset) {
-  *media = Lower(Trimmed(type.substr(0, type.find(';'))));
+  *media = Lower_Case(Trimmed(type.substr(0, type.find(';'))));
   charset->clear();
   size_t at = type.find(';');
   while (at != std::string::npos) {
     const size_t next = type.find(';', at + 1);
     const std::string parameter = Trimmed(type.substr(at + 1, next == std::string::npos ? next : next - at - 1));
     const size_t eq = parameter.find('=');
-    if (eq != std::string::npos && Lower(Trimmed(parameter.substr(0, eq))) == "charset") {
+    if (eq != std::string::npos && Lower_Case(Trimmed(parameter.substr(0, eq))) == "charset") {
       std::string value = Trimmed(parameter.substr(eq + 1));
       if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-      *charset = Lower(value);
+      *charset = Lower_Case(value);
     }
     at = next;
   }
@@ -354,7 +345,7 @@ bool Read_Input(const Http_Request &req, const std::set<std::string> &allowed, c
     }
   const auto charset = in->values.find("charset");
   if (charset != in->values.end()) {
-    const std::string name = Lower(charset->second);
+    const std::string name = Lower_Case(charset->second);
     if (name == "utf-8" || name == "utf8") {
       in->charset = Charset::kUtf8;
     } else if (name == "gb2312") {
