@@ -309,6 +309,29 @@ class Resources(unittest.TestCase):
             server.stop()
             shutil.rmtree(server.workdir, ignore_errors=True)
 
+    def test_connections_waiting_in_the_backlog_at_sigterm_are_answered(self):
+        server = ss.Server(TESQ, DATA_DIR, "--no-log", "--no-trace")
+        held = []
+        try:
+            worker = server.worker_pid()
+            os.kill(worker, signal.SIGSTOP)  # nothing is accepted meanwhile
+            for _ in range(5):
+                s = socket.create_connection(("127.0.0.1", server.port), timeout=10)
+                s.sendall(ISBN)
+                held.append(s)
+            server.signal(signal.SIGTERM)
+            time.sleep(0.3)  # the master has passed SIGTERM on
+            os.kill(worker, signal.SIGCONT)
+            for s in held:
+                got = ss.answers(ss.read_all(s))
+                self.assertEqual([(a[0], a[1].get("connection")) for a in got], [(200, "close")])
+            self.assertEqual(server.proc.wait(timeout=30), 0)
+        finally:
+            for s in held:
+                s.close()
+            server.stop()
+            shutil.rmtree(server.workdir, ignore_errors=True)
+
     def test_master_outlives_its_stderr_reader(self):
         server = ss.Server(TESQ, DATA_DIR, "--no-trace", stderr_pipe=True)
         try:

@@ -303,7 +303,7 @@ int Command_Serve(int argc, char **argv) {
       rmdir(no_trace_dir.c_str());
     }
   };
-  const int listen_fd = Listen(settings, &error);
+  int listen_fd = Listen(settings, &error);
   if (listen_fd < 0) {
     std::fprintf(stderr, "tesq serve: %s\n", error.c_str());
     cleanup();
@@ -434,6 +434,11 @@ int Command_Serve(int argc, char **argv) {
       stopping = true;
       Stop_Worker(&current);
       Stop_Worker(&loading);
+      // The workers hold the socket now: once the last has taken what its
+      // backlog holds and closed it, later connections are refused rather
+      // than accepted by the system and then reset.
+      if (listen_fd >= 0) close(listen_fd);
+      listen_fd = -1;
     } else if (info.ssi_signo == SIGCHLD) {
       int status;
       pid_t pid;
@@ -458,7 +463,7 @@ int Command_Serve(int argc, char **argv) {
       }
     }
   }
-  close(listen_fd);
+  if (listen_fd >= 0) close(listen_fd);
   if (args.Has("--pid-file")) unlink(args.Get("--pid-file").c_str());
   cleanup();
   Log_Event("stopped", "all workers have drained");

@@ -594,8 +594,13 @@ class Worker {
         }
       }
     }
-    close(listen_fd);
+    // Connections already in the listen backlog were accepted by the
+    // system, and their clients may have sent a request: they are taken
+    // and answered (with Connection: close) rather than reset at the close.
     stopping_.store(true);
+    int why = 0;
+    Accept(listen_fd, &why, true);
+    close(listen_fd);
     {
       std::unique_lock<std::mutex> lock(mutex_);
       cv_.notify_all();
@@ -613,8 +618,9 @@ class Worker {
  private:
   // Takes the connections waiting; false when descriptors (or memory for
   // them) have run out, with the errno in *why.
-  bool Accept(int listen_fd, int *why) {
-    for (int i = 0; i < 64; ++i) {
+  // A call takes at most 64 unless `all`, when it takes every one waiting.
+  bool Accept(int listen_fd, int *why, bool all = false) {
+    for (int i = 0; all || i < 64; ++i) {
       const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
       if (fd < 0) {
         if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
