@@ -11,6 +11,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "library_calls.h"
+
 namespace serve {
 
 enum class Charset { kUtf8, kGb2312 };
@@ -24,10 +26,8 @@ enum class Charset { kUtf8, kGb2312 };
 // items, when the document does not fit the query.
 bool Document_Items(const std::string &gbquery, const std::string &document, nlohmann::json *items);
 
-struct Essay_Word {
-  size_t start, end;  // bytes of the GB2312 text
-  int tag;
-};
+// A word of an essay, its span in bytes of the GB2312 text.
+using Essay_Word = cli::Essay_Word;
 
 // The essay's words with byte spans in the text as it was sent (`sent`, the
 // UTF-8 or GB2312 bytes the GB2312 text `gbtext` was made of) and character

@@ -40,6 +40,7 @@
 
 #include "answers.h"
 #include "cli_options.h"
+#include "essay_stream.h"
 #include "gb2312.h"
 #include "http_request.h"
 #include "library_calls.h"
@@ -450,25 +451,15 @@ int32_t Search_Document(const std::string &gbquery, std::string *document) {
   return cli::Query_Document(gbquery, document, &needed);
 }
 
-// Segments GB2312 text in pieces as tesq essay does; false when the library
-// fails.
+// Segments GB2312 text in the pieces tesq essay cuts, with spans in the
+// whole text; false when the library fails.
 bool Segment_Essay(const std::string &gbtext, std::vector<Essay_Word> *words) {
   size_t start = 0;
-  for (const size_t end : cli::Split_Pieces(gbtext, 64 * 1024)) {
-    const std::string piece = gbtext.substr(start, end - start);
-    const int32_t count = static_cast<int32_t>(piece.size()) + 1;
-    std::vector<int32_t> ends(static_cast<size_t>(count), 0);
-    std::vector<int16_t> tags(static_cast<size_t>(count), 0);
-    const int32_t result = Tesquin_Search_Essay(piece.c_str(), ends.data(), count, -1, 1, tags.data());
-    if (result != 0 && result != 4) return false;
-    size_t at = 0;
-    for (int32_t i = 0; i < count && ends[i] > 0; ++i) {
-      const size_t e = static_cast<size_t>(ends[i]);
-      if (e <= at || e > piece.size()) return false;
-      words->push_back({start + at, start + e, tags[i]});
-      at = e;
-    }
-    if (at < piece.size()) words->push_back({start + at, start + piece.size(), 0});
+  std::vector<Essay_Word> piece_words;
+  for (const size_t end : cli::Split_Pieces(gbtext, cli::kEssay_Piece_Bytes)) {
+    cli::Piece_Segmentation how;
+    if (!cli::Segment_Piece(gbtext.substr(start, end - start), &piece_words, &how)) return false;
+    for (const Essay_Word &w : piece_words) words->push_back({start + w.start, start + w.end, w.tag});
     start = end;
   }
   return true;
