@@ -332,6 +332,23 @@ class Resources(unittest.TestCase):
             server.stop()
             shutil.rmtree(server.workdir, ignore_errors=True)
 
+    def test_workers_that_keep_dying_are_replaced_ever_more_slowly(self):
+        server = ss.Server(TESQ, DATA_DIR, "--no-log", "--no-trace")
+        try:
+            pauses = []
+            for n in range(1, 4):
+                worker = server.worker_pid()
+                os.kill(worker, signal.SIGKILL)
+                self.assertTrue(server.wait_log('"event":"replaced"', timeout=60, count=n))
+                line = [l for l in server.log_text().splitlines() if '"worker_died"' in l][-1]
+                self.assertIn("killed by signal 9", line)
+                pauses.append(int(line.split("starting another in ")[1].split(" ms")[0]))
+            self.assertEqual(pauses, [100, 200, 400])
+            self.assertEqual(server.get_json("/v1/word", word="1234-5679")[1]["label"], "ISSN")
+        finally:
+            self.assertEqual(server.stop(), 0)
+            shutil.rmtree(server.workdir, ignore_errors=True)
+
     def test_master_outlives_its_stderr_reader(self):
         server = ss.Server(TESQ, DATA_DIR, "--no-trace", stderr_pipe=True)
         try:
