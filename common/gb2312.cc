@@ -47,7 +47,21 @@ std::string Describe_Code_Point(uint32_t cp, std::string_view original) {
   return text;
 }
 
-// Decodes one UTF-8 sequence at s[i]; returns its length, or 0 when malformed.
+void Encode_Utf8(uint32_t cp, std::string *out) {
+  if (cp < 0x80) {
+    out->push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+}  // namespace
+
 size_t Decode_Utf8(std::string_view s, size_t i, uint32_t *cp) {
   const unsigned char c = static_cast<unsigned char>(s[i]);
   size_t len;
@@ -70,20 +84,6 @@ size_t Decode_Utf8(std::string_view s, size_t i, uint32_t *cp) {
   return len;
 }
 
-void Encode_Utf8(uint32_t cp, std::string *out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-}  // namespace
 
 bool Char_In_List(const char *p, const char *const *list, size_t count) {
   for (size_t i = 0; i < count; ++i)

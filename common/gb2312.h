@@ -82,6 +82,10 @@ uint32_t To_Unicode(unsigned char lead, unsigned char trail);
 // the character has no GB2312 form. ASCII is not handled here.
 bool From_Unicode(uint32_t cp, unsigned char out[2]);
 
+// Decodes the UTF-8 sequence at s[i] into *cp: its length, or 0 when it is
+// malformed (overlong, a surrogate, beyond U+10FFFF, cut short).
+size_t Decode_Utf8(std::string_view s, size_t i, uint32_t *cp);
+
 // Converts UTF-8 to GB2312. On failure returns false and, when `error` is
 // given, describes the first offending character and its byte offset
 // (e.g. "character U+00E9 'é' at byte 3 has no GB2312 form"); the offset is

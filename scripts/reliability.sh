@@ -40,7 +40,8 @@ step "Fuzzing (clang, libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)"
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER="$clang_c" -DCMAKE_CXX_COMPILER="$clang_cxx" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESQ_WERROR=ON -DTESQ_SANITIZE=ON -DTESQ_FUZZ=ON -DTESQ_BUILD_DATA=OFF \
   -DTESQ_FUZZ_SECONDS="$fuzz_seconds" >/dev/null
-cmake --build build-fuzz -j2 --target fuzz_search fuzz_singleword fuzz_essay fuzz_essay_repeat fuzz_word_sect fuzz_dict_loader
+cmake --build build-fuzz -j2 --target fuzz_search fuzz_singleword fuzz_essay fuzz_essay_repeat fuzz_word_sect fuzz_dict_loader \
+  fuzz_http_request
 TESQ_DATA_DIR="$data" cmake --build build-fuzz --target fuzz
 
 step "Reliability jobs done"

@@ -2,8 +2,9 @@
 """A bad-request fuzzer for tesq serve's HTTP layer: random bytes and
 mutations of well-formed requests (bytes flipped, cut, repeated, spliced,
 odd lengths and headers), raw on the socket, from several connections at
-once. After every round a well-formed request must get its right answer, and
-the server must stay up to exit 0 on SIGTERM. Bounded by a request count and
+once. Every answer must be well framed, and no connection may get more
+answers than it sent request lines. After every round a well-formed request
+must get its right answer, and the server must stay up to exit 0 on SIGTERM. Bounded by a request count and
 a time limit; prints how many requests were sent.
 
 usage: serve_fuzz_test.py TESQ DATA_DIR  (SERVE_FUZZ_REQUESTS, SERVE_FUZZ_SECONDS)
@@ -74,8 +75,20 @@ def one(port, rng):
             answer = ss.read_all(s)
     except OSError:
         return None  # the server may reset a connection it refused; that is an answer too
-    if answer and not answer.startswith(b"HTTP/1.1 "):
-        return "answer does not begin with a status line: %r for %r" % (answer[:80], data[:200])
+    # Every answer is framed by its Content-Length, and no request is
+    # answered twice: there are never more answers than request lines sent
+    # (a body taken as a request would add one).
+    try:
+        got = ss.answers(answer)
+    except (AssertionError, ValueError, KeyError, IndexError) as e:
+        return "an answer not well framed (%s): %r for %r" % (e, answer[:200], data[:200])
+    for status, headers, _ in got[:-1]:
+        if headers.get("connection") == "close":
+            return "an answer after one with Connection: close: %r" % data[:300]
+    # The last answer may be the refusal of bytes that are no request at all.
+    answered = len(got) - (1 if got and got[-1][0] >= 400 and got[-1][1].get("connection") == "close" else 0)
+    if answered > data.count(b" HTTP/1."):
+        return "%d answers to %d request lines: %r" % (len(got), data.count(b" HTTP/1."), data[:300])
     return None
 
 

@@ -6,6 +6,7 @@ free loopback port; every wait is bounded.
 import http.client
 import json
 import os
+import resource
 import shutil
 import signal
 import socket
@@ -37,21 +38,35 @@ def free_port():
 class Server:
     """A running `tesq serve`; stop() sends SIGTERM and returns its status."""
 
-    def __init__(self, tesq, data_dir, *options, workdir=None):
+    def __init__(self, tesq, data_dir, *options, workdir=None, limits=None, stderr_pipe=False):
+        """limits: {resource.RLIMIT_*: soft limit} for the server's processes;
+        stderr_pipe: standard error is a pipe that this side never reads."""
         self.workdir = workdir or tempfile.mkdtemp(prefix="tesq-serve-test-")
         self.port = free_port()
         self.log_path = os.path.join(self.workdir, "server.log")
         env = {k: v for k, v in os.environ.items() if k not in ("TESQ_DATA_DIR", "TESQ_DB")}
         env["TESQ_DATA_DIR"] = data_dir
         self.log = open(self.log_path, "wb")
+
+        def apply_limits():
+            for which, soft in (limits or {}).items():
+                resource.setrlimit(which, (soft, resource.getrlimit(which)[1]))
+
         self.proc = subprocess.Popen(
             [tesq, "serve", "--listen", "127.0.0.1:%d" % self.port, "--trace-dir", self.workdir] + list(options),
-            stdout=subprocess.DEVNULL, stderr=self.log, env=env, cwd=self.workdir)
+            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE if stderr_pipe else self.log, env=env, cwd=self.workdir,
+            preexec_fn=apply_limits if limits else None)
         deadline = time.time() + 60
         while time.time() < deadline:
             if self.proc.poll() is not None:
                 raise RuntimeError("server exited with %d: %s" % (self.proc.returncode, self.log_text()))
-            if '"event":"ready"' in self.log_text():
+            if stderr_pipe:
+                try:
+                    if self.request("GET", "/healthz", timeout=2)[0] == 200:
+                        return
+                except OSError:
+                    pass
+            elif '"event":"ready"' in self.log_text():
                 return
             time.sleep(0.05)
         raise RuntimeError("server not ready: " + self.log_text())
@@ -97,6 +112,12 @@ class Server:
             s.sendall(data)
             return read_all(s)
 
+    def worker_pid(self):
+        """The worker serving now (the master's one child outside a reload)."""
+        with open("/proc/%d/task/%d/children" % (self.proc.pid, self.proc.pid)) as f:
+            children = f.read().split()
+        return int(children[-1]) if children else None
+
     def signal(self, sig):
         self.proc.send_signal(sig)
 
@@ -109,6 +130,8 @@ class Server:
             self.proc.kill()
             status = self.proc.wait()
         self.log.close()
+        if self.proc.stderr:
+            self.proc.stderr.close()
         return status
 
     def cleanup(self):
@@ -135,3 +158,27 @@ def status_of(raw_answer):
         return int(raw_answer.split(b" ", 2)[1])
     except (IndexError, ValueError):
         return None
+
+
+def answers(raw):
+    """The answers in a stream of raw HTTP/1.1 answers, each as (status, headers, body); framing checked."""
+    out = []
+    while raw:
+        head, sep, rest = raw.partition(b"\r\n\r\n")
+        assert sep, "an answer without the end of its head: %r" % raw[:200]
+        lines = head.split(b"\r\n")
+        assert lines[0].startswith(b"HTTP/1.1 "), lines[0]
+        headers = {}
+        for line in lines[1:]:
+            name, _, value = line.partition(b":")
+            name = name.lower().decode("latin-1")
+            assert name not in headers, "header twice: %r" % name
+            headers[name] = value.strip().decode("latin-1")
+        if lines[0].split()[1] == b"100":  # an interim answer has no body
+            raw = rest
+            continue
+        length = int(headers["content-length"])
+        assert len(rest) >= length, "an answer shorter than its Content-Length"
+        out.append((int(lines[0].split()[1]), headers, rest[:length]))
+        raw = rest[length:]
+    return out

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "library_calls.h"
 #include "progress.h"
 #include "tesqsrch/tesqsrch.h"
 
@@ -15,48 +16,27 @@ namespace {
 // what is at hand, or, in a line longer than this, at a character boundary.
 constexpr size_t kRead_Bytes = 64 * 1024;
 
-struct Essay_Word {
-  size_t start, end;  // offsets within the piece
-  int tag;
-};
-
-// Segments one piece of GB2312 text (no NUL byte, at most INT32_MAX - 1
-// bytes) into `words`. Returns false after a message when the library fails
-// or answers with an inconsistent segmentation; `base` places the piece in
-// the whole text for messages.
+// Segments one piece into `words`. Returns false after a message when the
+// library fails or answers with an inconsistent segmentation; `base` places
+// the piece in the whole text for messages.
 bool Essay_Piece(const std::string &piece, size_t base, std::vector<Essay_Word> *words) {
-  words->clear();
-  // The count is both the length given to the segmenter and the number of
-  // entries of each array. The text's length plus one (its terminator) gives
-  // every possible word (one per byte at most) and the closing 0 entry a
-  // place; the segmenter stops at the terminator.
-  const int32_t count = static_cast<int32_t>(piece.size()) + 1;
-  std::vector<int32_t> ends(static_cast<size_t>(count), 0);
-  std::vector<int16_t> tags(static_cast<size_t>(count), 0);
-  const int32_t result = Tesquin_Search_Essay(piece.c_str(), ends.data(), count, 0, 0, tags.data());  // text segmentation
-  if (result == 4) {
-    std::fprintf(stderr, "tesq essay: too many names near byte %zu; that part is shown unmerged\n", base);
-  } else if (result != 0) {
-    std::fprintf(stderr, "tesq essay: segmentation failed near byte %zu (result %d)\n", base, result);
+  Piece_Segmentation how;
+  const bool ok = Segment_Piece(piece, words, &how);
+  if (how.bad_end) {
+    std::fprintf(stderr, "tesq essay: the library returned a word ending at byte %zu after byte %zu\n",
+                 base + how.bad_end_at, base + how.bad_start);
     return false;
   }
-  size_t start = 0;
-  for (int32_t i = 0; i < count && ends[i] > 0; ++i) {
-    const size_t end = static_cast<size_t>(ends[i]);
-    if (end <= start || end > piece.size()) {
-      std::fprintf(stderr, "tesq essay: the library returned a word ending at byte %zu after byte %zu\n",
-                   base + end, base + start);
-      return false;
-    }
-    words->push_back({start, end, tags[i]});
-    start = end;
+  if (!ok) {
+    std::fprintf(stderr, "tesq essay: segmentation failed near byte %zu (result %d)\n", base, how.result);
+    return false;
   }
-  if (start < piece.size()) {
+  if (how.result == 4) std::fprintf(stderr, "tesq essay: too many names near byte %zu; that part is shown unmerged\n", base);
+  if (how.covered < piece.size()) {
     // Bytes the segmentation does not cover stay visible as a word of their
     // own rather than vanish from the output.
-    std::fprintf(stderr, "tesq essay: bytes %zu to %zu were left out of the segmentation\n", base + start,
+    std::fprintf(stderr, "tesq essay: bytes %zu to %zu were left out of the segmentation\n", base + how.covered,
                  base + piece.size());
-    words->push_back({start, piece.size(), 0});
   }
   return true;
 }

@@ -40,4 +40,34 @@ int32_t Query_Document(const std::string &gbquery, std::string *document, uint32
   return result;
 }
 
+bool Segment_Piece(const std::string &piece, std::vector<Essay_Word> *words, Piece_Segmentation *how) {
+  words->clear();
+  *how = Piece_Segmentation();
+  // The count is both the length given to the segmenter and the number of
+  // entries of each array. The text's length plus one (its terminator) gives
+  // every possible word (one per byte at most) and the closing 0 entry a
+  // place; the segmenter stops at the terminator.
+  const int32_t count = static_cast<int32_t>(piece.size()) + 1;
+  std::vector<int32_t> ends(static_cast<size_t>(count), 0);
+  std::vector<int16_t> tags(static_cast<size_t>(count), 0);
+  // Text segmentation: the lexicon's words whole, its person names as words tagged 21.
+  how->result = Tesquin_Search_Essay(piece.c_str(), ends.data(), count, 0, 0, tags.data());
+  if (how->result != 0 && how->result != 4) return false;
+  size_t start = 0;
+  for (int32_t i = 0; i < count && ends[i] > 0; ++i) {
+    const size_t end = static_cast<size_t>(ends[i]);
+    if (end <= start || end > piece.size()) {
+      how->bad_end = true;
+      how->bad_start = start;
+      how->bad_end_at = end;
+      return false;
+    }
+    words->push_back({start, end, tags[i]});
+    start = end;
+  }
+  how->covered = start;
+  if (start < piece.size()) words->push_back({start, piece.size(), 0});
+  return true;
+}
+
 }  // namespace cli

@@ -4,8 +4,10 @@
 #ifndef TESQ_TOOLS_TESQ_LIBRARY_CALLS_H
 #define TESQ_TOOLS_TESQ_LIBRARY_CALLS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -17,6 +19,32 @@ int32_t Word_Label(const std::string &gbword, std::string *label);
 // so that its words are classified (and traced) once: the library's result,
 // on 0 the document, on 1 the size the library asked for in *needed.
 int32_t Query_Document(const std::string &gbquery, std::string *document, uint32_t *needed);
+
+// A word of an essay piece: its bytes in the piece and its tag.
+struct Essay_Word {
+  size_t start, end;
+  int tag;
+};
+
+// How Segment_Piece went, for the caller to report.
+struct Piece_Segmentation {
+  // The library's result: 0, or 4 when names stood too close together to be
+  // merged (that part is given unmerged); any other is a failure.
+  int32_t result = 0;
+  // The library gave a word that ends at or before the one before it, or
+  // past the piece: a failure, at these bytes of the piece.
+  bool bad_end = false;
+  size_t bad_start = 0, bad_end_at = 0;
+  // The words stopped at this byte before the piece's end (the piece's size
+  // when they did not); the rest is given as one word of tag 0, so no byte
+  // vanishes.
+  size_t covered = 0;
+};
+
+// Tesquin_Search_Essay on one piece of GB2312 text (no NUL byte, at most
+// INT32_MAX - 1 bytes), names merged: true with its words, false when the
+// library failed or gave an inconsistent segmentation (see *how).
+bool Segment_Piece(const std::string &piece, std::vector<Essay_Word> *words, Piece_Segmentation *how);
 
 }  // namespace cli
 

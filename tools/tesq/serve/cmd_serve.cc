@@ -18,7 +18,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -181,6 +183,8 @@ Worker_Process Spawn(const serve::Settings &s, int listen_fd, int generation, co
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     std::fflush(stderr);
     _exit(serve::Run_Worker(s, listen_fd, fds[1], generation));
@@ -196,16 +200,39 @@ Worker_Process Spawn(const serve::Settings &s, int listen_fd, int generation, co
   return w;
 }
 
+// What Ready_Code gives for a worker that exited before reporting.
+constexpr int32_t kExited_Before_Init = -101;
+
 // Reads the worker's Tesquin_Init result; a worker that exits first failed.
 int32_t Ready_Code(Worker_Process *w) {
-  int32_t code = -100;
+  int32_t code = kExited_Before_Init;
   ssize_t n;
   do n = read(w->ready_fd, &code, sizeof code);
   while (n < 0 && errno == EINTR);
   close(w->ready_fd);
   w->ready_fd = -1;
-  return n == sizeof code ? code : -100;
+  return n == sizeof code ? code : kExited_Before_Init;
 }
+
+// Why a worker's data did not load, for the log.
+std::string Load_Failure(int32_t code) {
+  if (code == serve::kNo_Trace_Directory) return "the worker cannot enter the trace directory";
+  if (code == kExited_Before_Init) return "the worker exited before it reported";
+  return "Tesquin_Init " + std::to_string(code);
+}
+
+// How a worker ended, for the log.
+std::string Exit_Text(int status) {
+  if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return std::string("was killed by signal ") + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+  return "ended (wait status " + std::to_string(status) + ")";
+}
+
+// A worker that dies soon after it started is replaced after a pause that
+// doubles each time, up to this; one that served this long resets it.
+constexpr int kFirst_Respawn_Ms = 100;
+constexpr int kLast_Respawn_Ms = 10000;
+constexpr int kHealthy_Ms = 10000;
 
 void Stop_Worker(Worker_Process *w) {
   if (w->pid > 0) kill(w->pid, SIGTERM);
@@ -251,6 +278,11 @@ int Command_Serve(int argc, char **argv) {
     std::fprintf(stderr, "tesq serve: takes no arguments\n%s", kServe_Usage);
     return cli::kExit_Usage;
   }
+  // A stderr reader that went away, or a file-size limit on the log, makes
+  // writes fail instead of ending the master (which would orphan the
+  // workers); the workers inherit this.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   serve::Settings settings;
   if (!Parse_Settings(args, &settings, &error) || !cli::Apply_Service_Options(args, &error)) {
     std::fprintf(stderr, "tesq serve: %s\n", error.c_str());
@@ -271,7 +303,7 @@ int Command_Serve(int argc, char **argv) {
       rmdir(no_trace_dir.c_str());
     }
   };
-  const int listen_fd = Listen(settings, &error);
+  int listen_fd = Listen(settings, &error);
   if (listen_fd < 0) {
     std::fprintf(stderr, "tesq serve: %s\n", error.c_str());
     cleanup();
@@ -299,51 +331,99 @@ int Command_Serve(int argc, char **argv) {
   Worker_Process current = Spawn(settings, listen_fd, generation, old_mask);
   const int32_t first = current.pid > 0 ? Ready_Code(&current) : -100;
   if (first != 0) {
-    std::fprintf(stderr, "tesq serve: the library failed to initialise (%d); data directory: %s\n", first,
-                 std::getenv("TESQ_DATA_DIR") ? std::getenv("TESQ_DATA_DIR") : "(default)");
+    std::fprintf(stderr, "tesq serve: the library failed to initialise (%s); data directory: %s\n",
+                 Load_Failure(first).c_str(), std::getenv("TESQ_DATA_DIR") ? std::getenv("TESQ_DATA_DIR") : "(default)");
     if (current.pid > 0) waitpid(current.pid, nullptr, 0);
     cleanup();
     return cli::kExit_Failed;
   }
+  // The port bound, which differs from the one asked for when that was 0.
+  sockaddr_storage bound{};
+  socklen_t bound_size = sizeof bound;
+  int port = settings.port;
+  if (getsockname(listen_fd, reinterpret_cast<sockaddr *>(&bound), &bound_size) == 0)
+    port = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&bound)->sin6_port
+                                             : reinterpret_cast<sockaddr_in *>(&bound)->sin_port);
   char where[160];
-  std::snprintf(where, sizeof where, "listening on %s:%d, worker %ld", settings.host.c_str(), settings.port,
+  std::snprintf(where, sizeof where, "listening on %s:%d, worker %ld", settings.host.c_str(), port,
                 static_cast<long>(current.pid));
   Log_Event("ready", where);
 
-  Worker_Process loading;                // a reload's new worker, until it reports
+  using Clock = std::chrono::steady_clock;
+  Worker_Process loading;                // a new worker (a reload's or a replacement), until it reports
+  bool replacing = false;                // `loading` replaces a worker that died
   std::vector<pid_t> draining;           // old workers finishing their requests
   bool stopping = false;
+  Clock::time_point started = Clock::now(), respawn_at = Clock::time_point::max();
+  int respawn_ms = kFirst_Respawn_Ms;
   while (!stopping || current.pid > 0 || !draining.empty() || loading.pid > 0) {
+    if (!stopping && current.pid < 0 && loading.pid < 0 && Clock::now() >= respawn_at) {
+      respawn_at = Clock::time_point::max();
+      loading = Spawn(settings, listen_fd, ++generation, old_mask);
+      replacing = true;
+      if (loading.pid < 0) {
+        Log_Event("stopping", std::string("the replacement worker cannot be forked: ") + std::strerror(errno));
+        stopping = true;
+        continue;
+      }
+    }
+    int wait_ms = -1;
+    if (respawn_at != Clock::time_point::max() && loading.pid < 0)
+      wait_ms = static_cast<int>(std::max<long long>(
+          0, std::chrono::duration_cast<std::chrono::milliseconds>(respawn_at - Clock::now()).count() + 1));
     pollfd p[2] = {{signal_fd, POLLIN, 0}, {loading.ready_fd, POLLIN, 0}};
-    if (poll(p, loading.ready_fd >= 0 ? 2 : 1, -1) < 0) {
+    if (poll(p, loading.ready_fd >= 0 ? 2 : 1, wait_ms) < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (loading.ready_fd >= 0 && (p[1].revents & (POLLIN | POLLHUP))) {
       const int32_t code = Ready_Code(&loading);
       if (code == 0 && !stopping) {
-        Log_Event("reloaded", "worker " + std::to_string(loading.pid) + " serves generation " +
-                                  std::to_string(loading.generation) + "; worker " + std::to_string(current.pid) +
-                                  " drains");
-        Stop_Worker(&current);
-        draining.push_back(current.pid);
+        if (replacing) {
+          Log_Event("replaced", "worker " + std::to_string(loading.pid) + " serves generation " +
+                                    std::to_string(loading.generation));
+        } else {
+          Log_Event("reloaded", "worker " + std::to_string(loading.pid) + " serves generation " +
+                                    std::to_string(loading.generation) + "; worker " + std::to_string(current.pid) +
+                                    " drains");
+          if (current.pid > 0) {
+            Stop_Worker(&current);
+            draining.push_back(current.pid);
+          }
+        }
         current = loading;
+        started = Clock::now();
+        respawn_at = Clock::time_point::max();
+      } else if (stopping) {
+        // The server is stopping: the new worker is not needed, whatever it
+        // reported.
+        if (loading.pid > 0) Stop_Worker(&loading);
+        if (loading.pid > 0) draining.push_back(loading.pid);
+      } else if (replacing) {
+        Log_Event("stopping", "the replacement worker failed to start (" + Load_Failure(code) + ")");
+        stopping = true;
+        if (loading.pid > 0) {
+          Stop_Worker(&loading);
+          draining.push_back(loading.pid);
+        }
       } else {
-        Log_Event("reload_failed", "the new data failed to load (Tesquin_Init " + std::to_string(code) +
-                                       "); the old data goes on serving");
+        Log_Event("reload_failed", "the new data failed to load (" + Load_Failure(code) + "); the old data goes on serving");
         if (loading.pid > 0) {
           Stop_Worker(&loading);
           draining.push_back(loading.pid);
         }
       }
       loading = Worker_Process();
+      replacing = false;
     }
     if (!(p[0].revents & POLLIN)) continue;
     signalfd_siginfo info;
     if (read(signal_fd, &info, sizeof info) != sizeof info) continue;
     if (info.ssi_signo == SIGHUP && !stopping) {
-      if (loading.pid > 0) {
-        Log_Event("reload_ignored", "a reload is already loading");
+      if (loading.pid > 0 || loading.ready_fd >= 0) {
+        Log_Event("reload_ignored", replacing ? "a replacement worker is loading" : "a reload is already loading");
+      } else if (current.pid < 0) {
+        Log_Event("reload_ignored", "a replacement worker is due");
       } else {
         Log_Event("reload", "loading the data in a new worker");
         loading = Spawn(settings, listen_fd, ++generation, old_mask);
@@ -354,32 +434,36 @@ int Command_Serve(int argc, char **argv) {
       stopping = true;
       Stop_Worker(&current);
       Stop_Worker(&loading);
+      // The workers hold the socket now: once the last has taken what its
+      // backlog holds and closed it, later connections are refused rather
+      // than accepted by the system and then reset.
+      if (listen_fd >= 0) close(listen_fd);
+      listen_fd = -1;
     } else if (info.ssi_signo == SIGCHLD) {
       int status;
       pid_t pid;
       while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
-        for (size_t i = 0; i < draining.size(); ++i)
-          if (draining[i] == pid) draining.erase(draining.begin() + static_cast<long>(i--));
+        draining.erase(std::remove(draining.begin(), draining.end(), pid), draining.end());
         if (pid == loading.pid) loading.pid = -1;  // its ready pipe reports the failure
         if (pid == current.pid) {
           current.pid = -1;
           if (!stopping) {
-            // A worker that died under load is replaced rather than left
-            // with no one accepting.
-            Log_Event("worker_died", "worker " + std::to_string(pid) + " exited with status " +
-                                         std::to_string(status) + "; starting another");
-            current = Spawn(settings, listen_fd, ++generation, old_mask);
-            if (current.pid < 0 || Ready_Code(&current) != 0) {
-              Log_Event("stopping", "the replacement worker failed to start");
-              stopping = true;
-              Stop_Worker(&current);
-            }
+            // A worker that died is replaced rather than left with no one
+            // accepting; one that keeps dying soon after its start is
+            // replaced ever more slowly, so a crash loop does not spin.
+            const long long lived =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
+            if (lived >= kHealthy_Ms) respawn_ms = kFirst_Respawn_Ms;
+            Log_Event("worker_died", "worker " + std::to_string(pid) + " " + Exit_Text(status) +
+                                         "; starting another in " + std::to_string(respawn_ms) + " ms");
+            respawn_at = Clock::now() + std::chrono::milliseconds(respawn_ms);
+            respawn_ms = std::min(respawn_ms * 2, kLast_Respawn_Ms);
           }
         }
       }
     }
   }
-  close(listen_fd);
+  if (listen_fd >= 0) close(listen_fd);
   if (args.Has("--pid-file")) unlink(args.Get("--pid-file").c_str());
   cleanup();
   Log_Event("stopped", "all workers have drained");

@@ -1,9 +1,9 @@
-// The HTTP side of tesq serve, on cpp-httplib: request parsing, routing, the
-// payload limit and the response writing are the library's; the accept loop,
-// the connection threads, keep-alive and the time limits are ours, so that a
-// slow client (one byte a second) is cut off by a whole-request deadline,
-// the connection limit is enforced at accept with a 503, and SIGTERM can
-// close idle connections while requests in flight finish.
+// The HTTP side of tesq serve: the accept loop, one thread per open
+// connection, the requests read strictly (http_request.h) under a deadline
+// from their first byte, the routing, the handlers and the answers. A slow
+// client (one byte a second) is cut off by the whole-request deadline, the
+// connection limit is enforced at accept with a 503, and SIGTERM lets the
+// requests in flight finish.
 //
 // Every answer comes from the five exports of the public header.
 #include "http_worker.h"
@@ -20,8 +20,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <httplib.h>
-
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -31,16 +29,22 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 #include <vector>
 
+#include "answers.h"
 #include "cli_options.h"
+#include "essay_stream.h"
 #include "gb2312.h"
+#include "http_request.h"
 #include "library_calls.h"
+#include "log_queue.h"
 #include "tesqsrch/tesqsrch.h"
 
 namespace serve {
@@ -49,39 +53,23 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using json = nlohmann::json;
 
+// Rounded up, so that a wait of this long has passed the deadline.
 int64_t Ms_Until(Clock::time_point deadline) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
 }
 
 // Waits until `fd` has `events` or the deadline passes; false on timeout or
-// error. Wakes every 100 ms to look at `stop` when one is given.
-bool Wait_Fd(int fd, short events, Clock::time_point deadline, const std::atomic<bool> *stop) {
-  // What has arrived is taken even after `stop`, so that a request already
-  // sent is answered.
+// error.
+bool Wait_Fd(int fd, short events, Clock::time_point deadline) {
   for (;;) {
     const int64_t left = std::max<int64_t>(Ms_Until(deadline), 0);
     pollfd p{fd, events, 0};
-    const bool stopped = stop != nullptr && stop->load();
-    const int wait = static_cast<int>(stopped ? 0 : stop != nullptr ? std::min<int64_t>(left, 100) : left);
-    const int n = poll(&p, 1, wait);
+    const int n = poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
     if (n > 0) return true;
     if (n < 0 && errno != EINTR) return false;
-    if (stopped || (n == 0 && left == 0)) return false;
+    if (n == 0 && left == 0) return false;
   }
 }
-
-// A whole answer written by hand, for the connections cpp-httplib does not
-// answer: one cut off by the time limit, one beyond the connection limit.
-std::string Raw_Answer(const char *status_line, const char *extra_headers, const char *code, const char *message) {
-  const std::string body = std::string("{\"error\":{\"code\":\"") + code + "\",\"message\":\"" + message + "\"}}";
-  return std::string("HTTP/1.1 ") + status_line + "\r\nContent-Type: application/json\r\n" + extra_headers +
-         "Connection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
-}
-
-const std::string kTimeout_Answer =
-    Raw_Answer("408 Request Timeout", "", "timeout", "the request was not received within the time limit");
-const std::string kBusy_Answer =
-    Raw_Answer("503 Service Unavailable", "Retry-After: 1\r\n", "overloaded", "too many connections; retry after 1 s");
 
 // Writes all of `bytes` to a non-blocking socket before the deadline.
 bool Send_All(int fd, const char *bytes, size_t size, Clock::time_point deadline) {
@@ -93,7 +81,7 @@ bool Send_All(int fd, const char *bytes, size_t size, Clock::time_point deadline
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-      if (!Wait_Fd(fd, POLLOUT, deadline, nullptr)) return false;
+      if (!Wait_Fd(fd, POLLOUT, deadline)) return false;
       continue;
     }
     return false;
@@ -101,113 +89,83 @@ bool Send_All(int fd, const char *bytes, size_t size, Clock::time_point deadline
   return true;
 }
 
-// A connection as cpp-httplib reads and writes it. Reads are buffered and
-// bounded by the request's deadline, set when its first byte has arrived:
-// a request not received in full by then is answered 408 and the connection
-// is closed.
-class Socket_Stream : public httplib::Stream {
- public:
-  Socket_Stream(int fd, int timeout_ms) : fd_(fd), timeout_(timeout_ms) {}
-
-  void Begin_Request() {
-    deadline_ = Clock::now() + timeout_;
-    wrote_ = false;
+const char *Reason(int status) {
+  switch (status) {
+    case 100: return "Continue";
+    case 200: return "OK";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
+    case 408: return "Request Timeout";
+    case 413: return "Content Too Large";
+    case 414: return "URI Too Long";
+    case 415: return "Unsupported Media Type";
+    case 417: return "Expectation Failed";
+    case 431: return "Request Header Fields Too Large";
+    case 500: return "Internal Server Error";
+    case 501: return "Not Implemented";
+    case 503: return "Service Unavailable";
+    case 505: return "HTTP Version Not Supported";
+    default: return "Unknown";
   }
-  bool Dead() const { return dead_; }
-  bool Buffered() const { return start_ < end_; }
-  uint64_t Bytes_Read() const { return bytes_read_; }
+}
 
-  bool is_readable() const override { return Buffered() || Wait_Fd(fd_, POLLIN, deadline_, nullptr); }
-  bool is_writable() const override { return !dead_ && Wait_Fd(fd_, POLLOUT, Clock::now() + timeout_, nullptr); }
-
-  ssize_t read(char *ptr, size_t size) override {
-    if (dead_) return -1;
-    if (!Buffered()) {
-      for (;;) {
-        const ssize_t n = recv(fd_, buffer_, sizeof buffer_, 0);
-        if (n > 0) {
-          start_ = 0;
-          end_ = static_cast<size_t>(n);
-          bytes_read_ += static_cast<uint64_t>(n);
-          break;
-        }
-        if (n == 0) return 0;
-        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
-        if (!Wait_Fd(fd_, POLLIN, deadline_, nullptr)) {
-          Time_Out();
-          return -1;
-        }
-      }
-    }
-    const size_t n = std::min(size, end_ - start_);
-    std::memcpy(ptr, buffer_ + start_, n);
-    start_ += n;
-    return static_cast<ssize_t>(n);
-  }
-
-  ssize_t write(const char *ptr, size_t size) override {
-    if (dead_) return -1;
-    wrote_ = true;
-    // The answer gets its own time limit: a client that does not read it is
-    // cut off then.
-    if (!Send_All(fd_, ptr, size, Clock::now() + timeout_)) {
-      dead_ = true;
-      return -1;
-    }
-    return static_cast<ssize_t>(size);
-  }
-
-  void get_remote_ip_and_port(std::string &ip, int &port) const override { Address(false, ip, port); }
-  void get_local_ip_and_port(std::string &ip, int &port) const override { Address(true, ip, port); }
-  socket_t socket() const override { return fd_; }
-
- private:
-  void Time_Out() {
-    if (!wrote_) Send_All(fd_, kTimeout_Answer.data(), kTimeout_Answer.size(), Clock::now() + timeout_);
-    timed_out_count.fetch_add(1);
-    dead_ = true;
-  }
-
-  void Address(bool local, std::string &ip, int &port) const {
-    sockaddr_storage addr{};
-    socklen_t len = sizeof addr;
-    const int r = local ? getsockname(fd_, reinterpret_cast<sockaddr *>(&addr), &len)
-                        : getpeername(fd_, reinterpret_cast<sockaddr *>(&addr), &len);
-    ip.clear();
-    port = 0;
-    if (r != 0) return;
-    char text[INET6_ADDRSTRLEN] = "";
-    if (addr.ss_family == AF_INET) {
-      const auto *in = reinterpret_cast<const sockaddr_in *>(&addr);
-      inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
-      port = ntohs(in->sin_port);
-    } else if (addr.ss_family == AF_INET6) {
-      const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(&addr);
-      inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text);
-      port = ntohs(in6->sin6_port);
-    }
-    ip = text;
-  }
-
-  int fd_;
-  std::chrono::milliseconds timeout_;
-  Clock::time_point deadline_ = Clock::now();
-  char buffer_[4096];
-  size_t start_ = 0, end_ = 0;
-  uint64_t bytes_read_ = 0;
-  bool dead_ = false;
-  bool wrote_ = false;
-
- public:
-  static std::atomic<uint64_t> timed_out_count;
+struct Answer {
+  int status = 200;
+  std::string content_type = "application/json";
+  std::string body;
+  std::string extra_headers;  // whole lines, CR LF included
 };
 
-std::atomic<uint64_t> Socket_Stream::timed_out_count{0};
+// The bytes of an answer. A HEAD answer has the headers of the GET answer
+// and no body.
+std::string Answer_Bytes(const Answer &a, bool close, int keep_alive_seconds, bool head_only) {
+  std::string out;
+  out.reserve(a.body.size() + 200);
+  out += "HTTP/1.1 ";
+  out += std::to_string(a.status);
+  out += ' ';
+  out += Reason(a.status);
+  out += "\r\nContent-Type: ";
+  out += a.content_type;
+  out += "\r\nContent-Length: ";
+  out += std::to_string(a.body.size());
+  out += "\r\n";
+  out += a.extra_headers;
+  if (close) {
+    out += "Connection: close\r\n";
+  } else if (keep_alive_seconds > 0) {
+    // The time advertised is never longer than the time kept.
+    out += "Keep-Alive: timeout=" + std::to_string(keep_alive_seconds) + "\r\n";
+  }
+  out += "\r\n";
+  if (!head_only) out += a.body;
+  return out;
+}
+
+std::string Error_Json(const std::string &code, const std::string &message) {
+  return json{{"error", {{"code", code}, {"message", message}}}}.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// The answers written without a request to answer: a connection cut off by
+// the time limit, one beyond the connection limit.
+const std::string kTimeout_Answer = Answer_Bytes(
+    {408, "application/json", Error_Json("timeout", "the request was not received within the time limit"), ""}, true, 0,
+    false);
+const std::string kBusy_Answer = Answer_Bytes(
+    {503, "application/json", Error_Json("overloaded", "too many connections; retry after 1 s"), "Retry-After: 1\r\n"},
+    true, 0, false);
 
 // ---------------------------------------------------------------- metrics
 
 const double kBuckets[] = {0.0001, 0.00025, 0.0005, 0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10};
 constexpr size_t kBucket_Count = sizeof kBuckets / sizeof kBuckets[0];
+
+// The figures of /metrics that are not counted here.
+struct Gauges {
+  int64_t in_flight, connections;
+  uint64_t rejected, timeouts, log_dropped, log_errors;
+};
 
 struct Histogram {
   uint64_t counts[kBucket_Count + 1] = {};
@@ -231,7 +189,7 @@ class Metrics {
     std::lock_guard<std::mutex> lock(mutex_);
     ++errors_[code];
   }
-  std::string Text(int generation, int64_t in_flight, int64_t connections, uint64_t rejected, uint64_t timeouts) {
+  std::string Text(int generation, const Gauges &g) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string out;
     char line[256];
@@ -263,19 +221,23 @@ class Metrics {
     }
     out += "# HELP tesq_errors_total Error answers and cut-off connections, by cause.\n# TYPE tesq_errors_total counter\n";
     std::map<std::string, uint64_t> errors = errors_;
-    errors["overloaded"] += rejected;
-    errors["timeout"] += timeouts;
+    errors["overloaded"] += g.rejected;
+    errors["timeout"] += g.timeouts;
     for (const auto &[code, n] : errors) {
       std::snprintf(line, sizeof line, "tesq_errors_total{code=\"%s\"} %llu\n", code.c_str(),
                     static_cast<unsigned long long>(n));
       out += line;
     }
     out += "# HELP tesq_in_flight_requests Requests being answered now.\n# TYPE tesq_in_flight_requests gauge\n"
-           "tesq_in_flight_requests " + std::to_string(in_flight) +
+           "tesq_in_flight_requests " + std::to_string(g.in_flight) +
            "\n# HELP tesq_open_connections Connections open now.\n# TYPE tesq_open_connections gauge\n"
-           "tesq_open_connections " + std::to_string(connections) +
+           "tesq_open_connections " + std::to_string(g.connections) +
            "\n# HELP tesq_worker_generation The worker's number: 1 at start, one more per reload.\n"
-           "# TYPE tesq_worker_generation gauge\ntesq_worker_generation " + std::to_string(generation) + "\n";
+           "# TYPE tesq_worker_generation gauge\ntesq_worker_generation " + std::to_string(generation) +
+           "\n# HELP tesq_log_lines_dropped_total Request log lines dropped because standard error did not take them.\n"
+           "# TYPE tesq_log_lines_dropped_total counter\ntesq_log_lines_dropped_total " + std::to_string(g.log_dropped) +
+           "\n# HELP tesq_log_write_errors_total Request log lines that could not be written.\n"
+           "# TYPE tesq_log_write_errors_total counter\ntesq_log_write_errors_total " + std::to_string(g.log_errors) + "\n";
     return out;
   }
 
@@ -296,16 +258,16 @@ struct Request_Error {
   long long offset = -1;  // byte offset in the parameter's value, -1 when none
 };
 
+// Request bytes in the message are escaped by whoever quotes them; any that
+// slip into a parameter name are replaced, so this never fails.
 std::string Error_Body(const Request_Error &e) {
   json error = {{"code", e.code}, {"message", e.message}};
   if (!e.parameter.empty()) error["parameter"] = e.parameter;
   if (e.offset >= 0) error["offset"] = e.offset;
-  return json{{"error", error}}.dump();
+  return json{{"error", error}}.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 // ---------------------------------------------------------------- input
-
-enum class Charset { kUtf8, kGb2312 };
 
 struct Input {
   std::map<std::string, std::string> values;
@@ -314,19 +276,41 @@ struct Input {
   json body;  // the parsed JSON body, for the batch
 };
 
+std::string Trimmed(const std::string &s) { return std::string(Trim_Blanks(s)); }
+
+// The media type of a Content-Type value (lower case) and its charset
+// parameter (lower case, unquoted; empty when none).
+void Media_Type(const std::string &type, std::string *media, std::string *charset) {
+  *media = Lower_Case(Trimmed(type.substr(0, type.find(';'))));
+  charset->clear();
+  size_t at = type.find(';');
+  while (at != std::string::npos) {
+    const size_t next = type.find(';', at + 1);
+    const std::string parameter = Trimmed(type.substr(at + 1, next == std::string::npos ? next : next - at - 1));
+    const size_t eq = parameter.find('=');
+    if (eq != std::string::npos && Lower_Case(Trimmed(parameter.substr(0, eq))) == "charset") {
+      std::string value = Trimmed(parameter.substr(eq + 1));
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+      *charset = Lower_Case(value);
+    }
+    at = next;
+  }
+}
+
 // The parameters of a request: the query string, and a form, JSON or plain
 // text body (plain text is the value of `text_parameter`).
-bool Read_Input(const httplib::Request &req, const std::set<std::string> &allowed, const char *text_parameter,
+bool Read_Input(const Http_Request &req, const std::set<std::string> &allowed, const char *text_parameter,
                 Input *in, Request_Error *error) {
-  for (const auto &[name, value] : req.params) in->values[name] = value;
-  const std::string type = req.get_header_value("Content-Type");
-  const std::string media = type.substr(0, type.find(';'));
+  for (auto &[name, value] : Parse_Form(req.query)) in->values[name] = std::move(value);
+  const std::string *type = req.Header("content-type");
+  std::string media, body_charset;
+  Media_Type(type ? *type : "", &media, &body_charset);
   if (req.method == "POST" && !req.body.empty()) {
     if (media == "application/json") {
       try {
         in->body = json::parse(req.body);
       } catch (const json::exception &e) {
-        *error = {400, "bad_json", std::string("the body is not valid JSON: ") + e.what(), "", -1};
+        *error = {400, "bad_json", "the body is not valid JSON: " + Printable(e.what()), "", -1};
         return false;
       }
       if (!in->body.is_object()) {
@@ -346,9 +330,10 @@ bool Read_Input(const httplib::Request &req, const std::set<std::string> &allowe
       }
     } else if (media == "text/plain" && text_parameter != nullptr) {
       in->values[text_parameter] = req.body;
-      const size_t at = type.find("charset=");
-      if (at != std::string::npos && !in->values.count("charset")) in->values["charset"] = type.substr(at + 8);
-    } else if (media != "application/x-www-form-urlencoded") {
+      if (!body_charset.empty() && !in->values.count("charset")) in->values["charset"] = body_charset;
+    } else if (media == "application/x-www-form-urlencoded") {
+      for (auto &[name, value] : Parse_Form(req.body)) in->values[name] = std::move(value);
+    } else {
       *error = {400, "bad_content_type",
                 "a body must be application/json, application/x-www-form-urlencoded or text/plain", "", -1};
       return false;
@@ -356,13 +341,12 @@ bool Read_Input(const httplib::Request &req, const std::set<std::string> &allowe
   }
   for (const auto &[name, value] : in->values)
     if (!allowed.count(name)) {
-      *error = {400, "unknown_parameter", "unknown parameter '" + name + "'", name, -1};
+      *error = {400, "unknown_parameter", "unknown parameter '" + Printable(name) + "'", name, -1};
       return false;
     }
   const auto charset = in->values.find("charset");
   if (charset != in->values.end()) {
-    std::string name = charset->second;
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    const std::string name = Lower_Case(charset->second);
     if (name == "utf-8" || name == "utf8") {
       in->charset = Charset::kUtf8;
     } else if (name == "gb2312") {
@@ -372,7 +356,7 @@ bool Read_Input(const httplib::Request &req, const std::set<std::string> &allowe
       }
       in->charset = Charset::kGb2312;
     } else {
-      *error = {400, "bad_value", "unknown charset '" + charset->second + "' (utf-8 or gb2312)", "charset", -1};
+      *error = {400, "bad_value", "unknown charset '" + Printable(charset->second) + "' (utf-8 or gb2312)", "charset", -1};
       return false;
     }
   }
@@ -467,113 +451,19 @@ int32_t Search_Document(const std::string &gbquery, std::string *document) {
   return cli::Query_Document(gbquery, document, &needed);
 }
 
-// The Word elements of a query document, each with the number of the query
-// word it comes from: a word split into a named prefix and its rest gives
-// two items of the same word.
-json Document_Items(const std::string &gbquery, const std::string &document) {
-  std::vector<std::string> words;
-  size_t start = 0;
-  if (!gbquery.empty())
-    for (;;) {
-      const size_t space = gbquery.find(' ', start);
-      words.push_back(gbquery.substr(start, space - start));
-      if (space == std::string::npos) break;
-      start = space + 1;
-    }
-  json items = json::array();
-  const std::string open = "\t<Word p=\"", middle = "\">", close = "</Word>\n";
-  size_t at = document.find("</Sentence>\n<Items>\n");
-  if (at == std::string::npos) return items;
-  at += std::strlen("</Sentence>\n<Items>\n");
-  size_t word = 0;
-  std::string consumed;
-  while (document.compare(at, open.size(), open) == 0) {
-    const size_t label_start = at + open.size();
-    const size_t label_end = document.find(middle, label_start);
-    if (label_end == std::string::npos) break;
-    const size_t text_start = label_end + middle.size();
-    const size_t text_end = document.find(close, text_start);
-    if (text_end == std::string::npos) break;
-    const std::string text = document.substr(text_start, text_end - text_start);
-    items.push_back({{"word", To_Utf8(text)},
-                     {"label", To_Utf8(document.substr(label_start, label_end - label_start))},
-                     {"word_index", word}});
-    consumed += text;
-    if (word < words.size() && consumed.size() >= words[word].size()) {
-      ++word;
-      consumed.clear();
-    }
-    at = text_end + close.size();
-  }
-  return items;
-}
-
-struct Essay_Word {
-  size_t start, end;
-  int tag;
-};
-
-// Segments GB2312 text in pieces as tesq essay does; false when the library
-// fails.
+// Segments GB2312 text in the pieces tesq essay cuts, with spans in the
+// whole text; false when the library fails.
 bool Segment_Essay(const std::string &gbtext, std::vector<Essay_Word> *words) {
   size_t start = 0;
-  for (const size_t end : cli::Split_Pieces(gbtext, 64 * 1024)) {
-    const std::string piece = gbtext.substr(start, end - start);
-    const int32_t count = static_cast<int32_t>(piece.size()) + 1;
-    std::vector<int32_t> ends(static_cast<size_t>(count), 0);
-    std::vector<int16_t> tags(static_cast<size_t>(count), 0);
-    const int32_t result = Tesquin_Search_Essay(piece.c_str(), ends.data(), count, -1, 1, tags.data());
-    if (result != 0 && result != 4) return false;
-    size_t at = 0;
-    for (int32_t i = 0; i < count && ends[i] > 0; ++i) {
-      const size_t e = static_cast<size_t>(ends[i]);
-      if (e <= at || e > piece.size()) return false;
-      words->push_back({start + at, start + e, tags[i]});
-      at = e;
-    }
-    if (at < piece.size()) words->push_back({start + at, start + piece.size(), 0});
+  std::vector<Essay_Word> piece_words;
+  for (const size_t end : cli::Split_Pieces(gbtext, cli::kEssay_Piece_Bytes)) {
+    cli::Piece_Segmentation how;
+    if (!cli::Segment_Piece(gbtext.substr(start, end - start), &piece_words, &how)) return false;
+    for (const Essay_Word &w : piece_words) words->push_back({start + w.start, start + w.end, w.tag});
     start = end;
   }
   return true;
 }
-
-// The essay's words with byte spans in the text as it was sent (UTF-8 or
-// GB2312 bytes) and character spans.
-json Essay_Items(const std::string &gbtext, const std::vector<Essay_Word> &words, Charset charset) {
-  json items = json::array();
-  size_t gb_at = 0, out_bytes = 0, chars = 0;
-  auto advance_to = [&](size_t target) {
-    while (gb_at < target) {
-      const size_t len = gb::Char_Length(gbtext.data() + gb_at, gbtext.size() - gb_at);
-      size_t out_len = len;
-      if (charset == Charset::kUtf8 && len == 2) {
-        const uint32_t cp = gb::To_Unicode(static_cast<unsigned char>(gbtext[gb_at]),
-                                           static_cast<unsigned char>(gbtext[gb_at + 1]));
-        out_len = cp == 0 ? 3 : cp < 0x800 ? 2 : 3;
-      } else if (charset == Charset::kUtf8 && static_cast<unsigned char>(gbtext[gb_at]) >= 0x80) {
-        out_len = 3;  // U+FFFD
-      }
-      gb_at += len;
-      out_bytes += out_len;
-      ++chars;
-    }
-  };
-  for (const Essay_Word &w : words) {
-    advance_to(w.start);
-    const size_t byte_start = out_bytes, char_start = chars;
-    advance_to(w.end);
-    items.push_back({{"text", To_Utf8(gbtext.substr(w.start, w.end - w.start))},
-                     {"tag", w.tag},
-                     {"tag_name", cli::Tag_Name(w.tag)},
-                     {"start", byte_start},
-                     {"end", out_bytes},
-                     {"char_start", char_start},
-                     {"char_end", chars}});
-  }
-  return items;
-}
-
-// ---------------------------------------------------------------- trace rotation
 
 // as.txt is renamed aside at its size limit, keeping `keep` old files
 // (as.txt.1 the newest). The library opens the file per word, so a search in
@@ -587,7 +477,9 @@ class Trace_Rotation {
     struct stat st;
     if (stat("as.txt", &st) != 0 || static_cast<uint64_t>(st.st_size) < max_bytes_) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    const int fd = open("as.txt.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    // Never through a symbolic link: it would create or lock a file
+    // elsewhere.
+    const int fd = open("as.txt.lock", O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return;
     if (flock(fd, LOCK_EX) == 0 && stat("as.txt", &st) == 0 && static_cast<uint64_t>(st.st_size) >= max_bytes_) {
       if (keep_ <= 0) {
@@ -609,38 +501,97 @@ class Trace_Rotation {
 
 // ---------------------------------------------------------------- the server
 
-thread_local Clock::time_point t_request_start;
+// The peer's address, for the log.
+std::string Peer_Address(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  char text[INET6_ADDRSTRLEN] = "";
+  if (getpeername(fd, reinterpret_cast<sockaddr *>(&addr), &len) == 0) {
+    if (addr.ss_family == AF_INET)
+      inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(&addr)->sin_addr, text, sizeof text);
+    else if (addr.ss_family == AF_INET6)
+      inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(&addr)->sin6_addr, text, sizeof text);
+  }
+  return text;
+}
 
-class Worker : public httplib::Server {
+// The request limits with the payload limit of the settings.
+Request_Limits Limits_Of(const Settings &settings) {
+  Request_Limits limits;
+  limits.body = settings.max_body;
+  return limits;
+}
+
+// Request log lines waiting for standard error, at most (4 KiB each at most).
+constexpr size_t kLog_Queue_Lines = 1024;
+
+class Worker;
+using Handler = void (Worker::*)(const Http_Request &, Answer &);
+
+// The endpoints: their paths, the methods they take and their handlers; the
+// one list routing, the Allow header and the metrics' label set read.
+struct Endpoint {
+  const char *path;
+  const char *allow;
+  Handler handler;
+};
+
+class Worker {
  public:
   Worker(const Settings &settings, int generation)
-      : settings_(settings), generation_(generation), gate_(settings.threads),
-        rotation_(settings.trace_max_bytes, settings.trace_keep) {
-    set_payload_max_length(settings.max_body);
-    set_keep_alive_max_count(static_cast<size_t>(settings.keep_alive_requests));
-    set_keep_alive_timeout(std::max<time_t>(1, settings.keep_alive_ms / 1000));
-    Routes();
-  }
+      : settings_(settings), generation_(generation), limits_(Limits_Of(settings)), gate_(settings.threads),
+        rotation_(settings.trace_max_bytes, settings.trace_keep), log_(STDERR_FILENO, kLog_Queue_Lines) {}
 
   // Accepts on `listen_fd` until SIGTERM arrives on `signal_fd`, then drains.
   int Serve(int listen_fd, int signal_fd) {
-    std::thread rejecter([this] { Reject_Loop(); });
+    std::thread rejecter;
+    try {
+      rejecter = std::thread([this] { Reject_Loop(); });
+    } catch (const std::system_error &e) {
+      std::fprintf(stderr, "tesq serve: cannot start a thread: %s\n", e.what());
+      return 1;
+    }
+    bool exhausted = false;
+    Clock::time_point last_report{};
+    uint64_t unreported = 0;
     for (;;) {
-      pollfd p[2] = {{listen_fd, POLLIN, 0}, {signal_fd, POLLIN, 0}};
-      if (poll(p, 2, -1) < 0) {
+      // When descriptors have run out, the listener is left alone for a
+      // moment: it stays readable, and accepting again at once would spin.
+      pollfd p[2] = {{signal_fd, POLLIN, 0}, {listen_fd, POLLIN, 0}};
+      if (poll(p, exhausted ? 1 : 2, exhausted ? 100 : -1) < 0) {
         if (errno == EINTR) continue;
         break;
       }
-      if (p[1].revents & POLLIN) {
+      if (p[0].revents & POLLIN) {
         signalfd_siginfo info;
         if (::read(signal_fd, &info, sizeof info) == sizeof info &&
             (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT))
           break;
       }
-      if (p[0].revents & POLLIN) Accept(listen_fd);
+      const bool was_exhausted = exhausted;
+      exhausted = false;
+      if (was_exhausted || (p[1].revents & POLLIN)) {
+        int why = 0;
+        exhausted = !Accept(listen_fd, &why);
+        if (exhausted) {
+          ++unreported;
+          metrics_.Error("descriptors");
+          if (Clock::now() - last_report >= std::chrono::seconds(10)) {
+            Log_Event("accept_failed", std::string("cannot accept a connection: ") + std::strerror(why) +
+                                           "; retrying every 100 ms (" + std::to_string(unreported) + " times)");
+            last_report = Clock::now();
+            unreported = 0;
+          }
+        }
+      }
     }
-    close(listen_fd);
+    // Connections already in the listen backlog were accepted by the
+    // system, and their clients may have sent a request: they are taken
+    // and answered (with Connection: close) rather than reset at the close.
     stopping_.store(true);
+    int why = 0;
+    Accept(listen_fd, &why, true);
+    close(listen_fd);
     {
       std::unique_lock<std::mutex> lock(mutex_);
       cv_.notify_all();
@@ -651,25 +602,29 @@ class Worker : public httplib::Server {
     reject_cv_.notify_all();
     rejecter.join();
     for (std::thread &t : threads_) t.join();
+    log_.Stop(1000);
     return 0;
   }
 
  private:
-  void Accept(int listen_fd) {
-    for (int i = 0; i < 64; ++i) {
+  // Takes the connections waiting; false when descriptors (or memory for
+  // them) have run out, with the errno in *why.
+  // A call takes at most 64 unless `all`, when it takes every one waiting.
+  bool Accept(int listen_fd, int *why, bool all = false) {
+    for (int i = 0; all || i < 64; ++i) {
       const int fd = accept4(listen_fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) return;  // EAGAIN: the other worker took it, or none left
+      if (fd < 0) {
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+          *why = errno;
+          return false;
+        }
+        return true;  // EAGAIN: the other worker took it, or none left
+      }
       const int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       std::unique_lock<std::mutex> lock(mutex_);
       if (open_connections_ >= settings_.max_connections) {
-        if (rejects_.size() < 256) {
-          rejects_.push_back(fd);
-          reject_cv_.notify_one();
-        } else {
-          close(fd);
-        }
-        rejected_.fetch_add(1);
+        Reject(fd);
         continue;
       }
       ++open_connections_;
@@ -679,11 +634,36 @@ class Worker : public httplib::Server {
       // connection waiting (else one could wait for a busy connection to
       // end).
       if (static_cast<size_t>(idle_threads_) < pending_.size()) {
-        threads_.emplace_back([this] { Connection_Loop(); });
+        try {
+          threads_.emplace_back([this] { Connection_Loop(); });
+        } catch (const std::system_error &e) {
+          // No thread to be had (a task or memory limit): this connection
+          // gets the 503 of one beyond the limit, and serving goes on.
+          pending_.pop_back();
+          --open_connections_;
+          Reject(fd);
+          metrics_.Error("no_thread");
+          if (!thread_failure_reported_.exchange(true))
+            Log_Event("thread_failed", std::string("cannot start a connection thread: ") + e.what() +
+                                           "; such connections are answered 503");
+        }
       } else {
         cv_.notify_one();
       }
     }
+    return true;
+  }
+
+  // Under mutex_: the connection gets a 503 with Retry-After from the
+  // rejecting thread.
+  void Reject(int fd) {
+    if (rejects_.size() < 256) {
+      rejects_.push_back(fd);
+      reject_cv_.notify_one();
+    } else {
+      close(fd);
+    }
+    rejected_.fetch_add(1);
   }
 
   // Connection threads: one per open connection, kept for the next.
@@ -704,28 +684,102 @@ class Worker : public httplib::Server {
     }
   }
 
+  // Reads into buffer[*end..]: the bytes read, 0 at end of input, -1 on an
+  // error or when the deadline passed (*timed_out set).
+  static ssize_t Receive(int fd, char *buffer, size_t size, Clock::time_point deadline, bool *timed_out) {
+    for (;;) {
+      const ssize_t n = recv(fd, buffer, size, 0);
+      if (n >= 0) return n;
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return -1;
+      if (!Wait_Fd(fd, POLLIN, deadline)) {
+        *timed_out = true;
+        return -1;
+      }
+    }
+  }
+
   void Serve_Connection(int fd) {
-    Socket_Stream stream(fd, settings_.timeout_ms);
+    if (settings_.log) t_remote = Peer_Address(fd);
+    Request_Parser parser(limits_);
+    char buffer[16384];
+    size_t start = 0, end = 0;
+    const int keep_alive_seconds = settings_.keep_alive_ms / 1000;
     for (int served = 0;; ++served) {
       // The first request may take the time limit to start, a later one the
-      // keep-alive time; SIGTERM ends the wait.
-      // The next request is awaited even while draining, and answered with
-      // Connection: close: closing an idle keep-alive connection at once
-      // would lose a request the client may be sending at that moment. So a
-      // drain lasts at most the keep-alive time beyond the requests in
-      // flight. That holds too for a connection whose answer went out
-      // without Connection: close because the drain began while it was being
-      // served: its client is already sending the next request.
-      const auto idle = std::chrono::milliseconds(served == 0 ? settings_.timeout_ms : settings_.keep_alive_ms);
-      if (!stream.Buffered() && !Wait_Fd(fd, POLLIN, Clock::now() + idle, nullptr)) break;
-      stream.Begin_Request();
+      // keep-alive time. The next request is awaited even while draining,
+      // and answered with Connection: close: closing an idle keep-alive
+      // connection at once would lose a request the client may be sending
+      // at that moment. So a drain lasts at most the keep-alive time beyond
+      // the requests in flight. That holds too for a connection whose
+      // answer went out without Connection: close because the drain began
+      // while it was being served: its client is already sending the next
+      // request.
+      if (start == end) {
+        start = end = 0;
+        const auto idle = std::chrono::milliseconds(served == 0 ? settings_.timeout_ms : settings_.keep_alive_ms);
+        bool timed_out = false;
+        const ssize_t n = Receive(fd, buffer, sizeof buffer, Clock::now() + idle, &timed_out);
+        if (n <= 0) break;
+        end = static_cast<size_t>(n);
+      }
       t_request_start = Clock::now();
-      const bool close_after = stopping_.load() || served + 1 >= settings_.keep_alive_requests;
-      bool closed = false;
+      const Clock::time_point deadline = t_request_start + std::chrono::milliseconds(settings_.timeout_ms);
+      parser.Reset();
+      bool continued = false, cut_off = false;
+      Request_Parser::State state;
+      for (;;) {
+        size_t used = 0;
+        state = parser.Feed(buffer + start, end - start, &used);
+        start += used;
+        if (state != Request_Parser::State::kIncomplete) break;
+        const Http_Request &head = parser.Request();
+        if (!continued && head.expect_continue && parser.Awaiting_Body()) {
+          static const char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+          continued = true;
+          if (!Send_All(fd, kContinue, sizeof kContinue - 1, deadline)) {
+            cut_off = true;
+            break;
+          }
+        }
+        start = end = 0;
+        bool timed_out = false;
+        const ssize_t n = Receive(fd, buffer, sizeof buffer, deadline, &timed_out);
+        if (n <= 0) {
+          // A request cut short by the deadline is answered 408; one cut
+          // short by the client's close or a reset is not answered.
+          if (timed_out) {
+            Send_All(fd, kTimeout_Answer.data(), kTimeout_Answer.size(), Clock::now() + std::chrono::milliseconds(settings_.timeout_ms));
+            timed_out_.fetch_add(1);
+          }
+          cut_off = true;
+          break;
+        }
+        end = static_cast<size_t>(n);
+      }
+      if (cut_off) break;
       in_flight_.fetch_add(1);
-      const bool ok = process_request(stream, close_after, closed, nullptr);
+      Http_Request &req = parser.Request();
+      Answer answer;
+      bool close_after = served + 1 >= settings_.keep_alive_requests;
+      if (state == Request_Parser::State::kFailed) {
+        // The framing is lost: the answer is the connection's last.
+        const Http_Error &e = parser.Error();
+        Answer_Error(answer, {e.status, e.code, e.message, "", -1});
+        close_after = true;
+        if (req.method.empty()) req.method = "-";
+      } else {
+        Handle(req, answer);
+        close_after = close_after || !req.keep_alive;
+      }
+      // A request that was in flight when SIGTERM came is the connection's last.
+      close_after = close_after || stopping_.load();
+      const std::string bytes = Answer_Bytes(answer, close_after, keep_alive_seconds, req.method == "HEAD");
+      // Counted before the answer leaves, so that the client's next request
+      // sees this one done in /metrics.
+      Log(req, answer);
       in_flight_.fetch_sub(1);
-      if (!ok || closed || close_after || stream.Dead()) break;
+      const bool sent = Send_All(fd, bytes.data(), bytes.size(), Clock::now() + std::chrono::milliseconds(settings_.timeout_ms));
+      if (!sent || close_after) break;
     }
     shutdown(fd, SHUT_WR);
     Drain_And_Close(fd);
@@ -737,7 +791,7 @@ class Worker : public httplib::Server {
   static void Drain_And_Close(int fd) {
     char sink[4096];
     const auto until = Clock::now() + std::chrono::milliseconds(100);
-    while (Wait_Fd(fd, POLLIN, until, nullptr)) {
+    while (Wait_Fd(fd, POLLIN, until)) {
       const ssize_t n = recv(fd, sink, sizeof sink, 0);
       if (n <= 0 && !(n < 0 && (errno == EAGAIN || errno == EINTR))) break;
     }
@@ -745,98 +799,98 @@ class Worker : public httplib::Server {
   }
 
   // Connections beyond the limit get a 503 with Retry-After on a thread of
-  // their own, never a connection thread.
+  // their own, never a connection thread. All those waiting are answered
+  // at once and then drained together, so a burst of them is not answered
+  // a drain's time apart.
   void Reject_Loop() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       reject_cv_.wait(lock, [&] { return !rejects_.empty() || quit_; });
       if (rejects_.empty()) return;
-      const int fd = rejects_.front();
-      rejects_.pop_front();
+      std::vector<int> fds(rejects_.begin(), rejects_.end());
+      rejects_.clear();
       lock.unlock();
-      Send_All(fd, kBusy_Answer.data(), kBusy_Answer.size(), Clock::now() + std::chrono::milliseconds(100));
-      shutdown(fd, SHUT_WR);
-      Drain_And_Close(fd);
+      const auto until = Clock::now() + std::chrono::milliseconds(100);
+      for (const int fd : fds) {
+        Send_All(fd, kBusy_Answer.data(), kBusy_Answer.size(), until);
+        shutdown(fd, SHUT_WR);
+      }
+      // What the clients still send is read until they close or the time is
+      // up, so that the close does not reset an answer not yet read.
+      std::vector<pollfd> open;
+      for (const int fd : fds) open.push_back({fd, POLLIN, 0});
+      while (!open.empty() && Ms_Until(until) > 0) {
+        if (poll(open.data(), open.size(), static_cast<int>(std::max<int64_t>(Ms_Until(until), 1))) < 0 && errno != EINTR) break;
+        for (size_t i = 0; i < open.size();) {
+          char sink[4096];
+          if (open[i].revents != 0 && recv(open[i].fd, sink, sizeof sink, 0) <= 0) {
+            close(open[i].fd);
+            open[i] = open.back();
+            open.pop_back();
+          } else {
+            open[i].revents = 0;
+            ++i;
+          }
+        }
+      }
+      for (const pollfd &p : open) close(p.fd);
       lock.lock();
     }
   }
 
-  void Answer_Error(httplib::Response &res, const Request_Error &e) {
-    res.status = e.status;
-    res.set_content(Error_Body(e), "application/json");
+  static const std::vector<Endpoint> &Endpoints() {
+    static const std::vector<Endpoint> endpoints = {
+        {"/v1/word", "GET, POST", &Worker::Word},     {"/v1/search", "GET, POST", &Worker::Search},
+        {"/v1/essay", "GET, POST", &Worker::Essay},   {"/v1/batch", "POST", &Worker::Batch},
+        {"/healthz", "GET", &Worker::Healthz},        {"/metrics", "GET", &Worker::Metrics_Text},
+        {"/v1/empty", "GET", &Worker::Empty}};
+    return endpoints;
+  }
+
+  const Endpoint *Find_Endpoint(const std::string &path) const {
+    for (const Endpoint &e : Endpoints())
+      if (path == e.path && (e.handler != &Worker::Empty || settings_.empty_handler)) return &e;
+    return nullptr;
+  }
+
+  // Known paths with a method they do not take are 405 with Allow; unknown
+  // paths 404; both with a JSON error.
+  void Handle(const Http_Request &req, Answer &answer) {
+    static const std::set<std::string> kMethods = {"GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE", "PATCH"};
+    const Endpoint *endpoint = Find_Endpoint(req.path);
+    if (!kMethods.count(req.method))
+      return Answer_Error(answer, {501, "not_implemented", "the method " + Printable(req.method) + " is not served", "", -1});
+    if (endpoint == nullptr)
+      return Answer_Error(answer, {404, "not_found", "no such endpoint '" + Printable(req.path) + "'", "", -1});
+    if (std::string(endpoint->allow).find(req.method) == std::string::npos || req.method == "HEAD") {
+      Answer_Error(answer, {405, "method_not_allowed", req.method + " is not allowed on " + req.path, "", -1});
+      answer.extra_headers = std::string("Allow: ") + endpoint->allow + "\r\n";
+      return;
+    }
+    try {
+      (this->*endpoint->handler)(req, answer);
+    } catch (const std::exception &) {
+      answer = Answer();
+      Answer_Error(answer, {500, "internal", "the request could not be answered", "", -1});
+    }
+  }
+
+  void Answer_Error(Answer &answer, const Request_Error &e) {
+    answer.status = e.status;
+    answer.content_type = "application/json";
+    answer.body = Error_Body(e);
     metrics_.Error(e.code);
   }
 
-  void Answer_Json(httplib::Response &res, const json &body) {
-    res.status = 200;
-    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+  void Answer_Json(Answer &answer, const json &body) {
+    answer.status = 200;
+    answer.content_type = "application/json";
+    answer.body = body.dump(-1, ' ', false, json::error_handler_t::replace);
   }
 
-  static std::string Endpoint_Of(const std::string &path) {
-    static const std::set<std::string> known = {"/v1/word", "/v1/search", "/v1/essay", "/v1/batch",
-                                                "/healthz", "/metrics",   "/v1/empty"};
-    return known.count(path) ? path : "other";
-  }
-
-  void Routes() {
-    // Known paths with a method they do not take are 405 with Allow;
-    // unknown paths 404; both with a JSON error.
-    set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-      static const std::map<std::string, std::string> allow = {
-          {"/v1/word", "GET, POST"}, {"/v1/search", "GET, POST"}, {"/v1/essay", "GET, POST"},
-          {"/v1/batch", "POST"},     {"/healthz", "GET"},         {"/metrics", "GET"}};
-      auto it = allow.find(req.path);
-      if (req.path == "/v1/empty" && settings_.empty_handler) return HandlerResponse::Unhandled;
-      if (it == allow.end()) {
-        Answer_Error(res, {404, "not_found", "no such endpoint '" + req.path + "'", "", -1});
-        return HandlerResponse::Handled;
-      }
-      if (it->second.find(req.method) == std::string::npos || req.method == "HEAD") {
-        Answer_Error(res, {405, "method_not_allowed", req.method + " is not allowed on " + req.path, "", -1});
-        res.set_header("Allow", it->second);
-        return HandlerResponse::Handled;
-      }
-      return HandlerResponse::Unhandled;
-    });
-    set_error_handler(HandlerWithResponse([this](const httplib::Request &, httplib::Response &res) {
-      if (!res.body.empty()) return HandlerResponse::Unhandled;
-      Request_Error e{res.status, "bad_request", "the request is malformed", "", -1};
-      if (res.status == 413) e = {413, "body_too_large", "the body is over " + std::to_string(settings_.max_body) + " bytes", "", -1};
-      if (res.status == 414) e = {414, "uri_too_long", "the request line is too long", "", -1};
-      if (res.status == 404) e = {404, "not_found", "no such endpoint", "", -1};
-      Answer_Error(res, e);
-      return HandlerResponse::Handled;
-    }));
-    set_exception_handler([this](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
-      Answer_Error(res, {500, "internal", "the request could not be answered", "", -1});
-    });
-    // A request that was in flight when SIGTERM came is the connection's last.
-    set_post_routing_handler([this](const httplib::Request &, httplib::Response &res) {
-      if (stopping_.load()) res.set_header("Connection", "close");
-    });
-    set_logger([this](const httplib::Request &req, const httplib::Response &res) { Log(req, res); });
-
-    auto word = [this](const httplib::Request &req, httplib::Response &res) { Word(req, res); };
-    auto search = [this](const httplib::Request &req, httplib::Response &res) { Search(req, res); };
-    auto essay = [this](const httplib::Request &req, httplib::Response &res) { Essay(req, res); };
-    Get("/v1/word", word);
-    Post("/v1/word", word);
-    Get("/v1/search", search);
-    Post("/v1/search", search);
-    Get("/v1/essay", essay);
-    Post("/v1/essay", essay);
-    Post("/v1/batch", [this](const httplib::Request &req, httplib::Response &res) { Batch(req, res); });
-    Get("/healthz", [this](const httplib::Request &, httplib::Response &res) {
-      Answer_Json(res, {{"status", "ready"}, {"generation", generation_}});
-    });
-    Get("/metrics", [this](const httplib::Request &, httplib::Response &res) {
-      res.set_content(metrics_.Text(generation_, in_flight_.load(), Open_Connections(), rejected_.load(),
-                                    Socket_Stream::timed_out_count.load()),
-                      "text/plain; version=0.0.4");
-    });
-    if (settings_.empty_handler) {
-      Get("/v1/empty", [](const httplib::Request &, httplib::Response &res) { res.set_content("{}", "application/json"); });
-    }
+  std::string Endpoint_Of(const std::string &path) const {
+    const Endpoint *e = Find_Endpoint(path);
+    return e ? e->path : "other";
   }
 
   int64_t Open_Connections() {
@@ -844,30 +898,50 @@ class Worker : public httplib::Server {
     return open_connections_;
   }
 
-  void Log(const httplib::Request &req, const httplib::Response &res) {
+  void Log_Event(const char *event, const std::string &detail) {
+    if (!settings_.log) return;
+    log_.Push(json{{"ts", static_cast<long long>(std::time(nullptr))}, {"event", event}, {"detail", detail}}.dump(
+                  -1, ' ', false, json::error_handler_t::replace) +
+              "\n");
+  }
+
+  void Log(const Http_Request &req, const Answer &answer) {
     const double seconds = std::chrono::duration<double>(Clock::now() - t_request_start).count();
-    const std::string endpoint = Endpoint_Of(req.path);
-    metrics_.Observe(endpoint, res.status, seconds);
+    metrics_.Observe(Endpoint_Of(req.path), answer.status, seconds);
     if (!settings_.log) return;
     json line = {{"ts", static_cast<long long>(std::time(nullptr))},
                  {"worker", generation_},
-                 {"remote", req.remote_addr},
-                 {"method", req.method},
-                 {"path", req.path},
-                 {"status", res.status},
+                 {"remote", Remote_Address()},
+                 {"method", Printable(req.method, 32)},
+                 {"path", Printable(req.path, 256)},
+                 {"status", answer.status},
                  {"ms", seconds * 1000.0},
                  {"in", req.body.size()},
-                 {"out", res.body.size()}};
-    const std::string text = line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-    std::lock_guard<std::mutex> lock(log_mutex_);
-    std::fwrite(text.data(), 1, text.size(), stderr);
+                 {"out", answer.body.size()}};
+    log_.Push(line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
   }
 
-  void Word(const httplib::Request &req, httplib::Response &res) {
+  // The peer of the connection being served, for the log.
+  static std::string Remote_Address() { return t_remote; }
+
+  void Healthz(const Http_Request &, Answer &answer) {
+    Answer_Json(answer, {{"status", "ready"}, {"generation", generation_}});
+  }
+
+  void Metrics_Text(const Http_Request &, Answer &answer) {
+    answer.content_type = "text/plain; version=0.0.4";
+    answer.body = metrics_.Text(generation_, {in_flight_.load(), Open_Connections(), rejected_.load(), timed_out_.load(),
+                                              log_.Dropped(), log_.Write_Errors()});
+  }
+
+  void Empty(const Http_Request &, Answer &answer) { answer.body = "{}"; }
+
+  void Word(const Http_Request &req, Answer &res) {
     Input in;
     Request_Error error;
     std::string gbword;
-    if (!Read_Input(req, {"word", "charset"}, "word", &in, &error) || !Required(in, "word", &gbword, &error))
+    static const std::set<std::string> kAllowed = {"word", "charset"};
+    if (!Read_Input(req, kAllowed, "word", &in, &error) || !Required(in, "word", &gbword, &error))
       return Answer_Error(res, error);
     Word_Answer answer;
     {
@@ -884,15 +958,25 @@ class Worker : public httplib::Server {
             {"result", answer.result}};
   }
 
-  void Search(const httplib::Request &req, httplib::Response &res) {
+  // The items of a query's document, or an error answer when the document
+  // does not fit its query.
+  static json Query_Json(const std::string &gbquery, const std::string &document) {
+    json items;
+    if (!Document_Items(gbquery, document, &items))
+      return json::parse(Error_Body({500, "library", "the query document does not match the query", "", -1}));
+    return {{"query", To_Utf8(gbquery)}, {"items", items}};
+  }
+
+  void Search(const Http_Request &req, Answer &res) {
     Input in;
     Request_Error error;
     std::string gbquery;
-    if (!Read_Input(req, {"q", "format", "charset"}, "q", &in, &error) || !Required(in, "q", &gbquery, &error))
+    static const std::set<std::string> kAllowed = {"q", "format", "charset"};
+    if (!Read_Input(req, kAllowed, "q", &in, &error) || !Required(in, "q", &gbquery, &error))
       return Answer_Error(res, error);
     const std::string format = in.values.count("format") ? in.values.at("format") : "xml";
     if (format != "xml" && format != "json")
-      return Answer_Error(res, {400, "bad_value", "unknown format '" + format + "' (xml or json)", "format", -1});
+      return Answer_Error(res, {400, "bad_value", "unknown format '" + Printable(format) + "' (xml or json)", "format", -1});
     std::string document;
     int32_t result;
     {
@@ -902,17 +986,22 @@ class Worker : public httplib::Server {
     if (settings_.trace) rotation_.Check();
     if (result != 0)
       return Answer_Error(res, {500, "library", "a word could not be classified (result " + std::to_string(result) + ")", "", -1});
-    if (format == "json") return Answer_Json(res, {{"query", To_Utf8(gbquery)}, {"items", Document_Items(gbquery, document)}});
+    if (format == "json") {
+      const json body = Query_Json(gbquery, document);
+      if (body.contains("error")) return Answer_Error(res, {500, "library", body["error"]["message"], "", -1});
+      return Answer_Json(res, body);
+    }
     res.status = 200;
-    res.set_content(Output_Text(document, in.charset),
-                    in.charset == Charset::kGb2312 ? "application/xml; charset=gb2312" : "application/xml; charset=utf-8");
+    res.body = Output_Text(document, in.charset);
+    res.content_type = in.charset == Charset::kGb2312 ? "application/xml; charset=gb2312" : "application/xml; charset=utf-8";
   }
 
-  void Essay(const httplib::Request &req, httplib::Response &res) {
+  void Essay(const Http_Request &req, Answer &res) {
     Input in;
     Request_Error error;
     std::string gbtext;
-    if (!Read_Input(req, {"text", "charset"}, "text", &in, &error) || !Required(in, "text", &gbtext, &error))
+    static const std::set<std::string> kAllowed = {"text", "charset"};
+    if (!Read_Input(req, kAllowed, "text", &in, &error) || !Required(in, "text", &gbtext, &error))
       return Answer_Error(res, error);
     std::vector<Essay_Word> words;
     bool ok;
@@ -921,16 +1010,17 @@ class Worker : public httplib::Server {
       ok = Segment_Essay(gbtext, &words);
     }
     if (!ok) return Answer_Error(res, {500, "library", "segmentation failed", "", -1});
-    Answer_Json(res, {{"words", Essay_Items(gbtext, words, in.charset)}});
+    Answer_Json(res, {{"words", Essay_Items(in.values.at("text"), gbtext, words, in.charset)}});
   }
 
   // {"words": [...]} or {"queries": [...], "format": "xml"|"json"}: one
   // answer per item, in order, as the single endpoints give them; an item
   // that cannot be given to the library gets its error in its place.
-  void Batch(const httplib::Request &req, httplib::Response &res) {
+  void Batch(const Http_Request &req, Answer &res) {
     Input in;
     Request_Error error;
-    if (!Read_Input(req, {"words", "queries", "format"}, nullptr, &in, &error)) return Answer_Error(res, error);
+    static const std::set<std::string> kAllowed = {"words", "queries", "format"};
+    if (!Read_Input(req, kAllowed, nullptr, &in, &error)) return Answer_Error(res, error);
     if (!in.json_body) return Answer_Error(res, {400, "bad_content_type", "a batch is a JSON object body", "", -1});
     const bool words = in.body.contains("words");
     const bool queries = in.body.contains("queries");
@@ -973,7 +1063,7 @@ class Worker : public httplib::Server {
         if (result != 0)
           results.push_back({{"error", {{"code", "library"}, {"message", "result " + std::to_string(result)}}}});
         else if (format == "json")
-          results.push_back({{"query", To_Utf8(gbtext)}, {"items", Document_Items(gbtext, document)}});
+          results.push_back(Query_Json(gbtext, document));
         else
           results.push_back({{"query", To_Utf8(gbtext)}, {"xml", To_Utf8(document)}});
       }
@@ -982,12 +1072,16 @@ class Worker : public httplib::Server {
     Answer_Json(res, {{"results", results}});
   }
 
+  static thread_local Clock::time_point t_request_start;
+  static thread_local std::string t_remote;
+
   const Settings &settings_;
   const int generation_;
+  const Request_Limits limits_;
   Gate gate_;
   Trace_Rotation rotation_;
   Metrics metrics_;
-  std::mutex log_mutex_;
+  Log_Queue log_;
 
   std::mutex mutex_;
   std::condition_variable cv_, drained_, reject_cv_;
@@ -997,14 +1091,20 @@ class Worker : public httplib::Server {
   int open_connections_ = 0;
   bool quit_ = false;
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> thread_failure_reported_{false};
   std::atomic<int64_t> in_flight_{0};
-  std::atomic<uint64_t> rejected_{0};
+  std::atomic<uint64_t> rejected_{0}, timed_out_{0};
 };
+
+thread_local Clock::time_point Worker::t_request_start;
+thread_local std::string Worker::t_remote;
 
 }  // namespace
 
 int Run_Worker(const Settings &settings, int listen_fd, int ready_fd, int generation) {
   // SIGTERM and SIGINT arrive on a descriptor that the accept loop polls.
+  // A write to a closed socket or pipe, or past a file-size limit, fails
+  // with its error (reported where it is made) instead of ending the worker.
   sigset_t mask;
   sigemptyset(&mask);
   sigaddset(&mask, SIGTERM);
@@ -1013,11 +1113,12 @@ int Run_Worker(const Settings &settings, int listen_fd, int ready_fd, int genera
   pthread_sigmask(SIG_BLOCK, &mask, nullptr);
   const int signal_fd = signalfd(-1, &mask, SFD_CLOEXEC);
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
 
   if (chdir(settings.trace_dir.c_str()) != 0) {
     std::fprintf(stderr, "tesq serve: cannot enter the trace directory '%s': %s\n", settings.trace_dir.c_str(),
                  std::strerror(errno));
-    const int32_t code = -100;
+    const int32_t code = kNo_Trace_Directory;
     (void)!::write(ready_fd, &code, sizeof code);
     return 1;
   }

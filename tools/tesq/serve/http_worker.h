@@ -27,6 +27,10 @@ struct Settings {
   bool empty_handler = false;   // /v1/empty: the HTTP layer alone, for the benchmark
 };
 
+// What a worker reports instead of Tesquin_Init's result when it cannot
+// enter the trace directory.
+constexpr int32_t kNo_Trace_Directory = -100;
+
 // Runs in the forked worker: changes to the trace directory, initialises the
 // library, writes Tesquin_Init's result (int32) to `ready_fd` and, when it
 // is 0, serves `listen_fd` until SIGTERM. Returns the exit status.
