@@ -103,6 +103,15 @@ bool Table_Fault(const PGresult *r, const PGconn *c) {
   return state != nullptr && std::strncmp(state, "42", 2) == 0 && PQstatus(c) == CONNECTION_OK;
 }
 
+// A refused statement: a table fault is told by its primary message alone,
+// the same whichever statement and connection met it, so that it is
+// reported once.
+void Describe(const PGresult *r, const PGconn *c, Failure *failure) {
+  failure->table = Table_Fault(r, c);
+  const char *primary = failure->table ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  failure->message = primary != nullptr ? One_Line(primary) : Result_Message(r, c);
+}
+
 // Waits until the connection's socket is ready for `events`; false when the
 // deadline passes first, *stopping is set or the socket fails.
 bool Wait_Socket(PGconn *c, short events, Clock::time_point deadline, Failure *failure,
@@ -240,8 +249,7 @@ bool Run(PGconn *c, const char *sql, const char *prepared, const std::vector<con
   PGresult *r = Await_Result(c, deadline, failure, row, stopping);
   if (r == nullptr) return false;
   if (PQresultStatus(r) != wanted) {
-    failure->message = Result_Message(r, c);
-    failure->table = Table_Fault(r, c);
+    Describe(r, c, failure);
     PQclear(r);
     return false;
   }
@@ -263,10 +271,7 @@ PGconn *Connect_Prepared(const std::string &uri, Clock::time_point deadline, Fai
     }
     PGresult *r = Await_Result(c, deadline, failure);
     const bool ok = r != nullptr && PQresultStatus(r) == PGRES_COMMAND_OK;
-    if (!ok && r != nullptr) {
-      failure->message = Result_Message(r, c);
-      failure->table = Table_Fault(r, c);
-    }
+    if (!ok && r != nullptr) Describe(r, c, failure);
     PQclear(r);
     if (!ok) {
       PQfinish(c);

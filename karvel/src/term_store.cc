@@ -15,6 +15,7 @@
 #include "data_dir.h"
 #include "gb2312.h"
 #include "platform.h"
+#include "query_table.h"
 #include "term_index.h"
 #include "term_schema.h"
 #include "term_text.h"
@@ -551,6 +552,7 @@ bool Copies_Wanted() {
 // connections it inherited (they belong to the parent's sessions).
 void Before_Fork() {
   Copies_Before_Fork();
+  Queries_Before_Fork();
   Report_Mutex().lock();
   Pool().Lock_For_Fork();
 #ifdef KARVEL_HAS_POSTGRESQL
@@ -570,6 +572,7 @@ void After_Fork(bool child) {
 #endif
   Pool().Unlock_After_Fork(child);
   Report_Mutex().unlock();
+  Queries_After_Fork();
   if (child)
     Copies_After_Fork_In_Child();
   else
