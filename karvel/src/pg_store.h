@@ -56,7 +56,7 @@ std::string Redacted_Uri(const std::string &uri);
 std::string Scrubbed(const std::string &uri, const std::string &message);
 
 // Consecutive lookups that miss the deadline before the store backs off.
-constexpr int kStrikesBeforeBackOff = 3;
+constexpr int kStrikesBeforeBackOff = 2;
 
 // kBroken: the table cannot answer as the schema says (reported).
 enum class Pg_Answer { kFound, kMissing, kUnavailable, kBroken };
