@@ -1,6 +1,7 @@
 #include "term_copies.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -59,9 +60,19 @@ std::shared_ptr<const Snapshot> Install(std::shared_ptr<const Snapshot> next) {
   return next;
 }
 
+void Stop_Watchers() { Copies_Stop(); }
+
 // Puts `index` before the lookups, when `w` is still the watcher in charge
 // (one being stopped may finish a read after its successor has begun).
 void Publish(Watcher &w, std::shared_ptr<const Term_Index> index, const std::string &stamp) {
+  // The libraries a source reads through (libpq, and the TLS library under
+  // it) register their own exit-time cleanup when first used, after this
+  // library's destructors were registered, so they would run first, under
+  // a watcher still reading. Registered now, after the first read, the stop
+  // runs before them (and at this library's unloading, like its
+  // destructors).
+  static const int stop_at_exit = std::atexit(Stop_Watchers);
+  (void)stop_at_exit;
   std::shared_ptr<const Snapshot> replaced;  // dropped after the lock
   std::lock_guard<std::mutex> hold(g_control);
   if (g_watcher.get() != &w) return;
