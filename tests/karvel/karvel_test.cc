@@ -417,6 +417,12 @@ TEST_F(Karvel_Test, AForkedChildNeitherHangsNorKeepsAStaleCopy) {
 // of ours can hold still.)
 TEST_F(Karvel_Test, AChildForkedWhileOtherThreadsLookUpDoesNotHang) {
   if (!Copies_On()) GTEST_SKIP() << "lookups go to the database itself";
+#ifdef __SANITIZE_ADDRESS__
+  // This sanitizer's allocator (GCC 12's runtime has no fork interceptor)
+  // is not held still across a fork, so a child forked while another
+  // thread allocates may hang in it, whatever the library does.
+  GTEST_SKIP() << "the sanitizer's allocator is not fork-safe while other threads allocate";
+#endif
   ASSERT_EQ(Lookup_Until("人工智能", "主题词"), "主题词");
   std::atomic<bool> stop{false};
   std::vector<std::thread> lookups;
