@@ -65,7 +65,7 @@ KARVEL_API int32_t KARVEL_CALL Karvel_CloseQuery(Karvel_Query query) {
 
 KARVEL_API int32_t KARVEL_CALL Karvel_CloseIdle(void) {
   try {
-    karvel::Term_Store_Close_Idle();
+    karvel::Term_Store_Release();
   } catch (...) {
   }
   return 0;

@@ -53,6 +53,9 @@ class Query_Table {
     return static_cast<int32_t>(slot->value.size());
   }
 
+  void Lock_For_Fork() { mutex_.lock(); }
+  void Unlock_After_Fork() { mutex_.unlock(); }
+
   int32_t Close(Karvel_Query query) {
     std::lock_guard<std::mutex> lock(mutex_);
     Slot *slot = Find(query);
@@ -110,5 +113,9 @@ int32_t Query_Read(Karvel_Query query, const char *column, char *buf, int32_t bu
 }
 
 int32_t Query_Close(Karvel_Query query) { return Table().Close(query); }
+
+void Queries_Before_Fork() { Table().Lock_For_Fork(); }
+
+void Queries_After_Fork() { Table().Unlock_After_Fork(); }
 
 }  // namespace karvel

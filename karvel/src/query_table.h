@@ -25,6 +25,12 @@ namespace karvel {
 // out of them rather than out of memory).
 constexpr uint32_t kMaxOpenQueries = 1u << 16;
 
+// Held still while the process forks (pthread_atfork handlers, see
+// term_store.cc), so that a child forked while another thread opens, reads
+// or closes a query finds the table's mutex free.
+void Queries_Before_Fork();
+void Queries_After_Fork();
+
 // The empty query: no row.
 Karvel_Query Query_Empty();
 

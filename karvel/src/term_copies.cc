@@ -1,22 +1,19 @@
 #include "term_copies.h"
 
-#include <atomic>
 #include <condition_variable>
+#include <cstdlib>
+#include <thread>
 #include <utility>
 #include <vector>
-#include <mutex>
-#include <thread>
 
 namespace karvel {
 namespace {
 
 // What lookups see: the location copied and its index (null while the copy
-// is being read, or withdrawn after a change), and the copy withdrawn last
-// when the source keeps old copies.
+// is being read, or withdrawn).
 struct Snapshot {
   std::string location;
   std::shared_ptr<const Term_Index> index;
-  std::shared_ptr<const Term_Index> previous;
 };
 
 struct Watcher {
@@ -25,36 +22,63 @@ struct Watcher {
   std::thread thread;
   std::mutex mutex;
   std::condition_variable wake;
-  bool stopping = false;
+  bool stopping = false;             // guarded by mutex; ends the pause at once
+  std::atomic<bool> cancel{false};   // read by a source in the middle of a read
+  std::atomic<bool> done{false};     // the thread has left Watch
   // The copy published last and the stamp it was read at (guarded by
   // g_control), which a forked child's new watcher starts from.
   std::shared_ptr<const Term_Index> published;
   std::string published_stamp;
 };
 
-std::mutex g_control;  // starting and stopping watchers
+// Lock order: g_control, then g_fork_guard, then g_snapshot_mutex; the
+// snapshot's mutex is held for a pointer copy only.
+std::mutex g_control;  // starting and stopping watchers; what they published
 std::mutex g_fork_guard;
-std::shared_ptr<Watcher> g_watcher;
-std::shared_ptr<const Snapshot> g_snapshot;  // read and written with std::atomic_load/store
+std::mutex g_snapshot_mutex;
+std::shared_ptr<const Snapshot> g_snapshot;  // guarded by g_snapshot_mutex
+std::shared_ptr<Watcher> g_watcher;          // guarded by g_control
+// Watchers told to stop whose threads have not been joined yet.
+std::vector<std::shared_ptr<Watcher>> g_retired;  // guarded by g_control
 // Set in a forked child, whose watcher did not come along: the next lookup
 // starts one from what the parent's had published.
 std::atomic<bool> g_orphaned{false};
 std::shared_ptr<const Term_Index> g_inherited;
 std::string g_inherited_stamp;
 
+std::shared_ptr<const Snapshot> Current() {
+  std::lock_guard<std::mutex> hold(g_snapshot_mutex);
+  return g_snapshot;
+}
+
+// Puts `next` before the lookups and gives back the snapshot it replaces,
+// for the caller to drop outside its locks (freeing a large copy takes a
+// while).
+std::shared_ptr<const Snapshot> Install(std::shared_ptr<const Snapshot> next) {
+  std::lock_guard<std::mutex> hold(g_snapshot_mutex);
+  g_snapshot.swap(next);
+  return next;
+}
+
+void Stop_Watchers() { Copies_Stop(); }
+
 // Puts `index` before the lookups, when `w` is still the watcher in charge
 // (one being stopped may finish a read after its successor has begun).
 void Publish(Watcher &w, std::shared_ptr<const Term_Index> index, const std::string &stamp) {
+  // The libraries a source reads through (libpq, and the TLS library under
+  // it) register their own exit-time cleanup when first used, after this
+  // library's destructors were registered, so they would run first, under
+  // a watcher still reading. Registered now, after the first read, the stop
+  // runs before them (and at this library's unloading, like its
+  // destructors).
+  static const int stop_at_exit = std::atexit(Stop_Watchers);
+  (void)stop_at_exit;
+  std::shared_ptr<const Snapshot> replaced;  // dropped after the lock
   std::lock_guard<std::mutex> hold(g_control);
   if (g_watcher.get() != &w) return;
-  const std::shared_ptr<const Snapshot> now = std::atomic_load(&g_snapshot);
-  std::shared_ptr<const Term_Index> previous;
-  if (index == nullptr && w.source->Keeps_Old_Copy())
-    previous = now != nullptr && now->index != nullptr ? now->index : now != nullptr ? now->previous : nullptr;
   w.published = index;
   w.published_stamp = stamp;
-  std::atomic_store(&g_snapshot,
-                    std::shared_ptr<const Snapshot>(new Snapshot{w.location, std::move(index), std::move(previous)}));
+  replaced = Install(std::make_shared<const Snapshot>(Snapshot{w.location, std::move(index)}));
 }
 
 // Waits one interval; false when the watcher is to stop.
@@ -64,71 +88,92 @@ bool Pause(Watcher &w) {
   return !w.stopping;
 }
 
-bool Stopping(Watcher &w) {
-  std::lock_guard<std::mutex> hold(w.mutex);
-  return w.stopping;
-}
-
 void Watch(Watcher &w, std::shared_ptr<const Term_Index> index, std::string built_stamp) {
   do {
     std::string stamp;
-    const bool known = w.source->Stamp(&stamp);
-    if (index != nullptr && (!known || stamp == built_stamp)) continue;  // unchanged, or cannot tell: keep it
-    if (index != nullptr) Publish(w, nullptr, "");                     // changed: lookups go to the store
-    Term_Index::Builder builder;
-    std::string read_stamp;
-    if (!Stopping(w) && w.source->Read(&builder, &read_stamp)) {
-      index = builder.Finish();
-      built_stamp = read_stamp;
-    } else if (!w.source->Keeps_Old_Copy()) {
+    const Source_Answer state = w.source->Stamp(&stamp);
+    if (state == Source_Answer::kBroken) {
+      // The table cannot be followed: the store answers as it is.
+      if (index != nullptr) Publish(w, nullptr, "");
+      index = nullptr;
+      continue;
+    }
+    if (state == Source_Answer::kUnavailable) continue;  // cannot tell: the copy in hand goes on
+    if (index != nullptr && stamp == built_stamp) continue;
+    if (index != nullptr && !w.source->Keeps_Old_Copy()) {  // a changed file answers itself meanwhile
+      Publish(w, nullptr, "");
       index = nullptr;
     }
-    if (index != nullptr) Publish(w, index, built_stamp);
+    Term_Index::Builder builder;
+    std::string read_stamp;
+    const Source_Answer read =
+        w.cancel ? Source_Answer::kUnavailable : w.source->Read(&builder, &read_stamp, w.cancel);
+    if (read == Source_Answer::kAnswered) {
+      index = builder.Finish();
+      built_stamp = read_stamp;
+      Publish(w, index, built_stamp);
+    } else if (index != nullptr && read == Source_Answer::kBroken) {
+      Publish(w, nullptr, "");
+      index = nullptr;
+    }
   } while (Pause(w));
+  w.done = true;
 }
 
-void Stop(std::shared_ptr<Watcher> w) {
-  if (w == nullptr) return;
+void Tell_To_Stop(Watcher &w) {
   {
-    std::lock_guard<std::mutex> hold(w->mutex);
-    w->stopping = true;
+    std::lock_guard<std::mutex> hold(w.mutex);
+    w.stopping = true;
   }
-  w->wake.notify_all();
-  if (w->thread.joinable()) w->thread.join();
+  w.cancel = true;
+  w.wake.notify_all();
+}
+
+void Join(Watcher &w) {
+  if (w.thread.joinable()) w.thread.join();
+}
+
+// Joins the retired watchers that have finished; the others go on
+// finishing by themselves. Called with g_control held: it waits for no read.
+void Reap_Finished() {
+  for (size_t i = g_retired.size(); i-- > 0;) {
+    if (!g_retired[i]->done) continue;
+    Join(*g_retired[i]);
+    g_retired.erase(g_retired.begin() + static_cast<std::ptrdiff_t>(i));
+  }
 }
 
 void Start(const std::string &location, const std::function<std::unique_ptr<Copy_Source>()> &make_source) {
-  std::shared_ptr<Watcher> old;
-  {
-    std::lock_guard<std::mutex> hold(g_control);
-    const bool orphaned = g_orphaned.exchange(false);
-    if (g_watcher != nullptr && g_watcher->location == location) return;
-    old = std::move(g_watcher);
-    // A forked child goes on with the copy it inherited; any other start
-    // reads the table first.
-    std::shared_ptr<const Term_Index> index;
-    std::string stamp;
-    const std::shared_ptr<const Snapshot> now = std::atomic_load(&g_snapshot);
-    if (orphaned && now != nullptr && now->location == location && now->index == g_inherited) {
-      index = g_inherited;
-      stamp = g_inherited_stamp;
-    } else {
-      std::atomic_store(&g_snapshot, std::shared_ptr<const Snapshot>(new Snapshot{location, nullptr, nullptr}));
-    }
-    g_inherited = nullptr;
-    auto w = std::make_shared<Watcher>();
-    w->location = location;
-    w->source = make_source ? make_source() : nullptr;
-    if (w->source != nullptr) {  // no source: nothing to copy, lookups go to the store
-      w->published = index;
-      w->published_stamp = stamp;
-      w->thread = std::thread([raw = w.get(), index, stamp] { Watch(*raw, index, stamp); });
-      g_watcher = std::move(w);
-    } else if (index != nullptr) {
-      std::atomic_store(&g_snapshot, std::shared_ptr<const Snapshot>(new Snapshot{location, nullptr, nullptr}));
-    }
+  std::shared_ptr<const Snapshot> replaced;  // dropped after the lock
+  std::lock_guard<std::mutex> hold(g_control);
+  const bool orphaned = g_orphaned.exchange(false);
+  if (g_watcher != nullptr && g_watcher->location == location) return;
+  Reap_Finished();
+  if (g_watcher != nullptr) {
+    Tell_To_Stop(*g_watcher);
+    g_retired.push_back(std::move(g_watcher));
   }
-  Stop(std::move(old));
+  // A forked child goes on with the copy it inherited; any other start
+  // reads the table first.
+  std::shared_ptr<const Term_Index> index;
+  std::string stamp;
+  const std::shared_ptr<const Snapshot> now = Current();
+  if (orphaned && now != nullptr && now->location == location && now->index == g_inherited) {
+    index = g_inherited;
+    stamp = g_inherited_stamp;
+  }
+  g_inherited = nullptr;
+  auto w = std::make_shared<Watcher>();
+  w->location = location;
+  w->source = make_source ? make_source() : nullptr;
+  if (w->source == nullptr) index = nullptr;  // nothing to copy: lookups go to the store
+  if (now == nullptr || now->location != location || now->index != index)
+    replaced = Install(std::make_shared<const Snapshot>(Snapshot{location, index}));
+  if (w->source == nullptr) return;
+  w->published = index;
+  w->published_stamp = stamp;
+  w->thread = std::thread([raw = w.get(), index, stamp] { Watch(*raw, index, stamp); });
+  g_watcher = std::move(w);
 }
 
 Copy_Answer Answer(const Term_Index &index, std::string_view word, bool want_word, std::string *value) {
@@ -147,46 +192,41 @@ Copy_Answer Answer(const Term_Index &index, std::string_view word, bool want_wor
 
 Copy_Answer Copy_Find(std::string_view location, std::string_view word, bool want_word, std::string *value,
                       const std::function<std::unique_ptr<Copy_Source>()> &make_source) {
-  const std::shared_ptr<const Snapshot> snapshot = std::atomic_load(&g_snapshot);
-  if (snapshot == nullptr || snapshot->location != location || g_orphaned.load(std::memory_order_relaxed)) {
+  const std::shared_ptr<const Snapshot> snapshot = Current();
+  const bool current = snapshot != nullptr && snapshot->location == location;
+  if (!current || g_orphaned.load(std::memory_order_relaxed)) {
     Start(std::string(location), make_source);
-    if (snapshot == nullptr || snapshot->location != location || snapshot->index == nullptr)
-      return Copy_Answer::kNotReady;
+    if (!current) return Copy_Answer::kNotReady;
   }
   if (snapshot->index == nullptr) return Copy_Answer::kNotReady;
   return Answer(*snapshot->index, word, want_word, value);
 }
 
-Copy_Answer Copy_Find_Previous(std::string_view location, std::string_view word, bool want_word,
-                               std::string *value) {
-  const std::shared_ptr<const Snapshot> snapshot = std::atomic_load(&g_snapshot);
-  if (snapshot == nullptr || snapshot->location != location || snapshot->previous == nullptr)
-    return Copy_Answer::kNotReady;
-  return Answer(*snapshot->previous, word, want_word, value);
-}
-
 std::mutex &Copies_Fork_Guard() { return g_fork_guard; }
 
-// The order is the one the watcher never holds them in reverse: it takes
-// the guard inside a read and g_control only to publish, never both.
 void Copies_Before_Fork() {
   g_control.lock();
   g_fork_guard.lock();
+  g_snapshot_mutex.lock();
 }
 
 void Copies_After_Fork_In_Parent() {
+  g_snapshot_mutex.unlock();
   g_fork_guard.unlock();
   g_control.unlock();
 }
 
 void Copies_After_Fork_In_Child() {
+  g_snapshot_mutex.unlock();
   g_fork_guard.unlock();
+  // The threads did not come along: their watchers are left alone for good
+  // (neither joined nor destroyed), and the last copy goes on.
+  static auto *const abandoned = new std::vector<std::shared_ptr<Watcher>>;
+  for (std::shared_ptr<Watcher> &w : g_retired) abandoned->push_back(std::move(w));
+  g_retired.clear();
   if (g_watcher != nullptr) {
-    // Its thread did not come along: the watcher is left alone for good
-    // (neither joined nor destroyed), and its last copy goes on.
     g_inherited = g_watcher->published;
     g_inherited_stamp = g_watcher->published_stamp;
-    static auto *const abandoned = new std::vector<std::shared_ptr<Watcher>>;
     abandoned->push_back(std::move(g_watcher));
     g_orphaned = true;
   }
@@ -194,13 +234,17 @@ void Copies_After_Fork_In_Child() {
 }
 
 void Copies_Stop() {
-  std::shared_ptr<Watcher> old;
+  std::vector<std::shared_ptr<Watcher>> stopping;
+  std::shared_ptr<const Snapshot> replaced;
   {
     std::lock_guard<std::mutex> hold(g_control);
-    old = std::move(g_watcher);
-    std::atomic_store(&g_snapshot, std::shared_ptr<const Snapshot>());
+    stopping.swap(g_retired);
+    if (g_watcher != nullptr) stopping.push_back(std::move(g_watcher));
+    for (const std::shared_ptr<Watcher> &w : stopping) Tell_To_Stop(*w);
+    replaced = Install(nullptr);
+    g_inherited = nullptr;
   }
-  Stop(std::move(old));
+  for (const std::shared_ptr<Watcher> &w : stopping) Join(*w);
 }
 
 namespace {
@@ -213,10 +257,15 @@ struct Stop_At_Exit {
 }  // namespace
 
 void Copy_Figures(size_t *rows, size_t *bytes) {
-  const std::shared_ptr<const Snapshot> snapshot = std::atomic_load(&g_snapshot);
+  const std::shared_ptr<const Snapshot> snapshot = Current();
   const bool ready = snapshot != nullptr && snapshot->index != nullptr;
   *rows = ready ? snapshot->index->Size() : 0;
   *bytes = ready ? snapshot->index->Bytes() : 0;
+}
+
+size_t Copy_Watchers() {
+  std::lock_guard<std::mutex> hold(g_control);
+  return g_retired.size() + (g_watcher != nullptr ? 1 : 0);
 }
 
 }  // namespace karvel

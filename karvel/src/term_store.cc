@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include "data_dir.h"
 #include "gb2312.h"
 #include "platform.h"
+#include "query_table.h"
 #include "term_index.h"
 #include "term_schema.h"
 #include "term_text.h"
@@ -155,7 +157,8 @@ class Connection {
   // left out, a label that is NULL, holds a NUL byte or has no GB2312 form
   // leaves its word without a label. `guard` (held on entry) is let go
   // between stretches of rows. False after a report.
-  bool Scan(Term_Index::Builder *builder, std::unique_lock<std::mutex> *guard) {
+  // A scan that sees `stopping` set gives up (false, with no report).
+  bool Scan(Term_Index::Builder *builder, std::unique_lock<std::mutex> *guard, const std::atomic<bool> &stopping) {
     sqlite3_stmt *stmt = nullptr;
     int rc = sqlite3_prepare_v2(db_, kScanSql, -1, &stmt, nullptr);
     if (rc != SQLITE_OK) {
@@ -166,9 +169,10 @@ class Connection {
     std::string word, label, back;
     size_t rows = 0;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      if (++rows % 4096 == 0 && guard != nullptr) {
+      if (++rows % 4096 == 0) {
         guard->unlock();
         guard->lock();
+        if (stopping) break;
       }
       const std::string_view stored(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)),
                                     static_cast<size_t>(sqlite3_column_bytes(stmt, 0)));
@@ -186,6 +190,7 @@ class Connection {
         builder->Add_Without_Label(word);
     }
     sqlite3_finalize(stmt);
+    if (rc == SQLITE_ROW) return false;  // stopped
     if (rc != SQLITE_DONE) {
       Fail(rc);
       return false;
@@ -421,7 +426,7 @@ bool Sqlite_Find(const char *path, const std::string &word_utf8, Selected select
 // outage reports) per URI; the copy's watcher polls the same one, so an
 // outage is reported once however it is met.
 std::mutex g_pg_mutex;
-std::shared_ptr<Pg_Store> g_pg;  // read and written with std::atomic_load/store
+std::shared_ptr<Pg_Store> g_pg;  // guarded by g_pg_mutex, which the fork handlers take
 
 // The lookup time limit: TESQ_DB_TIMEOUT_MS, 200 ms by default.
 int Pg_Timeout_Ms() {
@@ -431,24 +436,19 @@ int Pg_Timeout_Ms() {
 }
 
 std::shared_ptr<Pg_Store> Pg_For(const char *uri) {
-  std::shared_ptr<Pg_Store> store = std::atomic_load(&g_pg);
-  if (store != nullptr && store->Uri() == uri) return store;
+  std::shared_ptr<Pg_Store> replaced;  // dropped after the lock: it closes connections
   std::lock_guard<std::mutex> hold(g_pg_mutex);
-  store = std::atomic_load(&g_pg);
-  if (store == nullptr || store->Uri() != uri) {
-    store = std::make_shared<Pg_Store>(uri, Pg_Timeout_Ms());
-    std::atomic_store(&g_pg, store);
+  if (g_pg == nullptr || g_pg->Uri() != uri) {
+    replaced = std::move(g_pg);
+    g_pg = std::make_shared<Pg_Store>(uri, Pg_Timeout_Ms());
   }
-  return store;
+  return g_pg;
 }
 
-// The PostgreSQL lookup: true with *value (GB2312); *unavailable when the
-// server did not answer.
-bool Pg_Find(const char *uri, const std::string &word_utf8, Selected selected, std::string *value,
-             bool *unavailable) {
+// The PostgreSQL lookup: true with *value (GB2312).
+bool Pg_Find(const char *uri, const std::string &word_utf8, Selected selected, std::string *value) {
   std::string utf8;
   const Pg_Answer answer = Pg_For(uri)->Find(word_utf8, selected == kSelectWord, &utf8);
-  *unavailable = answer == Pg_Answer::kUnavailable;
   return answer == Pg_Answer::kFound && gb::Utf8_To_Gb(utf8, value);
 }
 #endif
@@ -473,11 +473,11 @@ class Sqlite_Source : public Copy_Source {
  public:
   explicit Sqlite_Source(std::string path) : path_(std::move(path)) {}
 
-  bool Stamp(std::string *stamp) override {
+  Source_Answer Stamp(std::string *stamp) override {
     const tesq::File_Identity id = tesq::Identify_File(path_.c_str());
     if (!id.known) {
       *stamp = "gone " + std::to_string(id.error);
-      return true;
+      return Source_Answer::kAnswered;
     }
     // The header holds the change counter and the journal mode, which an
     // in-place write changes even within one tick of the file's clock.
@@ -486,14 +486,17 @@ class Sqlite_Source : public Copy_Source {
     *stamp = std::to_string(id.volume) + ':' + std::to_string(id.index) + ':' + std::to_string(id.written) +
              (id.regular ? ":" : " not regular:");
     stamp->append(header, sizeof header);
-    return true;
+    return Source_Answer::kAnswered;
   }
 
-  bool Read(Term_Index::Builder *builder, std::string *stamp) override {
+  // A file that cannot be read whole is not copied (its copy is dropped);
+  // lookups go to it and answer as it allows.
+  Source_Answer Read(Term_Index::Builder *builder, std::string *stamp, const std::atomic<bool> &stopping) override {
     Stamp(stamp);
     std::unique_lock<std::mutex> guard(Copies_Fork_Guard());
     Connection connection;
-    return connection.Attach(path_.c_str()) && connection.Scan(builder, &guard);
+    return connection.Attach(path_.c_str()) && connection.Scan(builder, &guard, stopping) ? Source_Answer::kAnswered
+                                                                                          : Source_Answer::kBroken;
   }
 
   bool Keeps_Old_Copy() const override { return false; }
@@ -504,27 +507,26 @@ class Sqlite_Source : public Copy_Source {
 
 #ifdef KARVEL_HAS_POSTGRESQL
 // A PostgreSQL table as the source of a copy: its stamp is the change
-// counter; a server that cannot be asked leaves the copy in hand answering.
+// counter with the table's identity and columns; a server that cannot be
+// asked leaves the copy in hand answering, a table whose changes cannot be
+// followed (reported by the store) has it withdrawn.
+Source_Answer Source_Answer_Of(Pg_Answer answer) {
+  return answer == Pg_Answer::kFound    ? Source_Answer::kAnswered
+         : answer == Pg_Answer::kBroken ? Source_Answer::kBroken
+                                        : Source_Answer::kUnavailable;
+}
+
 class Pg_Source : public Copy_Source {
  public:
   explicit Pg_Source(std::shared_ptr<Pg_Store> store) : store_(std::move(store)) {}
 
-  bool Stamp(std::string *stamp) override {
-    int64_t version = 0;
-    std::string error;
-    if (!store_->Version(&version, &error)) return false;
-    *stamp = std::to_string(version);
-    return true;
-  }
+  Source_Answer Stamp(std::string *stamp) override { return Source_Answer_Of(store_->Stamp(stamp)); }
 
-  bool Read(Term_Index::Builder *builder, std::string *stamp) override {
-    int64_t version = 0;
-    std::string error, word, label, back;
-    const bool ok = store_->Scan(
+  Source_Answer Read(Term_Index::Builder *builder, std::string *stamp, const std::atomic<bool> &stopping) override {
+    std::string word, label, back;
+    return Source_Answer_Of(store_->Scan(
         [&](const std::string &w, const std::string &l) { Add_Utf8_Row(builder, w, l, &word, &label, &back); },
-        &version, &error);
-    *stamp = std::to_string(version);
-    return ok;
+        stamp, &stopping));
   }
 
  private:
@@ -550,6 +552,7 @@ bool Copies_Wanted() {
 // connections it inherited (they belong to the parent's sessions).
 void Before_Fork() {
   Copies_Before_Fork();
+  Queries_Before_Fork();
   Report_Mutex().lock();
   Pool().Lock_For_Fork();
 #ifdef KARVEL_HAS_POSTGRESQL
@@ -563,13 +566,13 @@ void After_Fork(bool child) {
     // Left unused (its sockets are the parent's sessions; closing them
     // would end those), and kept reachable.
     static auto *const inherited = new std::vector<std::shared_ptr<Pg_Store>>;
-    inherited->push_back(std::atomic_load(&g_pg));
-    std::atomic_store(&g_pg, std::shared_ptr<Pg_Store>());
+    inherited->push_back(std::move(g_pg));
   }
   g_pg_mutex.unlock();
 #endif
   Pool().Unlock_After_Fork(child);
   Report_Mutex().unlock();
+  Queries_After_Fork();
   if (child)
     Copies_After_Fork_In_Child();
   else
@@ -617,13 +620,7 @@ bool Term_Find(const Lookup_Statement &statement, std::string *value, const char
 #endif
 #ifdef KARVEL_HAS_POSTGRESQL
       if (tesq::Is_Postgres_Uri(location)) {
-    bool unavailable = false;
-    found = Pg_Find(location, word, selected, value, &unavailable);
-#ifdef KARVEL_HAS_TERM_COPIES
-    // While a new copy is read, a server that does not answer leaves the
-    // last copy to answer.
-    if (unavailable && copied) found = Copy_Find_Previous(location, word_gb, want_word, value) == Copy_Answer::kFound;
-#endif
+    found = Pg_Find(location, word, selected, value);
   } else
 #endif
   {
@@ -636,9 +633,20 @@ bool Term_Find(const Lookup_Statement &statement, std::string *value, const char
 void Term_Store_Close_Idle() {
   Pool().Close_Idle();
 #ifdef KARVEL_HAS_POSTGRESQL
-  const std::shared_ptr<Pg_Store> store = std::atomic_load(&g_pg);
+  std::shared_ptr<Pg_Store> store;
+  {
+    std::lock_guard<std::mutex> hold(g_pg_mutex);
+    store = g_pg;
+  }
   if (store != nullptr) store->Close_Idle();
 #endif
+}
+
+void Term_Store_Release() {
+#ifdef KARVEL_HAS_TERM_COPIES
+  Copies_Stop();  // first: its watcher uses the stores below
+#endif
+  Term_Store_Close_Idle();
 }
 
 }  // namespace karvel

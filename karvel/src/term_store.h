@@ -57,9 +57,13 @@ extern const char kLabelColumnGb[];  // 附加信息
 bool Term_Find(const Lookup_Statement &statement, std::string *value, const char **column);
 
 // Closes the idle connections (lookups running meanwhile keep theirs and
-// give them back as usual). For Karvel_CloseIdle and the library's
-// unloading.
+// give them back as usual). For the library's unloading.
 void Term_Store_Close_Idle();
+
+// For a caller done with the store for now (Karvel_CloseIdle): stops the
+// copy's watcher, waiting for its thread, drops the copy and closes the idle
+// connections. The next lookup starts afresh.
+void Term_Store_Release();
 
 }  // namespace karvel
 

@@ -1,5 +1,6 @@
 // The writer of the term table 420_DIC, for both stores: what `tesq terms
-// import`, `export` and `init` do (their messages included).
+// import`, `export` and `init` do; each gives back its status and its
+// messages, which the tool prints.
 //
 // The source format is UTF-8 text, one term per line: the word, one tab, the
 // label ("word<TAB>label"); a line may end in CR LF; blank lines are skipped;
@@ -46,6 +47,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -63,7 +65,32 @@
 #endif
 
 namespace karvel {
+void Terms_Result::Say(std::string line) { messages.push_back(std::move(line)); }
+
+Terms_Result &Terms_Result::Done() {
+  status = Terms_Status::kDone;
+  return *this;
+}
+
 namespace {
+
+// printf into a string, for messages.
+std::string Printed(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printed(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  char small[512];
+  const int n = std::vsnprintf(small, sizeof small, format, args);
+  va_end(args);
+  if (n < 0) return format;
+  if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+  std::string text(static_cast<size_t>(n) + 1, '\0');
+  va_start(args, format);
+  std::vsnprintf(&text[0], text.size(), format, args);
+  va_end(args);
+  text.resize(static_cast<size_t>(n));
+  return text;
+}
 
 constexpr size_t kMaxLabelBytes = 127;  // GB2312 bytes; the terminator makes 128
 constexpr long kProgressEvery = 100000;
@@ -244,7 +271,10 @@ bool Term_Line(std::string line, std::string *word, std::string *label, std::str
 // (or "SOURCE: read error after line N") and ends the source.
 class Term_Source {
  public:
-  Term_Source(FILE *file, std::string name) : in_(file), name_(std::move(name)) {}
+  // Bad lines are said to `out`; `progress` (may be null or empty) hears
+  // of every kProgressEvery lines.
+  Term_Source(FILE *file, std::string name, Terms_Result *out, const std::function<void(long)> *progress)
+      : in_(file), name_(std::move(name)), out_(out), progress_(progress) {}
   // The next term (stored forms); false at the end or on an error (then
   // Failed()).
   bool Next(std::string *word, std::string *label) {
@@ -255,18 +285,16 @@ class Term_Source {
       if (line_number_ == 1 && line_.compare(0, 3, "\xEF\xBB\xBF") == 0) line_.erase(0, 3);
       if (line_.empty()) continue;
       if (!Term_Line(line_, word, label, &error)) {
-        std::fprintf(stderr, "tesq terms import: %s:%ld: %s\n", name_.c_str(), line_number_, error.c_str());
+        out_->Say(Printed("%s:%ld: %s", name_.c_str(), line_number_, error.c_str()));
         failed_ = true;
         return false;
       }
-      if (progress_ && line_number_ % kProgressEvery == 0)
-        std::fprintf(stderr, "\rtesq terms import: %ld lines", line_number_);
+      if (progress_ != nullptr && *progress_ && line_number_ % kProgressEvery == 0) (*progress_)(line_number_);
       return true;
     }
-    if (progress_ && line_number_ >= kProgressEvery) std::fprintf(stderr, "\n");
     if (in_.Error() != 0) {
-      std::fprintf(stderr, "tesq terms import: %s: read error after line %ld: %s\n", name_.c_str(), line_number_,
-                   std::strerror(in_.Error()));
+      out_->Say(Printed("%s: read error after line %ld: %s", name_.c_str(), line_number_,
+                   std::strerror(in_.Error())));
       failed_ = true;
     }
     return false;
@@ -281,7 +309,8 @@ class Term_Source {
   std::string line_;
   long line_number_ = 0;
   bool failed_ = false;
-  const bool progress_ = tesq::Stderr_Is_Terminal();
+  Terms_Result *out_;
+  const std::function<void(long)> *progress_;
 };
 
 // Creates the table 420_DIC unless the database has it.
@@ -378,12 +407,13 @@ void Remove_Stale_Temporaries(const std::string &database) {
 
 // Imports the terms of `terms_in` into the SQLite database at `database`.
 // `said`: the closing line of a successful import is printed.
-int Sqlite_Import(Term_Source *terms_in, const std::string &database, bool replace, bool said = true) {
+bool Sqlite_Import(Term_Source *terms_in, const std::string &database, bool replace, Terms_Result *out,
+                   const std::function<void(const std::string &)> &note, bool said = true) {
   const std::string &source_name = terms_in->Name();
   auto refuse = [&](const std::string &message) {
-    std::fprintf(stderr, "tesq terms import: %s\n", message.c_str());
-    std::fprintf(stderr, "tesq terms import: nothing imported, '%s' is unchanged\n", database.c_str());
-    return 1;
+    out->Say(message);
+    out->Say(Printed("nothing imported, '%s' is unchanged", database.c_str()));
+    return false;
   };
   // Everything happens at the database's real place: through a symbolic
   // link, the linked file gets the terms and the link stays.
@@ -400,7 +430,7 @@ int Sqlite_Import(Term_Source *terms_in, const std::string &database, bool repla
   bool busy = false;
   if (!import_lock.Lock(lock_path, false, &busy)) {
     if (busy) {
-      std::fprintf(stderr, "tesq terms import: waiting for another import into '%s'\n", database.c_str());
+      if (note) note(Printed("waiting for another import into '%s'", database.c_str()));
       std::fflush(stderr);
     }
     if (!busy || !import_lock.Lock(lock_path, true, &busy))
@@ -414,7 +444,7 @@ int Sqlite_Import(Term_Source *terms_in, const std::string &database, bool repla
   bool ok = false;
   long terms = 0;
   auto fail = [&](const std::string &message) {
-    std::fprintf(stderr, "tesq terms import: %s: %s\n", database.c_str(), message.c_str());
+    out->Say(Printed("%s: %s", database.c_str(), message.c_str()));
   };
   // Held until the new file has replaced the database (or the import
   // failed): SQLite's write lock keeps out writers other than imports.
@@ -476,40 +506,40 @@ int Sqlite_Import(Term_Source *terms_in, const std::string &database, bool repla
   lock.Close();
 #endif
   if (ok && !tesq::Replace_File(target, real)) {
-    std::fprintf(stderr, "tesq terms import: cannot replace '%s': %s\n", database.c_str(), std::strerror(errno));
+    out->Say(Printed("cannot replace '%s': %s", database.c_str(), std::strerror(errno)));
     ok = false;
   }
   if (ok) Remove_Leftovers(real);
   if (!ok) Remove_Temporary(target);
   if (!ok) {
-    std::fprintf(stderr, "tesq terms import: nothing imported, '%s' is unchanged\n", database.c_str());
-    return 1;
+    out->Say(Printed("nothing imported, '%s' is unchanged", database.c_str()));
+    return false;
   }
   if (said)
-    std::fprintf(stderr, "tesq terms import: %ld terms from %s into %s\n", terms, source_name.c_str(),
-                 database.c_str());
-  return 0;
+    out->Say(Printed("%ld terms from %s into %s", terms, source_name.c_str(),
+                 database.c_str()));
+  return true;
 }
 
 #ifdef KARVEL_HAS_POSTGRESQL
 // Imports the terms of `terms_in` into the PostgreSQL database at `uri`:
 // every line is checked before the one transaction that stores them.
-int Pg_Terms_Import(Term_Source *terms_in, const std::string &uri, bool replace) {
+bool Pg_Terms_Import(Term_Source *terms_in, const std::string &uri, bool replace, Terms_Result *out) {
   const std::string shown = Redacted_Uri(uri);
   std::vector<std::pair<std::string, std::string>> rows;
   std::string word, label, error;
   while (terms_in->Next(&word, &label)) rows.emplace_back(word, label);
   if (!terms_in->Failed() && !Pg_Import(uri, rows, replace, &error)) {
-    std::fprintf(stderr, "tesq terms import: %s: %s\n", shown.c_str(), error.c_str());
+    out->Say(Printed("%s: %s", shown.c_str(), error.c_str()));
     error = "failed";
   }
   if (terms_in->Failed() || !error.empty()) {
-    std::fprintf(stderr, "tesq terms import: nothing imported, '%s' is unchanged\n", shown.c_str());
-    return 1;
+    out->Say(Printed("nothing imported, '%s' is unchanged", shown.c_str()));
+    return false;
   }
-  std::fprintf(stderr, "tesq terms import: %zu terms from %s into %s\n", rows.size(), terms_in->Name().c_str(),
-               shown.c_str());
-  return 0;
+  out->Say(Printed("%zu terms from %s into %s", rows.size(), terms_in->Name().c_str(),
+               shown.c_str()));
+  return true;
 }
 #endif
 
@@ -554,13 +584,12 @@ bool Exportable(const unsigned char *text, int bytes, bool is_word, std::string 
 
 // Adds one row to an export's text, or says why it cannot be a line.
 bool Export_Row(const std::string &shown, const unsigned char *word, int word_bytes, const unsigned char *label,
-                int label_bytes, std::string *text) {
+                int label_bytes, std::string *text, Terms_Result *out) {
   std::string error;
   const bool word_ok = Exportable(word, word_bytes, true, &error);
   if (!word_ok || !Exportable(label, label_bytes, false, &error)) {
     const std::string named = word ? std::string(reinterpret_cast<const char *>(word), word_bytes) : "NULL";
-    std::fprintf(stderr, "tesq terms export: %s: the %s of the word '%s' %s; it cannot be written as a line\n",
-                 shown.c_str(), word_ok ? "label" : "word", named.c_str(), error.c_str());
+    out->Say(Printed("%s: the %s of the word '%s' %s; it cannot be written as a line", shown.c_str(), word_ok ? "label" : "word", named.c_str(), error.c_str()));
     return false;
   }
   text->append(reinterpret_cast<const char *>(word), static_cast<size_t>(word_bytes));
@@ -572,16 +601,16 @@ bool Export_Row(const std::string &shown, const unsigned char *word, int word_by
 
 // Every row of the SQLite database at `database`, ordered by word, as the
 // export's text.
-bool Sqlite_Export_Text(const std::string &database, std::string *text) {
+bool Sqlite_Export_Text(const std::string &database, std::string *text, Terms_Result *out) {
   const tesq::File_Identity identity = tesq::Identify_File(database.c_str());
   if (!identity.known) {
-    std::fprintf(stderr, "tesq terms export: cannot open '%s': %s\n", database.c_str(),
-                 identity.error == ENOENT ? "no such file" : std::strerror(identity.error));
+    out->Say(Printed("cannot open '%s': %s", database.c_str(),
+                 identity.error == ENOENT ? "no such file" : std::strerror(identity.error)));
     return false;
   }
   if (!identity.regular) {
-    std::fprintf(stderr, "tesq terms export: '%s': %s, not a term database\n", database.c_str(),
-                 identity.directory ? "is a directory" : "is not a regular file");
+    out->Say(Printed("'%s': %s, not a term database", database.c_str(),
+                 identity.directory ? "is a directory" : "is not a regular file"));
     return false;
   }
   std::string error;
@@ -589,24 +618,24 @@ bool Sqlite_Export_Text(const std::string &database, std::string *text) {
   sqlite3_stmt *select = nullptr;
   if (db.Open(database, SQLITE_OPEN_READONLY, &error)) select = db.Prepare(kSqliteExportSql, &error);
   if (select == nullptr) {
-    std::fprintf(stderr, "tesq terms export: %s: %s\n", database.c_str(), error.c_str());
+    out->Say(Printed("%s: %s", database.c_str(), error.c_str()));
     return false;
   }
   int rc;
   while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
     if (!Export_Row(database, sqlite3_column_text(select, 0), sqlite3_column_bytes(select, 0),
-                    sqlite3_column_text(select, 1), sqlite3_column_bytes(select, 1), text))
+                    sqlite3_column_text(select, 1), sqlite3_column_bytes(select, 1), text, out))
       return false;
   }
   if (rc != SQLITE_DONE) {
-    std::fprintf(stderr, "tesq terms export: %s: %s\n", database.c_str(), db.Error().c_str());
+    out->Say(Printed("%s: %s", database.c_str(), db.Error().c_str()));
     return false;
   }
   return true;
 }
 
 #ifdef KARVEL_HAS_POSTGRESQL
-bool Pg_Export_Text(const std::string &uri, std::string *text) {
+bool Pg_Export_Text(const std::string &uri, std::string *text, Terms_Result *out) {
   const std::string shown = Redacted_Uri(uri);
   bool rows_ok = true;
   std::string error;
@@ -615,23 +644,26 @@ bool Pg_Export_Text(const std::string &uri, std::string *text) {
       [&](const std::string &word, const std::string &label) {
         rows_ok = Export_Row(shown, reinterpret_cast<const unsigned char *>(word.data()),
                              static_cast<int>(word.size()), reinterpret_cast<const unsigned char *>(label.data()),
-                             static_cast<int>(label.size()), text);
+                             static_cast<int>(label.size()), text, out);
         return rows_ok;
       },
       &error);
-  if (!ok && rows_ok) std::fprintf(stderr, "tesq terms export: %s: %s\n", shown.c_str(), error.c_str());
+  if (!ok && rows_ok) out->Say(Printed("%s: %s", shown.c_str(), error.c_str()));
   return ok;
 }
 #endif
 
 }  // namespace
 
-int Terms_Import(const std::string &source, const std::string &database, bool replace) {
+Terms_Result Terms_Import(const std::string &source, const std::string &database, bool replace,
+                          const Terms_Progress &progress) {
+  Terms_Result result;
+  Terms_Result *const out = &result;
   const std::string shown = Shown(database);
   auto refuse = [&](const std::string &message) {
-    std::fprintf(stderr, "tesq terms import: %s\n", message.c_str());
-    std::fprintf(stderr, "tesq terms import: nothing imported, '%s' is unchanged\n", shown.c_str());
-    return 1;
+    out->Say(message);
+    out->Say(Printed("nothing imported, '%s' is unchanged", shown.c_str()));
+    return result;
   };
   // The source is checked before anything else is opened: with standard
   // input closed, the next file opened would take its place.
@@ -652,73 +684,82 @@ int Terms_Import(const std::string &source, const std::string &database, bool re
       if (file != stdin) std::fclose(file);
     }
   } closer{input};
-  Term_Source terms(input, source == "-" ? "<stdin>" : source);
+  Term_Source terms(input, source == "-" ? "<stdin>" : source, out, &progress.lines);
+  bool done;
 #ifdef KARVEL_HAS_POSTGRESQL
-  if (tesq::Is_Postgres_Uri(database.c_str())) return Pg_Terms_Import(&terms, database, replace);
+  if (tesq::Is_Postgres_Uri(database.c_str()))
+    done = Pg_Terms_Import(&terms, database, replace, out);
+  else
 #endif
-  return Sqlite_Import(&terms, database, replace);
+    done = Sqlite_Import(&terms, database, replace, out, progress.note);
+  result.status = done ? Terms_Status::kDone : Terms_Status::kFailed;
+  return result;
 }
 
-int Terms_Export(const std::string &database, const std::string &destination) {
+Terms_Result Terms_Export(const std::string &database, const std::string &destination) {
+  Terms_Result result;
+  Terms_Result *const out = &result;
   // A file destination is written beside its real place and renamed over
   // it; the checks come first, so that nothing is read for a destination
   // that would be refused.
   std::string real;
   std::string error;
   if (destination != "-" && !Replacement_Target(destination, "a file to write", &real, &error)) {
-    std::fprintf(stderr, "tesq terms export: cannot write '%s': %s\n", destination.c_str(), error.c_str());
-    return 1;
+    out->Say(Printed("cannot write '%s': %s", destination.c_str(), error.c_str()));
+    return result;
   }
   std::string text;
 #ifdef KARVEL_HAS_POSTGRESQL
   if (tesq::Is_Postgres_Uri(database.c_str())) {
-    if (!Pg_Export_Text(database, &text)) return 1;
+    if (!Pg_Export_Text(database, &text, out)) return result;
   } else
 #endif
-      if (!Sqlite_Export_Text(database, &text)) {
-    return 1;
+      if (!Sqlite_Export_Text(database, &text, out)) {
+    return result;
   }
 
   if (destination == "-") {
     if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
-      std::fprintf(stderr, "tesq terms export: write error on standard output\n");
-      return 1;
+      out->Say("write error on standard output");
+      return result;
     }
-    return 0;
+    return result.Done();
   }
   const std::string temporary = real + ".export-" + std::to_string(tesq::Process_Id()) + ".tmp";
   std::remove(temporary.c_str());
-  FILE *out = std::fopen(temporary.c_str(), "wb");
-  bool ok = out != nullptr && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-  if (out != nullptr) ok = (std::fclose(out) == 0) && ok;
+  FILE *file = std::fopen(temporary.c_str(), "wb");
+  bool ok = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  if (file != nullptr) ok = (std::fclose(file) == 0) && ok;
   if (ok) ok = tesq::Replace_File(temporary, real);
   if (!ok) {
-    std::fprintf(stderr, "tesq terms export: cannot write '%s': %s\n", destination.c_str(), std::strerror(errno));
+    out->Say(Printed("cannot write '%s': %s", destination.c_str(), std::strerror(errno)));
     std::remove(temporary.c_str());
-    return 1;
+    return result;
   }
-  return 0;
+  return result.Done();
 }
 
-int Terms_Init(const std::string &database) {
+Terms_Result Terms_Init(const std::string &database) {
+  Terms_Result result;
+  Terms_Result *const out = &result;
   const std::string shown = Shown(database);
 #ifdef KARVEL_HAS_POSTGRESQL
   if (tesq::Is_Postgres_Uri(database.c_str())) {
     std::string error;
     if (!Pg_Create_Schema(database, &error)) {
-      std::fprintf(stderr, "tesq terms init: %s: %s\n", shown.c_str(), error.c_str());
-      return 1;
+      out->Say(Printed("%s: %s", shown.c_str(), error.c_str()));
+      return result;
     }
-    std::fprintf(stderr, "tesq terms init: %s has the table 420_DIC\n", shown.c_str());
-    return 0;
+    out->Say(Printed("%s has the table 420_DIC", shown.c_str()));
+    return result.Done();
   }
 #endif
   // A merge of nothing: the table is created where it is missing, the
   // terms already there stay, all or nothing like any import.
-  Term_Source nothing(nullptr, "<nothing>");
-  if (Sqlite_Import(&nothing, database, false, false) != 0) return 1;
-  std::fprintf(stderr, "tesq terms init: %s has the table 420_DIC\n", shown.c_str());
-  return 0;
+  Term_Source nothing(nullptr, "<nothing>", out, nullptr);
+  if (!Sqlite_Import(&nothing, database, false, out, nullptr, false)) return result;
+  out->Say(Printed("%s has the table 420_DIC", shown.c_str()));
+  return result.Done();
 }
 
 }  // namespace karvel

@@ -1,13 +1,16 @@
 // The writer of the term table 420_DIC, in an SQLite database file or a
 // PostgreSQL database (a "postgresql://" or "postgres://" URI): what the
-// commands `tesq terms import`, `export` and `init` do. Each returns the
-// command's exit status (0 done, 1 failed) and prints the command's
-// messages on stderr ("tesq terms import: FILE:LINE: reason", ...); a URI
-// is never shown with its password. Formats and guarantees: term_writer.cc.
+// commands `tesq terms import`, `export` and `init` do. Each gives back its
+// status and its messages ("FILE:LINE: reason", "nothing imported, ...",
+// the closing line of a success), for the caller to show; nothing is
+// printed here. A URI is never shown with its password. Formats and
+// guarantees: term_writer.cc.
 #ifndef KARVEL_SRC_TERM_WRITER_H
 #define KARVEL_SRC_TERM_WRITER_H
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace karvel {
 
@@ -15,15 +18,36 @@ namespace karvel {
 // data directory.
 std::string Terms_Default_Database();
 
+enum class Terms_Status { kDone, kFailed };
+
+// What a call did: its status and its messages, one line each, in order,
+// without a line end (the last one says how it ended).
+struct Terms_Result {
+  Terms_Status status = Terms_Status::kFailed;
+  std::vector<std::string> messages;
+
+  void Say(std::string line);
+  Terms_Result &Done();
+};
+
+// What a long import tells while it runs: every 100,000 lines read, and a
+// wait for another import into the same database (before waiting). Either
+// may be empty.
+struct Terms_Progress {
+  std::function<void(long lines)> lines;
+  std::function<void(const std::string &message)> note;
+};
+
 // Loads the terms of `source` (a file, or "-" for standard input) into
 // `database`: all or nothing, replacing the table or merging into it.
-int Terms_Import(const std::string &source, const std::string &database, bool replace);
+Terms_Result Terms_Import(const std::string &source, const std::string &database, bool replace,
+                          const Terms_Progress &progress = {});
 
 // Writes every term of `database` to `destination` (a file, or "-").
-int Terms_Export(const std::string &database, const std::string &destination);
+Terms_Result Terms_Export(const std::string &database, const std::string &destination);
 
 // Creates the table where it is missing; the terms already there stay.
-int Terms_Init(const std::string &database);
+Terms_Result Terms_Init(const std::string &database);
 
 }  // namespace karvel
 

@@ -208,5 +208,47 @@ TEST_F(Pg_Faults, ARefusedPasswordFindsNoValueAndIsReportedOnceWithoutIt) {
   EXPECT_EQ(Count(said, "unavailable"), 1) << said;
 }
 
+// The counter's row deleted, or doubled: the copy can no longer tell a
+// change, so it is reported and withdrawn, and lookups see the table's
+// edits; once the row is back the copy follows the table again.
+TEST_F(Pg_Faults, ACounterRowDeletedOrDoubledIsReportedAndLookupsSeeTheTable) {
+  if (!Copies_On()) GTEST_SKIP() << "without a copy every lookup goes to the table anyway";
+  struct Fault {
+    const char *name, *break_sql, *mend_sql, *said;
+  };
+  const Fault faults[] = {
+      {"deleted", "DELETE FROM \"420_DIC_VERSION\"", "INSERT INTO \"420_DIC_VERSION\" VALUES (100)", "holds no row"},
+      {"doubled", "INSERT INTO \"420_DIC_VERSION\" VALUES (5)", "DELETE FROM \"420_DIC_VERSION\"; INSERT INTO \"420_DIC_VERSION\" VALUES (1000)",
+       "holds 2 rows"},
+  };
+  ASSERT_EQ(Lookup_Until("人工智能", "主题词", 10), "主题词");
+  // As Copy_Ready, with words of their own for each call.
+  auto copy_answers = [&](const std::string &tag) {
+    for (int probe = 0; probe < 100; ++probe) {
+      const std::string word = "核对" + tag + std::to_string(probe);
+      Pg_Sql(uri_, "ALTER TABLE \"420_DIC\" DISABLE TRIGGER \"420_DIC_changed\"; INSERT INTO \"420_DIC\" VALUES ('" +
+                       word + "', '核对'); ALTER TABLE \"420_DIC\" ENABLE TRIGGER \"420_DIC_changed\"");
+      if (Lookup(word) == std::nullopt) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+  };
+  for (const Fault &fault : faults) {
+    SCOPED_TRACE(fault.name);
+    ASSERT_TRUE(copy_answers(std::string(fault.name) + "前"));
+    testing::internal::CaptureStderr();
+    Pg_Sql(uri_, fault.break_sql);
+    Pg_Sql(uri_, std::string("UPDATE \"420_DIC\" SET \"附加信息\" = '改后' WHERE \"词\" = '人工智能'"));
+    EXPECT_EQ(Lookup_Until("人工智能", "改后", 5), "改后") << "the edit is seen";
+    Pg_Sql(uri_, fault.mend_sql);
+    Pg_Sql(uri_, "UPDATE \"420_DIC\" SET \"附加信息\" = '主题词' WHERE \"词\" = '人工智能'");
+    EXPECT_EQ(Lookup_Until("人工智能", "主题词", 5), "主题词");
+    EXPECT_TRUE(copy_answers(std::string(fault.name) + "后")) << "the copy follows the table again";
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(Count(said, fault.said), 1) << said;
+    EXPECT_EQ(Count(said, "unavailable"), 0) << said;
+  }
+}
+
 }  // namespace
 }  // namespace karvel_test

@@ -1,14 +1,18 @@
 // The live copy of the term table, driven by a scripted source: not ready
-// until the first read, answering from the copy after it, withdrawn at once
-// when the stamp changes and replaced by a fresh read, kept when the source
-// cannot be asked, put back when a new read fails, and started afresh for
-// another location and after a stop.
+// until the first read, answering from the copy after it, replaced by a
+// fresh read when the stamp changes (the old copy answering meanwhile, or
+// withdrawn at once for a file), kept when the source cannot be asked or a
+// new read fails, withdrawn while the table cannot be followed, started
+// afresh for another location and after a stop, and never keeping a lookup
+// waiting for a read.
 #include "term_copies.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -19,32 +23,45 @@ namespace {
 using Rows = std::vector<std::pair<std::string, std::string>>;
 using karvel::Copy_Answer;
 
-// A source whose table, stamp and failures the test sets.
+using karvel::Source_Answer;
+
+// A source whose table, stamp and failures the test sets. A read can be
+// held (as a long scan of a server would be) until the test lets it go.
 struct Script {
   std::mutex mutex;
+  std::condition_variable changed;
   Rows rows;
   std::string stamp = "1";
-  bool stamp_fails = false;
+  Source_Answer stamp_answer = Source_Answer::kAnswered;
   bool read_fails = false;
+  bool keeps_old_copy = true;
+  bool hold_reads = false;
+  bool read_held = false;  // a read is waiting for hold_reads to end
   std::atomic<int> reads{0};
 };
 
 class Scripted_Source : public karvel::Copy_Source {
  public:
   explicit Scripted_Source(Script *script) : script_(script) {}
-  bool Stamp(std::string *stamp) override {
+  Source_Answer Stamp(std::string *stamp) override {
     std::lock_guard<std::mutex> hold(script_->mutex);
     *stamp = script_->stamp;
-    return !script_->stamp_fails;
+    return script_->stamp_answer;
   }
-  bool Read(karvel::Term_Index::Builder *builder, std::string *stamp) override {
-    std::lock_guard<std::mutex> hold(script_->mutex);
+  // Deaf to `stopping`, as a read that never looks would be.
+  Source_Answer Read(karvel::Term_Index::Builder *builder, std::string *stamp, const std::atomic<bool> &) override {
+    std::unique_lock<std::mutex> hold(script_->mutex);
     script_->reads += 1;
-    if (script_->read_fails) return false;
+    script_->read_held = script_->hold_reads;
+    script_->changed.notify_all();
+    script_->changed.wait_for(hold, std::chrono::seconds(10), [&] { return !script_->hold_reads; });
+    script_->read_held = false;
+    if (script_->read_fails) return Source_Answer::kUnavailable;
     for (const auto &row : script_->rows) builder->Add(row.first, row.second);
     *stamp = script_->stamp;
-    return true;
+    return Source_Answer::kAnswered;
   }
+  bool Keeps_Old_Copy() const override { return script_->keeps_old_copy; }
 
  private:
   Script *script_;
@@ -52,7 +69,10 @@ class Scripted_Source : public karvel::Copy_Source {
 
 class Term_Copies : public testing::Test {
  protected:
-  void TearDown() override { karvel::Copies_Stop(); }
+  void TearDown() override {
+    Release_Reads();
+    karvel::Copies_Stop();
+  }
 
   Copy_Answer Find(const std::string &location, const std::string &word, std::string *value) {
     return karvel::Copy_Find(location, word, false, value,
@@ -66,6 +86,23 @@ class Term_Copies : public testing::Test {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
+  }
+  // Holds the reads from now on.
+  void Hold_Reads() {
+    std::lock_guard<std::mutex> hold(script_.mutex);
+    script_.hold_reads = true;
+  }
+  // Waits until a read is held (false after 2 s).
+  bool Read_Held() {
+    std::unique_lock<std::mutex> hold(script_.mutex);
+    return script_.changed.wait_for(hold, std::chrono::seconds(2), [&] { return script_.read_held; });
+  }
+  void Release_Reads() {
+    {
+      std::lock_guard<std::mutex> hold(script_.mutex);
+      script_.hold_reads = false;
+    }
+    script_.changed.notify_all();
   }
   void Set(const Rows &rows, const std::string &stamp) {
     std::lock_guard<std::mutex> hold(script_.mutex);
@@ -91,16 +128,71 @@ TEST_F(Term_Copies, NotReadyUntilReadThenAnswersFromTheCopy) {
   EXPECT_GT(bytes, 0u);
 }
 
-TEST_F(Term_Copies, AChangeWithdrawsTheCopyAndANewOneReplacesIt) {
+TEST_F(Term_Copies, AChangeKeepsTheOldCopyAnsweringUntilTheNewOneIsRead) {
   Set({{"a", "old"}}, "1");
   std::string value;
   ASSERT_TRUE(Eventually("db", "a", Copy_Answer::kFound, &value));
+  Hold_Reads();
   Set({{"a", "new"}, {"b", "B"}}, "2");
-  // Within one watch interval and a read the copy is either withdrawn (the
-  // store answers) or the new one; never the old one for long.
+  ASSERT_TRUE(Read_Held()) << "the change starts a read";
+  EXPECT_EQ(Find("db", "a", &value), Copy_Answer::kFound) << "the old copy answers during the read";
+  EXPECT_EQ(value, "old");
+  EXPECT_EQ(Find("db", "b", &value), Copy_Answer::kMissing);
+  Release_Reads();
   ASSERT_TRUE(Eventually("db", "b", Copy_Answer::kFound, &value));
   EXPECT_EQ(Find("db", "a", &value), Copy_Answer::kFound);
   EXPECT_EQ(value, "new");
+}
+
+TEST_F(Term_Copies, AChangedFileIsNotAnsweredFromItsOldCopy) {
+  script_.keeps_old_copy = false;
+  Set({{"a", "old"}}, "1");
+  std::string value;
+  ASSERT_TRUE(Eventually("db", "a", Copy_Answer::kFound, &value));
+  Hold_Reads();
+  Set({{"a", "new"}}, "2");
+  ASSERT_TRUE(Read_Held());
+  EXPECT_EQ(Find("db", "a", &value), Copy_Answer::kNotReady) << "the file answers itself during the read";
+  Release_Reads();
+  ASSERT_TRUE(Eventually("db", "a", Copy_Answer::kFound, &value));
+  EXPECT_EQ(value, "new");
+}
+
+TEST_F(Term_Copies, ATableThatCannotBeFollowedHasItsCopyWithdrawnUntilItCanBe) {
+  Set({{"a", "A"}}, "1");
+  std::string value;
+  ASSERT_TRUE(Eventually("db", "a", Copy_Answer::kFound, &value));
+  {
+    std::lock_guard<std::mutex> hold(script_.mutex);
+    script_.stamp_answer = Source_Answer::kBroken;
+  }
+  EXPECT_TRUE(Eventually("db", "a", Copy_Answer::kNotReady, &value)) << "lookups go to the table";
+  {
+    std::lock_guard<std::mutex> hold(script_.mutex);
+    script_.stamp_answer = Source_Answer::kAnswered;
+  }
+  EXPECT_TRUE(Eventually("db", "a", Copy_Answer::kFound, &value)) << "read again once it can be followed";
+}
+
+// A watcher replaced while its read runs is left to finish on its own
+// thread: the lookup that replaced it does not wait for the read.
+TEST_F(Term_Copies, ALookupOfAnotherLocationDoesNotWaitForTheOldRead) {
+  Set({{"a", "A"}}, "1");
+  Hold_Reads();
+  std::string value;
+  EXPECT_EQ(Find("one", "a", &value), Copy_Answer::kNotReady);
+  ASSERT_TRUE(Read_Held()) << "the first read runs";
+  auto other = std::async(std::launch::async, [&] {
+    std::string v;
+    return Find("two", "a", &v);
+  });
+  const bool returned = other.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+  Release_Reads();
+  EXPECT_TRUE(returned) << "the lookup waited for the old watcher's read";
+  EXPECT_EQ(other.get(), Copy_Answer::kNotReady);
+  EXPECT_TRUE(Eventually("two", "a", Copy_Answer::kFound, &value));
+  karvel::Copies_Stop();
+  EXPECT_EQ(karvel::Copy_Watchers(), 0u) << "every watcher thread is joined by a stop";
 }
 
 TEST_F(Term_Copies, AStoreThatCannotBeAskedKeepsTheCopyInHand) {
@@ -109,7 +201,7 @@ TEST_F(Term_Copies, AStoreThatCannotBeAskedKeepsTheCopyInHand) {
   ASSERT_TRUE(Eventually("db", "a", Copy_Answer::kFound, &value));
   {
     std::lock_guard<std::mutex> hold(script_.mutex);
-    script_.stamp_fails = true;
+    script_.stamp_answer = Source_Answer::kUnavailable;
     script_.stamp = "2";
   }
   std::this_thread::sleep_for(karvel::kWatchInterval * 3);
@@ -117,7 +209,7 @@ TEST_F(Term_Copies, AStoreThatCannotBeAskedKeepsTheCopyInHand) {
   EXPECT_EQ(value, "A");
 }
 
-TEST_F(Term_Copies, AFailedReadPutsTheOldCopyBack) {
+TEST_F(Term_Copies, AFailedReadKeepsTheOldCopy) {
   Set({{"a", "A"}}, "1");
   std::string value;
   ASSERT_TRUE(Eventually("db", "a", Copy_Answer::kFound, &value));
@@ -131,7 +223,8 @@ TEST_F(Term_Copies, AFailedReadPutsTheOldCopyBack) {
   while (script_.reads < reads_before + 2 && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_GE(script_.reads, reads_before + 2) << "the read is tried again";
-  EXPECT_TRUE(Eventually("db", "a", Copy_Answer::kFound, &value)) << "the old copy is back";
+  EXPECT_EQ(Find("db", "a", &value), Copy_Answer::kFound) << "the old copy answers";
+  EXPECT_EQ(value, "A");
 }
 
 TEST_F(Term_Copies, AnotherLocationAndAStopStartAfresh) {

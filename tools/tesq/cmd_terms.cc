@@ -1,14 +1,38 @@
-// tesq terms import / export / init: the options; the work is libkarvel's
-// writer (karvel/src/term_writer.h), for database files and PostgreSQL URIs
-// alike.
+// tesq terms import / export / init: the options and the messages; the work
+// is libkarvel's writer (karvel/src/term_writer.h), for database files and
+// PostgreSQL URIs alike.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "platform.h"
 #include "term_writer.h"
 
 namespace {
+
+// Prints what the writer said, each line as the action's, and gives the
+// exit status: 0 done, 1 failed.
+int Finish(const std::string &action, const karvel::Terms_Result &result) {
+  for (const std::string &message : result.messages)
+    std::fprintf(stderr, "tesq terms %s: %s\n", action.c_str(), message.c_str());
+  return result.status == karvel::Terms_Status::kDone ? 0 : 1;
+}
+
+// An import's count of lines read, rewritten in place on a terminal.
+karvel::Terms_Progress Import_Progress(bool *shown) {
+  karvel::Terms_Progress progress;
+  if (tesq::Stderr_Is_Terminal())
+    progress.lines = [shown](long lines) {
+      std::fprintf(stderr, "\rtesq terms import: %ld lines", lines);
+      *shown = true;
+    };
+  progress.note = [](const std::string &message) {
+    std::fprintf(stderr, "tesq terms import: %s\n", message.c_str());
+    std::fflush(stderr);
+  };
+  return progress;
+}
 
 const char kUsage[] =
     "usage: tesq terms import [--replace] [--db DATABASE] FILE|-\n"
@@ -70,18 +94,21 @@ int Command_Terms(int argc, char **argv) {
       std::fprintf(stderr, "tesq terms import: expected exactly one FILE (or - for standard input)\n");
       return 2;
     }
-    return karvel::Terms_Import(positional[0], database, replace);
+    bool shown = false;
+    const karvel::Terms_Result result = karvel::Terms_Import(positional[0], database, replace, Import_Progress(&shown));
+    if (shown) std::fputc('\n', stderr);
+    return Finish(action, result);
   }
   if (action == "init") {
     if (!positional.empty()) {
       std::fprintf(stderr, "tesq terms init: expected no FILE\n");
       return 2;
     }
-    return karvel::Terms_Init(database);
+    return Finish(action, karvel::Terms_Init(database));
   }
   if (positional.size() > 1) {
     std::fprintf(stderr, "tesq terms export: expected at most one FILE\n");
     return 2;
   }
-  return karvel::Terms_Export(database, positional.empty() ? "-" : positional[0]);
+  return Finish(action, karvel::Terms_Export(database, positional.empty() ? "-" : positional[0]));
 }

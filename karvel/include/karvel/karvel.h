@@ -18,8 +18,12 @@
  * Lookups answer from a copy of the table in memory, read in the background
  * after the first statement and read again within a second of a change of
  * the table (until it is ready, and with TESQ_DB_COPY=0, they go to the
- * database). A process forked after lookups have begun goes on with its
- * copy and watches the table by itself.
+ * database). A PostgreSQL table's old copy answers until the new one is
+ * read; a changed database file answers itself meanwhile. A table whose
+ * changes cannot be followed (its counter row missing or doubled, the table
+ * or a column renamed or dropped) is reported, and lookups go to it. No
+ * statement waits for a read of the table. A process forked after lookups
+ * have begun goes on with its copy and watches the table by itself.
  *
  * Statements: one form only, a lookup of one word,
  *
@@ -114,9 +118,10 @@ KARVEL_API int32_t KARVEL_CALL Karvel_CloseQuery(Karvel_Query query);
  * Closes the database connections not in use, so that no file of the term
  * database stays open (on Windows an open file cannot be replaced); a
  * statement running meanwhile keeps its connection and closes it when done
- * if no more are kept. Later statements open connections again. Returns 0.
- * For a caller that is done with the engine for now (libtesqsrch calls it
- * from Tesquin_UnInit).
+ * if no more are kept. It also stops the thread that watches the table and
+ * frees the copy in memory. Later statements open connections and read the
+ * copy again. Returns 0. For a caller that is done with the engine for now
+ * (libtesqsrch calls it from Tesquin_UnInit).
  */
 KARVEL_API int32_t KARVEL_CALL Karvel_CloseIdle(void);
 
