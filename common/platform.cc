@@ -237,6 +237,7 @@ Append_Result Append_To_Regular_File(const char *path, const char *data, size_t 
   } else {
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    size_t done = 0;
     while (size > 0) {
       const ssize_t written = ::write(fd, data, size);
       if (written < 0 && errno == EINTR) continue;
@@ -246,7 +247,16 @@ Append_Result Append_To_Regular_File(const char *path, const char *data, size_t 
         break;
       }
       data += written;
+      done += static_cast<size_t>(written);
       size -= static_cast<size_t>(written);
+    }
+    // A write cut short (a full disk, a file-size limit) would leave the
+    // start of a record for the next records to follow; the file is cut
+    // back to where this append began. After an appending write the offset
+    // is the end of what it wrote.
+    if (result == Append_Result::kFailed && done > 0) {
+      const off_t end = ::lseek(fd, 0, SEEK_CUR);
+      if (end >= static_cast<off_t>(done)) (void)!::ftruncate(fd, end - static_cast<off_t>(done));
     }
   }
   ::close(fd);

@@ -40,7 +40,9 @@ inline constexpr char kText_Line_End[] = "\n";
 // on Windows, any reparse point) at `path` is refused without being
 // followed, so a link cannot send the bytes to another file or create its
 // target, and so is a FIFO, device or directory, which could block the
-// caller or swallow the bytes. On kFailed `*error` holds errno.
+// caller or swallow the bytes. On kFailed `*error` holds errno, and the
+// bytes of a write cut short are removed again, so the file never ends in a
+// part of `data`.
 enum class Append_Result { kWritten, kSymbolic_Link, kNot_Regular, kFailed };
 Append_Result Append_To_Regular_File(const char *path, const char *data, size_t size, int *error);
 

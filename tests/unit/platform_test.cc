@@ -6,6 +6,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "platform.h"
 #include "test_support.h"
@@ -92,5 +100,35 @@ TEST_F(Platform, ProcessIdIsPositiveAndStable) {
   EXPECT_GT(id, 0);
   EXPECT_EQ(tesq::Process_Id(), id);
 }
+
+#ifndef _WIN32
+// An append that the file-size limit cuts short (as a full disk would) is
+// taken back whole: the file keeps the records before it and no part of
+// it, so the next record starts a line of its own.
+TEST_F(Platform, AnAppendCutShortLeavesNoPartOfItInTheFile) {
+  const std::string path = "trace.txt";
+  Write(path, "earlier\n");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = 12;  // room for 4 of the 12 bytes below
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    int error = 0;
+    const tesq::Append_Result r = tesq::Append_To_Regular_File(path.c_str(), "word\nlabel\n0\n", 13, &error);
+    ::_exit(r == tesq::Append_Result::kFailed && error == EFBIG ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the cut-short append is reported as failed with EFBIG";
+  std::ifstream in(path, std::ios::binary);
+  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "earlier\n");
+  int error = 0;
+  EXPECT_EQ(tesq::Append_To_Regular_File(path.c_str(), "next\n", 5, &error), tesq::Append_Result::kWritten);
+}
+#endif
 
 }  // namespace
