@@ -18,7 +18,13 @@
 #include <string>
 #include <string_view>
 
+#include <cstddef>
+
 namespace tesq {
+
+// The longest label a lookup can give back, in GB2312 bytes: the word
+// classifier reads the label column into 128 bytes, terminator included.
+constexpr size_t kMax_Label_Bytes = 127;
 
 // Why `label` cannot be a term's label ("empty label", "the label holds
 // ..."), or the empty string when it can.

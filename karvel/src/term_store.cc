@@ -67,6 +67,16 @@ void Report(const std::string &path, const std::string &message, bool unusable =
   std::fflush(stderr);
 }
 
+// Reports a stored label that no lookup can give back (once per database and
+// fault): the word then answers no value, as if it had no label.
+void Report_Unusable_Label(const std::string &shown, const std::string &fault) {
+  Report(shown,
+         "a stored label is unusable (" + fault + "); such words answer no value: correct them with 'tesq terms import'",
+         false);
+}
+
+const char kNo_Gb_Form[] = "the label has no GB2312 form";
+
 // --- where the database is --------------------------------------------------
 
 const char *Default_Path() {
@@ -168,6 +178,7 @@ class Connection {
     }
     std::string word, label, back;
     size_t rows = 0;
+    bool label_without_gb = false;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
       if (++rows % 4096 == 0) {
         guard->unlock();
@@ -183,13 +194,16 @@ class Connection {
         continue;
       const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1));
       const size_t length = static_cast<size_t>(sqlite3_column_bytes(stmt, 1));
-      if (text != nullptr && std::memchr(text, '\0', length) == nullptr &&
-          gb::Utf8_To_Gb(std::string_view(text, length), &label))
+      const bool usable = text != nullptr && std::memchr(text, '\0', length) == nullptr;
+      if (usable && gb::Utf8_To_Gb(std::string_view(text, length), &label)) {
         builder->Add(word, label);
-      else
+      } else {
+        label_without_gb = label_without_gb || usable;
         builder->Add_Without_Label(word);
+      }
     }
     sqlite3_finalize(stmt);
+    if (label_without_gb) Report_Unusable_Label(path_, kNo_Gb_Form);
     if (rc == SQLITE_ROW) return false;  // stopped
     if (rc != SQLITE_DONE) {
       Fail(rc);
@@ -375,20 +389,24 @@ bool Same_Name(const std::string &a, const char *b) {
   return true;
 }
 
-// A stored label that the document cannot carry is no value, whichever way
-// it was read (reported once per database and fault).
-bool Usable_Label(const char *location, const std::string &label) {
-  const std::string fault = tesq::Label_Fault(label);
-  if (fault.empty()) return true;
+// A database location as messages show it: a URI without its password.
+std::string Shown_Location(const char *location) {
 #ifdef KARVEL_HAS_POSTGRESQL
-  const std::string shown = tesq::Is_Postgres_Uri(location) ? Redacted_Uri(location) : location;  // no password
+  return tesq::Is_Postgres_Uri(location) ? Redacted_Uri(location) : location;
 #else
-  const std::string shown = location;
+  return location;
 #endif
-  Report(shown,
-         "a stored label is unusable (" + fault +
-             "); such words answer no value: correct them with 'tesq terms import'",
-         false);
+}
+
+// A stored label that the document cannot carry, or that is longer than a
+// lookup can give back, is no value, whichever way it was read.
+bool Usable_Label(const char *location, const std::string &label) {
+  std::string fault = tesq::Label_Fault(label);
+  if (fault.empty() && label.size() > tesq::kMax_Label_Bytes)
+    fault = "the label is " + std::to_string(label.size()) + " bytes in GB2312, at most " +
+            std::to_string(tesq::kMax_Label_Bytes) + " fit";
+  if (fault.empty()) return true;
+  Report_Unusable_Label(Shown_Location(location), fault);
   return false;
 }
 
@@ -408,8 +426,10 @@ bool Sqlite_Find(const char *path, const std::string &word_utf8, Selected select
       const int length = sqlite3_column_bytes(stmt, 0);
       // A value with a NUL byte, or one GB2312 cannot represent, is no value:
       // the caller would get a truncated or garbled label.
-      if (text != nullptr && std::memchr(text, '\0', static_cast<size_t>(length)) == nullptr)
+      if (text != nullptr && std::memchr(text, '\0', static_cast<size_t>(length)) == nullptr) {
         found = gb::Utf8_To_Gb(std::string_view(text, static_cast<size_t>(length)), value);
+        if (!found && selected == kSelectLabel) Report_Unusable_Label(path, kNo_Gb_Form);
+      }
     }
   } else if (rc != SQLITE_DONE) {
     sqlite3_reset(stmt);
@@ -449,19 +469,25 @@ std::shared_ptr<Pg_Store> Pg_For(const char *uri) {
 bool Pg_Find(const char *uri, const std::string &word_utf8, Selected selected, std::string *value) {
   std::string utf8;
   const Pg_Answer answer = Pg_For(uri)->Find(word_utf8, selected == kSelectWord, &utf8);
-  return answer == Pg_Answer::kFound && gb::Utf8_To_Gb(utf8, value);
+  if (answer != Pg_Answer::kFound) return false;
+  if (gb::Utf8_To_Gb(utf8, value)) return true;
+  if (selected == kSelectLabel) Report_Unusable_Label(Shown_Location(uri), kNo_Gb_Form);
+  return false;
 }
 #endif
 
 #ifdef KARVEL_HAS_TERM_COPIES
 // Adds a row read as UTF-8 to a copy, by the rules of Connection::Scan.
-void Add_Utf8_Row(Term_Index::Builder *builder, const std::string &word_utf8, const std::string &label_utf8,
+// False when its label has no GB2312 form.
+bool Add_Utf8_Row(Term_Index::Builder *builder, const std::string &word_utf8, const std::string &label_utf8,
                   std::string *word, std::string *label, std::string *back) {
-  if (!gb::Utf8_To_Gb(word_utf8, word) || !gb::Gb_To_Utf8(*word, back) || *back != word_utf8) return;
-  if (gb::Utf8_To_Gb(label_utf8, label))
+  if (!gb::Utf8_To_Gb(word_utf8, word) || !gb::Gb_To_Utf8(*word, back) || *back != word_utf8) return true;
+  if (gb::Utf8_To_Gb(label_utf8, label)) {
     builder->Add(*word, *label);
-  else
-    builder->Add_Without_Label(*word);
+    return true;
+  }
+  builder->Add_Without_Label(*word);
+  return false;
 }
 
 // A database file as the source of a copy: its stamp is the file's
@@ -524,9 +550,14 @@ class Pg_Source : public Copy_Source {
 
   Source_Answer Read(Term_Index::Builder *builder, std::string *stamp, const std::atomic<bool> &stopping) override {
     std::string word, label, back;
-    return Source_Answer_Of(store_->Scan(
-        [&](const std::string &w, const std::string &l) { Add_Utf8_Row(builder, w, l, &word, &label, &back); },
+    bool label_without_gb = false;
+    const Source_Answer answer = Source_Answer_Of(store_->Scan(
+        [&](const std::string &w, const std::string &l) {
+          if (!Add_Utf8_Row(builder, w, l, &word, &label, &back)) label_without_gb = true;
+        },
         stamp, &stopping));
+    if (label_without_gb) Report_Unusable_Label(Redacted_Uri(store_->Uri()), kNo_Gb_Form);
+    return answer;
   }
 
  private:

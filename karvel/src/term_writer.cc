@@ -92,7 +92,6 @@ std::string Printed(const char *format, ...) {
   return text;
 }
 
-constexpr size_t kMaxLabelBytes = 127;  // GB2312 bytes; the terminator makes 128
 constexpr long kProgressEvery = 100000;
 
 }  // namespace
@@ -258,9 +257,9 @@ bool Term_Line(std::string line, std::string *word, std::string *label, std::str
   size_t word_length = 0, label_length = 0;
   if (!Term_Part(line.substr(0, tab), "word", word, &word_length, error)) return false;
   if (!Term_Part(line.substr(tab + 1), "label", label, &label_length, error)) return false;
-  if (label_length > kMaxLabelBytes) {
+  if (label_length > tesq::kMax_Label_Bytes) {
     *error = "label is " + std::to_string(label_length) + " bytes in GB2312, at most " +
-             std::to_string(kMaxLabelBytes) + " fit";
+             std::to_string(tesq::kMax_Label_Bytes) + " fit";
     return false;
   }
   return true;
@@ -575,7 +574,7 @@ bool Exportable(const unsigned char *text, int bytes, bool is_word, std::string 
     *error = why;
     return false;
   }
-  if (!is_word && gbtext.size() > kMaxLabelBytes) {
+  if (!is_word && gbtext.size() > tesq::kMax_Label_Bytes) {
     *error = "is " + std::to_string(gbtext.size()) + " bytes in GB2312, at most 127 fit";
     return false;
   }

@@ -116,6 +116,33 @@ TEST_F(Classify_Test, StoredLabelsThatWouldBreakTheDocumentAreNotUsed) {
   EXPECT_EQ(Count_Lines(err, "karvel: "), 2) << err;  // a control character; markup
 }
 
+// A label no lookup can give back (longer than 127 GB2312 bytes, or with no
+// GB2312 form) answers no value and says so, once per fault, whichever
+// way the table is read.
+TEST_F(Classify_Test, StoredLabelsThatNoLookupCanGiveBackAreReported) {
+  for (const char *copy : {"1", "0"}) {
+    // A database of its own each time: a fault is reported once per database.
+    const std::string db = dir_.Path(std::string("by-hand-") + copy + ".db");
+    Write_Database(db, {{"人工智能", "主题词"},
+                        // Inserted by hand, bypassing the import's checks.
+                        {"超长标签", std::string(128, 'L')},
+                        {"无编码标签", "刊名\xF0\x9F\x98\x80"}});
+    Set_Env("TESQ_DB", db);
+    Set_Env("TESQ_DB_COPY", copy);
+    testing::internal::CaptureStderr();
+    std::string label;
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_NE(Single("超长标签", &label), 0) << copy;
+      EXPECT_NE(Single("无编码标签", &label), 0) << copy;
+    }
+    EXPECT_EQ(Single("人工智能", &label), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("128 bytes in GB2312, at most 127 fit"), std::string::npos) << copy << ": " << err;
+    EXPECT_NE(err.find("no GB2312 form"), std::string::npos) << copy << ": " << err;
+  }
+  Set_Env("TESQ_DB_COPY", "");
+}
+
 TEST_F(Classify_Test, WithoutADatabaseTheOtherStagesStillAnswer) {
   Set_Env("TESQ_DB", dir_.Path("absent.db"));
   testing::internal::CaptureStderr();
