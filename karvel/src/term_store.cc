@@ -67,15 +67,10 @@ void Report(const std::string &path, const std::string &message, bool unusable =
   std::fflush(stderr);
 }
 
-// Reports a stored label that no lookup can give back (once per database and
-// fault): the word then answers no value, as if it had no label.
-void Report_Unusable_Label(const std::string &shown, const std::string &fault) {
-  Report(shown,
-         "a stored label is unusable (" + fault + "); such words answer no value: correct them with 'tesq terms import'",
-         false);
-}
-
-const char kNo_Gb_Form[] = "the label has no GB2312 form";
+// Stands for a stored label with no GB2312 form where a label is read: no
+// conversion gives the byte 0xFF, so no real label equals it. A lookup that
+// finds it reports the label as unusable and answers no value.
+const char kLabel_Without_Gb_Form[] = "\xFF";
 
 // --- where the database is --------------------------------------------------
 
@@ -178,7 +173,6 @@ class Connection {
     }
     std::string word, label, back;
     size_t rows = 0;
-    bool label_without_gb = false;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
       if (++rows % 4096 == 0) {
         guard->unlock();
@@ -194,16 +188,14 @@ class Connection {
         continue;
       const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1));
       const size_t length = static_cast<size_t>(sqlite3_column_bytes(stmt, 1));
-      const bool usable = text != nullptr && std::memchr(text, '\0', length) == nullptr;
-      if (usable && gb::Utf8_To_Gb(std::string_view(text, length), &label)) {
-        builder->Add(word, label);
-      } else {
-        label_without_gb = label_without_gb || usable;
+      if (text == nullptr || std::memchr(text, '\0', length) != nullptr)
         builder->Add_Without_Label(word);
-      }
+      else if (gb::Utf8_To_Gb(std::string_view(text, length), &label))
+        builder->Add(word, label);
+      else
+        builder->Add(word, kLabel_Without_Gb_Form);
     }
     sqlite3_finalize(stmt);
-    if (label_without_gb) Report_Unusable_Label(path_, kNo_Gb_Form);
     if (rc == SQLITE_ROW) return false;  // stopped
     if (rc != SQLITE_DONE) {
       Fail(rc);
@@ -398,15 +390,18 @@ std::string Shown_Location(const char *location) {
 #endif
 }
 
-// A stored label that the document cannot carry, or that is longer than a
-// lookup can give back, is no value, whichever way it was read.
+// A stored label that the document cannot carry, that is longer than a
+// lookup can give back or that has no GB2312 form is no value, whichever
+// way it was read (reported once per database and fault).
 bool Usable_Label(const char *location, const std::string &label) {
-  std::string fault = tesq::Label_Fault(label);
+  std::string fault = label == kLabel_Without_Gb_Form ? "the label has no GB2312 form" : tesq::Label_Fault(label);
   if (fault.empty() && label.size() > tesq::kMax_Label_Bytes)
     fault = "the label is " + std::to_string(label.size()) + " bytes in GB2312, at most " +
             std::to_string(tesq::kMax_Label_Bytes) + " fit";
   if (fault.empty()) return true;
-  Report_Unusable_Label(Shown_Location(location), fault);
+  Report(Shown_Location(location),
+         "a stored label is unusable (" + fault + "); such words answer no value: correct them with 'tesq terms import'",
+         false);
   return false;
 }
 
@@ -428,7 +423,10 @@ bool Sqlite_Find(const char *path, const std::string &word_utf8, Selected select
       // the caller would get a truncated or garbled label.
       if (text != nullptr && std::memchr(text, '\0', static_cast<size_t>(length)) == nullptr) {
         found = gb::Utf8_To_Gb(std::string_view(text, static_cast<size_t>(length)), value);
-        if (!found && selected == kSelectLabel) Report_Unusable_Label(path, kNo_Gb_Form);
+        if (!found && selected == kSelectLabel) {
+          *value = kLabel_Without_Gb_Form;
+          found = true;
+        }
       }
     }
   } else if (rc != SQLITE_DONE) {
@@ -471,23 +469,18 @@ bool Pg_Find(const char *uri, const std::string &word_utf8, Selected selected, s
   const Pg_Answer answer = Pg_For(uri)->Find(word_utf8, selected == kSelectWord, &utf8);
   if (answer != Pg_Answer::kFound) return false;
   if (gb::Utf8_To_Gb(utf8, value)) return true;
-  if (selected == kSelectLabel) Report_Unusable_Label(Shown_Location(uri), kNo_Gb_Form);
-  return false;
+  if (selected != kSelectLabel) return false;
+  *value = kLabel_Without_Gb_Form;
+  return true;
 }
 #endif
 
 #ifdef KARVEL_HAS_TERM_COPIES
 // Adds a row read as UTF-8 to a copy, by the rules of Connection::Scan.
-// False when its label has no GB2312 form.
-bool Add_Utf8_Row(Term_Index::Builder *builder, const std::string &word_utf8, const std::string &label_utf8,
+void Add_Utf8_Row(Term_Index::Builder *builder, const std::string &word_utf8, const std::string &label_utf8,
                   std::string *word, std::string *label, std::string *back) {
-  if (!gb::Utf8_To_Gb(word_utf8, word) || !gb::Gb_To_Utf8(*word, back) || *back != word_utf8) return true;
-  if (gb::Utf8_To_Gb(label_utf8, label)) {
-    builder->Add(*word, *label);
-    return true;
-  }
-  builder->Add_Without_Label(*word);
-  return false;
+  if (!gb::Utf8_To_Gb(word_utf8, word) || !gb::Gb_To_Utf8(*word, back) || *back != word_utf8) return;
+  builder->Add(*word, gb::Utf8_To_Gb(label_utf8, label) ? std::string_view(*label) : kLabel_Without_Gb_Form);
 }
 
 // A database file as the source of a copy: its stamp is the file's
@@ -550,14 +543,9 @@ class Pg_Source : public Copy_Source {
 
   Source_Answer Read(Term_Index::Builder *builder, std::string *stamp, const std::atomic<bool> &stopping) override {
     std::string word, label, back;
-    bool label_without_gb = false;
-    const Source_Answer answer = Source_Answer_Of(store_->Scan(
-        [&](const std::string &w, const std::string &l) {
-          if (!Add_Utf8_Row(builder, w, l, &word, &label, &back)) label_without_gb = true;
-        },
+    return Source_Answer_Of(store_->Scan(
+        [&](const std::string &w, const std::string &l) { Add_Utf8_Row(builder, w, l, &word, &label, &back); },
         stamp, &stopping));
-    if (label_without_gb) Report_Unusable_Label(Redacted_Uri(store_->Uri()), kNo_Gb_Form);
-    return answer;
   }
 
  private:
