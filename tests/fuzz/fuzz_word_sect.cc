@@ -9,7 +9,9 @@
 // Properties: on 1 the word ends rise strictly to the length of the text
 // (up to its NUL or `length` bytes), are followed by a 0 entry inside the
 // arrays, with tag 0; on 0 the arrays hold a lone terminator. Other values of
-// a and b give the same segmentation.
+// a and b of the same mode (query segmentation for -1 and 1, text
+// segmentation for any others) and of p7..p10 give the same segmentation;
+// the other mode cuts the same text, its words rising strictly to its end.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -74,10 +76,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FUZZ_CHECK(tags[i] == 0);
   FUZZ_CHECK(previous == text_length);
 
+  const bool query = a == VORNEL_QUERY_MODE_A && b == VORNEL_QUERY_MODE_B;
+  int32_t other_a = b ^ 0x55, other_b = a - 3;  // another pair of the same mode
+  if (query) {
+    other_a = VORNEL_QUERY_MODE_A;
+    other_b = VORNEL_QUERY_MODE_B;
+  } else if (other_a == VORNEL_QUERY_MODE_A && other_b == VORNEL_QUERY_MODE_B) {
+    other_a = VORNEL_TEXT_MODE_A;
+    other_b = VORNEL_TEXT_MODE_B;
+  }
   std::unique_ptr<int32_t[]> again(new int32_t[entries]);
   std::unique_ptr<int16_t[]> again_tags(new int16_t[entries]);
-  FUZZ_CHECK(KV_Word_Sect(text.get(), again.get(), length, b ^ 0x55, a - 3, again_tags.get(), 0, 1, 2, 3) == 1);
+  FUZZ_CHECK(KV_Word_Sect(text.get(), again.get(), length, other_a, other_b, again_tags.get(), 0, 1, 2, 3) == 1);
   FUZZ_CHECK(std::memcmp(again.get(), ends.get(), (i + 1) * sizeof(int32_t)) == 0);
   FUZZ_CHECK(std::memcmp(again_tags.get(), tags.get(), (i + 1) * sizeof(int16_t)) == 0);
+
+  const int32_t mode_a = query ? VORNEL_TEXT_MODE_A : VORNEL_QUERY_MODE_A;
+  const int32_t mode_b = query ? VORNEL_TEXT_MODE_B : VORNEL_QUERY_MODE_B;
+  FUZZ_CHECK(KV_Word_Sect(text.get(), again.get(), length, mode_a, mode_b, again_tags.get(), 2048, 0, 0, 0) == 1);
+  int32_t words = 0, last = 0;
+  for (; words < length && again[words] != 0; ++words) {
+    FUZZ_CHECK(again[words] > last);
+    last = again[words];
+  }
+  FUZZ_CHECK(words < length);
+  FUZZ_CHECK(last == text_length);
   return 0;
 }
