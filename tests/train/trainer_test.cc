@@ -613,3 +613,56 @@ TEST(Trainer, ASurnameThatStartsManyOrdinaryWordsWeighsLess) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Trainer, ACharacterTheListsPutOnlyFirstInGivenNamesClosesFewNames) {
+  // 诗 ends as many entries as 华, but the lists know it only as the first
+  // character of a given name (诗涵); 明 they know in both places.
+  const auto lexicon = Lexicon({{"王丽诗", "50", "nr"}, {"李明诗", "50", "nr"}, {"王丽华", "50", "nr"},
+                                {"李明华", "50", "nr"}, {"王明明", "50", "nr"}, {"诗", "900", "n"},
+                                {"华", "900", "n"},     {"明", "900", "a"},     {"王", "100", "n"}});
+  tesq_tools::Name_Lists lists = Lists();
+  lists.given.insert(Gb("诗"));
+  lists.given_first = {Gb("诗"), Gb("明")};
+  lists.given_second = {Gb("华"), Gb("明")};
+  tesq_tools::Train_Parameters p;
+  p.given2_opening_only = 1;
+  const auto flat = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
+  p.given2_opening_only = 0.45;
+  const auto placed = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
+  ASSERT_GT(Value(flat.name_dic, "诗", "sw"), 0.0);
+  EXPECT_NEAR(Value(placed.name_dic, "诗", "sw"), 0.45 * Value(flat.name_dic, "诗", "sw"), 1e-4);
+  for (const char *same : {"华", "明"})
+    EXPECT_EQ(Value(placed.name_dic, same, "sw"), Value(flat.name_dic, same, "sw")) << same;
+  EXPECT_EQ(Value(placed.name_dic, "诗", "ss"), Value(flat.name_dic, "诗", "ss")) << "it still opens names";
+  lists.given_first.clear();  // lists without places: nothing is scaled
+  EXPECT_EQ(Value(tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists).name_dic, "诗", "sw"),
+            Value(flat.name_dic, "诗", "sw"));
+}
+
+TEST(Trainer, ATwoCharacterSurnameOfTheListsStaysOne) {
+  // Entries of a novel start with 令狐 (令狐冲举: a name and a verb) and
+  // outnumber its names; 上官 is also an ordinary word.
+  const auto lexicon = Lexicon({{"令狐冲", "900", "nr"}, {"令狐冲举", "4", "i"}, {"令狐冲久", "2", "i"},
+                                {"令狐冲伸", "10", "i"}, {"令狐公子", "132", "n"}, {"令狐", "486", "nr"},
+                                {"上官", "67", "n"},     {"上官仪", "4", "nr"},   {"欧阳修", "90", "nr"},
+                                {"欧阳", "257", "ns"},   {"欧阳峰", "9", "n"}});
+  tesq_tools::Name_Lists lists = Lists();
+  tesq_tools::Train_Parameters p;
+  const auto plain = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
+  const double share = Value(plain.name_dic, "令狐", "fx");
+  ASSERT_GT(share, 0.0);
+  ASSERT_LT(share, p.compound_surname_listed);
+  EXPECT_EQ(Segmenter_Tags(lexicon, {}, lists).at("上官仪"), "n") << "上官 unknown as a surname";
+  EXPECT_FALSE(Has(plain.name_dic, "长孙"));
+  for (const char *surname : {"令狐", "上官", "长孙"}) lists.surnames.insert(Gb(surname));
+  const auto listed = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
+  EXPECT_NEAR(Value(listed.name_dic, "令狐", "fx"), p.compound_surname_listed, 1e-4);
+  EXPECT_NEAR(Value(listed.name_dic, "长孙", "fx"), p.compound_surname_listed, 1e-4) << "no name entry needed";
+  EXPECT_NEAR(Value(listed.name_dic, "上官", "fx"), 1 / 1.1, 1e-4) << "a higher share stands";
+  EXPECT_EQ(Value(listed.name_dic, "欧阳", "fx"), Value(plain.name_dic, "欧阳", "fx")) << "not listed: its share";
+  EXPECT_EQ(Segmenter_Tags(lexicon, {}, lists).at("上官仪"), "nr") << "a listed surname and a given character";
+}
+
+}  // namespace

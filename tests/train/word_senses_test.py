@@ -35,5 +35,22 @@ class KindOf(unittest.TestCase):
             self.assertEqual(word_senses.kind_of(pinyin, definitions), kind, (pinyin, definitions))
 
 
+class NamesASurname(unittest.TestCase):
+    CASES = [
+        # word, pinyin, definitions, a surname
+        ('金', 'Jin1', ['surname Jin'], True),
+        ('金', 'jin1', ['gold', 'metal'], False),
+        ('令狐', 'Ling2 hu2', ['two-character surname Linghu'], True),
+        ('上官', 'shang4 guan1', ['high-ranking official', 'superior'], False),
+        ('中村', 'Zhong1 cun1', ['Nakamura (Japanese surname)'], False),
+        ('金子', 'Jin1 zi3', ['surname Jin'], False),  # a one-character definition on two characters
+        ('令狐楚', 'Ling2 hu2 Chu3', ['two-character surname Linghu'], False),
+    ]
+
+    def test_table(self):
+        for word, pinyin, definitions, surname in self.CASES:
+            self.assertEqual(word_senses.names_a_surname(word, pinyin, definitions), surname, word)
+
+
 if __name__ == '__main__':
     unittest.main()

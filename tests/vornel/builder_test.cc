@@ -95,11 +95,12 @@ TEST(Sources, WordSensesKeepGbWordsAndNameTheLineOfAnError) {
   tesq_tools::Name_Lists listed;
   listed.surnames = {vornel_test::Gb("王"), vornel_test::Gb("金")};
   listed.surname_rank = {{vornel_test::Gb("王"), 0}, {vornel_test::Gb("金"), 1}};
-  vornel_test::Write_Bytes(dir + "/surnames.tsv", "金\tsurname\n庾\tsurname\n韩愈\tperson\n");
+  vornel_test::Write_Bytes(dir + "/surnames.tsv", "金\tsurname\n庾\tsurname\n韩愈\tperson\n令狐\tplace,surname\n");
   ASSERT_TRUE(tesq_tools::Read_Word_Senses(dir + "/surnames.tsv", &listed, &error)) << error;
-  EXPECT_EQ(listed.surnames.size(), 3u);
+  EXPECT_EQ(listed.surnames.size(), 4u);
   EXPECT_EQ(listed.surname_rank.at(vornel_test::Gb("金")), 1) << "a listed surname keeps its place";
-  EXPECT_EQ(listed.surname_rank.at(vornel_test::Gb("庾")), 2);
+  EXPECT_EQ(listed.surname_rank.at(vornel_test::Gb("庾")), 3);
+  EXPECT_EQ(listed.surname_rank.at(vornel_test::Gb("令狐")), 2) << "a two-character surname joins too";
   EXPECT_EQ(listed.surnames.count(vornel_test::Gb("韩愈")), 0u);
   const struct {
     const char *text, *where;
@@ -114,6 +115,25 @@ TEST(Sources, WordSensesKeepGbWordsAndNameTheLineOfAnError) {
     EXPECT_TRUE(untouched.senses.empty());
   }
   EXPECT_FALSE(tesq_tools::Read_Word_Senses(dir + "/missing.tsv", &lists, &error));
+}
+
+TEST(Sources, NameListsKeepWhereAGivenNameCharacterStands) {
+  const std::string dir = vornel_test::Temp_Dir("lists");
+  const struct {
+    const char *file, *text;
+  } files[] = {{"lex-lname.lex", "#surnames\n王\n令狐/ns\n"}, {"lex-sname.lex", "丽\n"},
+               {"lex-dname-1.lex", "诗\n明\n"},           {"lex-dname-2.lex", "明\n华\n"},
+               {"lex-cn-place.lex", "北京\n"},              {"lex-nation.lex", "汉族\n"}};
+  for (const auto &f : files) vornel_test::Write_Bytes(dir + "/" + f.file, f.text);
+  tesq_tools::Name_Lists lists;
+  std::string error;
+  ASSERT_TRUE(tesq_tools::Read_Name_Lists(dir, &lists, &error)) << error;
+  using vornel_test::Gb;
+  EXPECT_EQ(lists.surnames, (std::unordered_set<std::string>{Gb("王"), Gb("令狐")}));
+  EXPECT_EQ(lists.given, (std::unordered_set<std::string>{Gb("丽"), Gb("诗"), Gb("明"), Gb("华")}));
+  EXPECT_EQ(lists.given_first, (std::unordered_set<std::string>{Gb("诗"), Gb("明")}));
+  EXPECT_EQ(lists.given_second, (std::unordered_set<std::string>{Gb("明"), Gb("华")}));
+  EXPECT_EQ(lists.places.size(), 2u);
 }
 
 TEST(Sources, ErrorsNameTheLine) {

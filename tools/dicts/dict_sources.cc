@@ -202,9 +202,13 @@ bool Read_Name_Lists(const std::string &dir, Name_Lists *out, std::string *error
   const struct {
     const char *file;
     std::unordered_set<std::string> Name_Lists::*set;
-  } kFiles[] = {{"lex-lname.lex", &Name_Lists::surnames},   {"lex-sname.lex", &Name_Lists::given},
-                {"lex-dname-1.lex", &Name_Lists::given},    {"lex-dname-2.lex", &Name_Lists::given},
-                {"lex-cn-place.lex", &Name_Lists::places},  {"lex-nation.lex", &Name_Lists::places}};
+    std::unordered_set<std::string> Name_Lists::*position;
+  } kFiles[] = {{"lex-lname.lex", &Name_Lists::surnames, nullptr},
+                {"lex-sname.lex", &Name_Lists::given, nullptr},
+                {"lex-dname-1.lex", &Name_Lists::given, &Name_Lists::given_first},
+                {"lex-dname-2.lex", &Name_Lists::given, &Name_Lists::given_second},
+                {"lex-cn-place.lex", &Name_Lists::places, nullptr},
+                {"lex-nation.lex", &Name_Lists::places, nullptr}};
   Name_Lists lists;
   for (const auto &f : kFiles) {
     const std::string path = tesq::Join_Path(dir, f.file);
@@ -220,6 +224,7 @@ bool Read_Name_Lists(const std::string &dir, Name_Lists *out, std::string *error
         const int rank = static_cast<int>(lists.surname_rank.size());
         lists.surname_rank.emplace(word, rank);
       }
+      if (f.position != nullptr) (lists.*f.position).insert(word);
       (lists.*f.set).insert(std::move(word));
     }
     if (!Read_To_End(in, path, error)) return false;
@@ -265,7 +270,8 @@ bool Read_Word_Senses(const std::string &path, Name_Lists *lists, std::string *e
   if (!Read_To_End(in, path, error)) return false;
   std::vector<std::string> surnames;
   for (const auto &s : senses)
-    if ((s.second & kSense_Surname) != 0 && s.first.size() == 2 && lists->surnames.count(s.first) == 0)
+    if ((s.second & kSense_Surname) != 0 && (s.first.size() == 2 || s.first.size() == 4) &&
+        lists->surnames.count(s.first) == 0)
       surnames.push_back(s.first);
   std::sort(surnames.begin(), surnames.end());
   for (std::string &surname : surnames) {

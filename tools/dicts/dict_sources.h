@@ -70,6 +70,10 @@ enum Sense : unsigned {
 
 struct Name_Lists {
   std::unordered_set<std::string> surnames, given, places;
+  // Given-name characters by the place the lists give them in a
+  // two-character given name (lex-dname-1, lex-dname-2); each is in `given`
+  // too.
+  std::unordered_set<std::string> given_first, given_second;
   std::unordered_map<std::string, int> surname_rank;
   std::unordered_map<std::string, unsigned> senses;  // GB2312 word -> Sense bits
   bool Empty() const { return surnames.empty() && given.empty() && places.empty(); }
@@ -85,8 +89,9 @@ bool Read_Name_Lists(const std::string &dir, Name_Lists *out, std::string *error
 // kinds a comma-separated list of person, place, proper and common (the
 // output of tools/dicts/word_senses.py); '#' starts a comment line. A word
 // without a GB2312 form is skipped; an unknown kind is an error naming the
-// line. A character of kind surname that the surname list lacks joins it,
-// after the list's own (the list puts the commonest first).
+// line. A surname of one or two characters (kind surname) that the surname
+// list lacks joins it, after the list's own (the list puts the commonest
+// first).
 bool Read_Word_Senses(const std::string &path, Name_Lists *lists, std::string *error);
 
 bool Write_Dict_Text(const std::string &path, const std::string &title, const Dict_Entries &entries,

@@ -269,6 +269,8 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"rare_frequency", &p->rare_frequency, nullptr},
                           {"given1_rare", &p->given1_rare, nullptr},
                           {"given2_rare", &p->given2_rare, nullptr},
+                          {"given2_opening_only", &p->given2_opening_only, nullptr},
+                          {"compound_surname_listed", &p->compound_surname_listed, nullptr},
                           {"place_end_weight", &p->place_end_weight, nullptr},
                           {"rare_type_weight", &p->rare_type_weight, nullptr},
                           {"surname_type_power", &p->surname_type_power, nullptr},
@@ -381,9 +383,12 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
           out.push_back(e);
           continue;
         }
-        const bool old_name = chars == 3 && lists.surnames.count(Char_At(e.word, 0)) > 0 &&
-                              ordinary_pairs.count(e.word.substr(0, 4)) == 0 &&
-                              ordinary_pairs.count(e.word.substr(2, 4)) == 0;
+        // A two-character surname and a given character (上官仪, 宇文融) is
+        // a name too.
+        const bool old_name = chars == 3 && ((lists.surnames.count(Char_At(e.word, 0)) > 0 &&
+                                              ordinary_pairs.count(e.word.substr(0, 4)) == 0 &&
+                                              ordinary_pairs.count(e.word.substr(2, 4)) == 0) ||
+                                             lists.surnames.count(e.word.substr(0, 4)) > 0);
         if (chars <= 2 || (chars == 3 && !clean && !old_name)) e.tag = "n";
       } else if (e.tag == "ns" && (chars < 2 || !Is_Place_Name(lists, place_marks, e.word))) {
         e.tag = Is_Direction_Word(e.word) ? "f" : "n";
@@ -478,6 +483,8 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   // start that are person names.
   std::unordered_map<std::string, std::pair<double, double>> compounds;  // names, all
   for (const char *c : kCompound_Surnames) compounds[Gb(c)] = {0, 0};
+  for (const std::string &surname : lists.surnames)
+    if (surname.size() == 4) compounds.emplace(surname, std::make_pair(0.0, 0.0));
   for (const Lexicon_Entry &e : lexicon) {
     const size_t chars = e.word.size() / 2;
     if (chars < 3 || chars > 4) continue;
@@ -585,11 +592,18 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
                                                 token_share(c, t.sw, p.given2_alone, 1.0)
                                           : 0.0,
                                  p.given2_rare * rare);
+      // The lists know the characters that open two-character given names
+      // and those that close them: one that opens them but never closes
+      // one (诗 of 诗涵) ends few names, whatever the entries ending in it
+      // (poems and genres the lexicon tags as persons) make of it.
+      const double closes =
+          lists.given_first.count(c) > 0 && lists.given_second.count(c) == 0 ? p.given2_opening_only : 1.0;
+      const double sw_closing = sw * closes;
       const auto known = known_given.find(c);
       dm = std::max({dm, p.given1_from_ss * ss, p.given1_rare * rare, known == known_given.end() ? 0.0 : known->second});
       if (dm > 0) info += Number("dm", dm);
       if (ss > 0) info += Number("ss", ss);
-      if (sw > 0) info += Number("sw", sw);
+      if (sw_closing > 0) info += Number("sw", sw_closing);
     }
     if (!info.empty()) d.name_dic.emplace_back(c, info);
   }
@@ -602,7 +616,8 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     }
   std::vector<std::string> pairs;
   for (const auto &c : compounds)
-    if (c.second.first > 0) pairs.push_back(c.first);
+    if (c.second.first > 0 || (p.compound_surname_listed > 0 && lists.surnames.count(c.first) > 0))
+      pairs.push_back(c.first);
   for (const auto &g : glued) {
     if (compounds.count(g.first) > 0) continue;
     const double fx = Share(g.second, glued_starts[g.first], p.glued_other, p.glued_prior);
@@ -611,7 +626,10 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
   std::sort(pairs.begin(), pairs.end());
   for (const std::string &pair : pairs) {
     const auto &c = compounds[pair];
-    d.name_dic.emplace_back(pair, Number("fx", c.first / (c.second + 0.1)));
+    // A surname the lists know (长孙, 令狐) stays one whatever the entries of
+    // novels and titles that it starts (令狐冲举, 司空见惯).
+    const double listed = lists.surnames.count(pair) > 0 ? p.compound_surname_listed : 0.0;
+    d.name_dic.emplace_back(pair, Number("fx", std::max(listed, c.first / (c.second + 0.1))));
   }
   std::sort(d.name_dic.begin(), d.name_dic.end());
   d.foreign_dic = Train_Foreign(lexicon, p);

