@@ -9,9 +9,12 @@ after os.fork() the child keeps the parent's initialised library (the term
 table's copy included) and gets a fresh lock.
 """
 import ctypes
+import gc
 import os
 import re
 import threading
+from functools import partial
+from itertools import accumulate
 from typing import Iterator, List, NamedTuple, Optional
 
 from . import _library
@@ -90,7 +93,9 @@ def _encode(text: str, offset: int = 0) -> bytes:
         data = text.encode("ascii")
     else:
         try:
-            data = text.translate(_TO_LIBRARY).encode("gb2312")
+            if "\u00b7" in text or "\u2014" in text:
+                text = text.translate(_TO_LIBRARY)
+            data = text.encode("gb2312")
         except UnicodeEncodeError as error:
             ch = text[error.start]
             raise EncodingError(f"character U+{ord(ch):04X} '{ch}' at offset {offset + error.start} "
@@ -323,7 +328,12 @@ def _pieces(text: str, limit: int) -> Iterator[tuple]:
         start += cut
 
 
-def _segment(lib, piece: str, char_base: int, byte_base: int) -> Iterator[Token]:
+_HIGH_BYTES = bytes(int(b >= 0x80) for b in range(256))
+
+
+def _segment(lib, piece: str, char_base: int, byte_base: int) -> List[Token]:
+    """The tokens of one piece, built column by column: per token only list indexing is done in
+    Python, which keeps the cost per word near the library's own."""
     data = _encode(piece, char_base)
     count = len(data) + 1
     ends = (ctypes.c_int32 * count)()
@@ -331,26 +341,51 @@ def _segment(lib, piece: str, char_base: int, byte_base: int) -> Iterator[Token]
     result = lib.Tesquin_Search_Essay(data, ends, count, 0, 0, tags)
     if result not in (0, 4):  # 4: names stood too close to be merged; that part is unmerged
         raise TesqError(f"segmentation failed near offset {char_base} (result {result})")
-    byte_at = 0
-    char_at = 0
-    for i in range(count):
-        end = ends[i]
-        if end == 0:
-            break
-        if end <= byte_at or end > len(data):
-            raise TesqError(f"the library returned a word ending at byte {byte_base + end} "
-                            f"after byte {byte_base + byte_at}")
-        word = _decode(data[byte_at:end])
-        yield Token(word, tags[i], tag_name(tags[i]), char_base + char_at, char_base + char_at + len(word),
-                    byte_base + byte_at, byte_base + end)
-        byte_at = end
-        char_at += len(word)
-    if byte_at < len(data):
+    byte_ends = memoryview(ends).cast("B").cast("i").tolist()
+    words = byte_ends.index(0) if 0 in byte_ends else count
+    byte_ends = byte_ends[:words]
+    tag_list = memoryview(tags).cast("B").cast("h").tolist()[:words]
+    byte_starts = [0] + byte_ends[:-1]
+    if not all(map(int.__lt__, byte_starts, byte_ends)) or (byte_ends and byte_ends[-1] > len(data)):
+        at = next((i for i, (s, e) in enumerate(zip(byte_starts, byte_ends)) if e <= s or e > len(data)))
+        raise TesqError(f"the library returned a word ending at byte {byte_base + byte_ends[at]} "
+                        f"after byte {byte_base + byte_starts[at]}")
+    if not byte_ends or byte_ends[-1] < len(data):
         # Bytes the segmentation does not cover stay visible as a word of
         # tag 0 rather than vanish.
-        word = _decode(data[byte_at:])
-        yield Token(word, 0, tag_name(0), char_base + char_at, char_base + char_at + len(word),
-                    byte_base + byte_at, byte_base + len(data))
+        byte_starts.append(byte_ends[-1] if byte_ends else 0)
+        byte_ends.append(len(data))
+        tag_list.append(0)
+    if data.isascii():
+        char_ends = byte_ends
+    else:
+        # A character is one byte or two bytes of 0x80 and above: the
+        # character offset of a byte offset is it less half the high bytes
+        # before it.
+        high = list(accumulate(data.translate(_HIGH_BYTES)))
+        char_ends = [e - (high[e - 1] >> 1) for e in byte_ends]
+    char_starts = [0] + char_ends[:-1]
+    texts = list(map(piece.__getitem__, map(slice, char_starts, char_ends)))
+    names = [_TAG_NAMES.get(t) or f"tag{t}" for t in tag_list]
+    if char_base:
+        char_starts = [c + char_base for c in char_starts]
+        char_ends = [c + char_base for c in char_ends]
+    if byte_base:
+        byte_starts = [b + byte_base for b in byte_starts]
+        byte_ends = [b + byte_base for b in byte_ends]
+    # The tokens hold no references to containers, so they cannot form a
+    # cycle: the collector, which would otherwise walk every token made so
+    # far again and again, is held off while they are made.
+    collecting = gc.isenabled()
+    gc.disable()
+    try:
+        return list(map(_make_token, zip(texts, tag_list, names, char_starts, char_ends, byte_starts, byte_ends)))
+    finally:
+        if collecting:
+            gc.enable()
+
+
+_make_token = partial(tuple.__new__, Token)
 
 
 def iter_essay(text: str, piece_bytes: int = PIECE_BYTES) -> Iterator[Token]:
