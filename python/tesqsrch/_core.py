@@ -206,11 +206,14 @@ def _lib():
 _local = threading.local()
 
 
-def _label_buffer():
-    buffer = getattr(_local, "label", None)
-    if buffer is None:
-        buffer = _local.label = ctypes.create_string_buffer(_LABEL_BYTES)
-    return buffer
+def _label_call():
+    """This thread's output buffer and size for Tesquin_Search_Singleword, made once: a call
+    allocates no ctypes object, so it gives the cycle collector nothing to count."""
+    call = getattr(_local, "label", None)
+    if call is None:
+        size = ctypes.c_uint32(_LABEL_BYTES)
+        call = _local.label = (ctypes.create_string_buffer(_LABEL_BYTES), size, ctypes.byref(size))
+    return call
 
 
 def label(word: str) -> Optional[str]:
@@ -221,9 +224,9 @@ def label(word: str) -> Optional[str]:
     """
     data = _encode(word)
     lib = _State.lib if _State.ready else _lib()
-    buffer = _label_buffer()
-    size = ctypes.c_uint32(_LABEL_BYTES)
-    result = lib.Tesquin_Search_Singleword(data, buffer, ctypes.byref(size))
+    buffer, size, size_ref = _label_call()
+    size.value = _LABEL_BYTES
+    result = lib.Tesquin_Search_Singleword(data, buffer, size_ref)
     if result == 2:  # a stored label longer than the usual buffer
         buffer = ctypes.create_string_buffer(size.value)
         result = lib.Tesquin_Search_Singleword(data, buffer, ctypes.byref(size))

@@ -11,6 +11,7 @@ so a broken build is not silently replaced by some other copy.
 import ctypes
 import os
 import sys
+import sysconfig
 
 LIBRARY_NAME = "libtesqsrch.so.0"
 
@@ -47,8 +48,9 @@ def candidates():
     if os.environ.get("TESQ_PREFIX"):
         prefixes.append(os.environ["TESQ_PREFIX"])
     prefixes += [sys.prefix, "/usr/local", "/usr"]
+    multiarch = sysconfig.get_config_var("MULTIARCH")
     for prefix in prefixes:
-        for lib in ("lib", "lib64"):
+        for lib in ("lib", "lib64") + ((f"lib/{multiarch}",) if multiarch else ()):
             out.append((os.path.join(prefix, lib, LIBRARY_NAME), "an installed prefix"))
     return out
 

@@ -9,6 +9,9 @@ import sys
 
 import pytest
 
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "serve"))
+import serve_equality_test as corpus_source  # noqa: E402  the words and queries tesq serve is checked on
+
 SKIP = 77
 
 DATA_DIR = os.environ.get("TESQ_DATA_DIR") or os.environ.get("TESQ_TEST_DATA_DIR", "")
@@ -52,12 +55,6 @@ def run_python(code, env=None, timeout=120):
                           timeout=timeout)
 
 
-def _lines(path, column):
-    with open(path, encoding="utf-8") as f:
-        return [w for w in (column(line) for line in f if line.strip() and not line.startswith("#"))
-                if w and " " not in w]
-
-
 def gb2312_only(text):
     """The text with every character that has no GB2312 form, and escape sequences, made spaces."""
     text = re.sub("\x1b\\[[0-9;]*m", "", text)
@@ -74,33 +71,11 @@ def _encodable(ch):
 
 @pytest.fixture(scope="session")
 def corpus():
-    """(words, queries, essays): words drawn from the term list, the place and name dictionaries and
-    the lexicon, standard numbers; queries of one to four of them; essays from fortunes-zh."""
+    """(words, queries, essays): the words and queries tesq serve's answers are checked on (terms,
+    places, names, lexicon words, standard numbers), and essays from fortunes-zh."""
     rng = random.Random(20261210)
-    root = os.path.join(os.path.dirname(__file__), "..", "..")
-    terms = _lines(os.path.join(root, "data", "terms.tsv"), lambda l: l.split("\t")[0])
-    places = _lines(os.path.join(DATA_DIR, "place.txt"), lambda l: l.split("\t")[0])
-    lexicon = _lines(os.path.join(DATA_DIR, "segmenter.txt"), lambda l: l.split(" ")[0])
-    surnames = [w for w in _lines(os.path.join(DATA_DIR, "name_dic.txt"), lambda l: l.split("\t")[0])
-                if len(w) == 1]
-    numbers = ["9787111123453", "7-111-12345-X", "1234-5679", "11-1234/G", "CN201010123456.7", "12345"]
-
-    def word():
-        kind = rng.random()
-        if kind < 0.15:
-            return rng.choice(terms)
-        if kind < 0.35:
-            return rng.choice(places)
-        if kind < 0.55:  # a name, sometimes followed by more text (a leading name and its rest)
-            name = rng.choice(surnames) + "".join(rng.choice(lexicon)[:1] for _ in range(rng.randint(1, 2)))
-            return name + (rng.choice(lexicon) if rng.random() < 0.3 else "")
-        if kind < 0.6:
-            return rng.choice(numbers)
-        return rng.choice(lexicon)
-
-    count = 40 if SANITIZED else 200
-    words = [w for w in (word() for _ in range(count)) if not w.startswith("-")]
-    queries = [" ".join(word() for _ in range(rng.randint(1, 4))) for _ in range(count)]
+    corpus_source.COUNT = 40 if SANITIZED else 200
+    words, queries = corpus_source.corpus(DATA_DIR, rng)
     essays = []
     for name in ("chinese", "tang300", "song100"):
         path = os.path.join(FORTUNES, name)

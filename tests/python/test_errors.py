@@ -151,3 +151,17 @@ def test_uninit_then_use_initialises_again():
     tesqsrch.uninit()
     tesqsrch.uninit()  # nothing to release: harmless
     assert tesqsrch.label("1234-5679") == "ISSN"
+
+
+def test_an_installed_prefix_is_found(tmp_path):
+    """Away from any build tree, the library of TESQ_PREFIX/lib is the one loaded."""
+    import shutil
+    package = os.path.dirname(tesqsrch.__file__)
+    shutil.copytree(package, tmp_path / "site" / "tesqsrch",
+                    ignore=shutil.ignore_patterns("_build_tree.py", "__pycache__"))
+    (tmp_path / "prefix" / "lib").mkdir(parents=True)
+    os.symlink(os.path.realpath(os.environ["TESQ_LIBRARY"]), tmp_path / "prefix" / "lib" / "libtesqsrch.so.0")
+    code = "import tesqsrch; from tesqsrch import _core; print(tesqsrch.label('1234-5679'), _core._State.path)"
+    proc = run_python(code, {"TESQ_LIBRARY": None, "PYTHONPATH": str(tmp_path / "site"),
+                             "TESQ_PREFIX": str(tmp_path / "prefix")})
+    assert proc.stdout == f"ISSN {tmp_path}/prefix/lib/libtesqsrch.so.0\n", proc.stderr
