@@ -2,7 +2,7 @@
 # Fresh machine to working library: installs the Debian packages the project
 # needs, builds the three libraries and the tesq tool, builds the dictionaries
 # from the Debian jieba lexicon and the term database from data/terms.tsv,
-# and runs a sample query.
+# installs the Python package and runs a sample query.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,6 +45,14 @@ BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESQ_WERROR=ON
 cmake --build "$BUILD_DIR" -j2
 
+# The Python package, for Debian's Python, offline (Debian's setuptools, no
+# other registry); it finds the library of this build tree.
+TESQ_BUILD_DIR="$(cd "$BUILD_DIR" && pwd)" /usr/bin/python3 -m pip install --quiet --no-build-isolation --no-index \
+  --no-deps --break-system-packages --root-user-action=ignore ./python
+rm -rf python/build python/*.egg-info
+
 echo
 echo "Sample query: 计算机科学 9787111123453 1234-5679 11-1234/G"
 "$BUILD_DIR/tools/tesq/tesq" search 计算机科学 9787111123453 1234-5679 11-1234/G
+echo "From Python:"
+(cd / && /usr/bin/python3 -c 'import tesqsrch; print(tesqsrch.label("9787111123453"))')
