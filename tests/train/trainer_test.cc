@@ -665,4 +665,46 @@ TEST(Trainer, ATwoCharacterSurnameOfTheListsStaysOne) {
   EXPECT_EQ(Segmenter_Tags(lexicon, {}, lists).at("上官仪"), "nr") << "a listed surname and a given character";
 }
 
+TEST(Trainer, AKnownNameIsKeptWholeThoughItsCharactersTransliterate) {
+  // Every character of 王日休 marks transliterations too; the lexicon knows the
+  // name well, so it stays a word, tagged a person. A rare entry of the same
+  // shape is a fragment and goes.
+  Dict_Entries foreign;
+  for (const char *c : {"王", "日", "休", "丽"}) foreign.emplace_back(Gb(c), "t:0.9;");
+  const tesq_tools::Name_Lists lists = Lists();
+  tesq_tools::Train_Parameters p;
+  struct Case {
+    const char *word, *frequency, *tag;  // "" for a word left out
+  } cases[] = {
+      {"王日休", "275", "nr"},
+      {"王休日", "30", "nr"},  // at the bound
+      {"王丽日", "29", ""},    // below it: a fragment
+      {"丽日休", "275", "n"},  // no surname of the lists: no person, and no fragment of one
+  };
+  std::vector<std::vector<std::string>> rows;
+  for (const Case &c : cases) rows.push_back({c.word, c.frequency, "nr"});
+  const auto tags = Tags_Of(tesq_tools::Segmenter_Entries(Lexicon(rows), foreign, p, lists));
+  for (const Case &c : cases) Expect_Tags(tags, {{c.word, c.tag}});
+  EXPECT_EQ(Tags_Of(tesq_tools::Segmenter_Entries(Lexicon(rows), foreign, p)).count("王日休"), 0u)
+      << "without name lists every fragment goes";
+}
+
+TEST(Trainer, APlaceOfThreeCharactersTaggedAsAPersonTrainsNoGivenName) {
+  // The lexicon tags 张明郡 nr; it ends in a word for a division (郡), so it
+  // names a place and 郡 closes no name, while 华 of 张明华 does.
+  const std::vector<std::vector<std::string>> names = {
+      {"张明华", "50", "nr"}, {"郡", "900", "n"}, {"华", "900", "n"}, {"明", "900", "a"}};
+  auto with_place = names;
+  with_place.push_back({"张明郡", "50", "nr"});
+  auto with_other = names;
+  with_other.push_back({"张明丽", "50", "nr"});
+  const tesq_tools::Name_Lists lists = Lists();
+  const tesq_tools::Train_Parameters p;
+  const auto without = tesq_tools::Train_Dictionaries(Lexicon(names), Table_Splitter({}), p, lists);
+  const auto placed = tesq_tools::Train_Dictionaries(Lexicon(with_place), Table_Splitter({}), p, lists);
+  const auto other = tesq_tools::Train_Dictionaries(Lexicon(with_other), Table_Splitter({}), p, lists);
+  EXPECT_EQ(Value(placed.name_dic, "郡", "sw"), Value(without.name_dic, "郡", "sw"));
+  EXPECT_GT(Value(other.name_dic, "丽", "sw"), Value(without.name_dic, "丽", "sw")) << "a name's closing character gains";
+}
+
 }  // namespace

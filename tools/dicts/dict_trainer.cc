@@ -97,6 +97,12 @@ bool Ends_In_Place_Word(const std::string &w) {
   return Last_Char_In(w, words);
 }
 
+// Words for an administrative division, of any period (郡, 州, 县).
+bool Ends_In_Division_Word(const std::string &w) {
+  static const std::string words = Gb("省市县区镇乡村州郡");
+  return Last_Char_In(w, words);
+}
+
 bool Names_A_Place(const std::string &w) {
   static const std::string words = Gb((std::string(kPlace_Words) + kPlace_Words_Of_Persons).c_str());
   return Last_Char_In(w, words);
@@ -270,6 +276,7 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"given1_rare", &p->given1_rare, nullptr},
                           {"given2_rare", &p->given2_rare, nullptr},
                           {"given2_opening_only", &p->given2_opening_only, nullptr},
+                          {"known_name_min_frequency", &p->known_name_min_frequency, nullptr},
                           {"compound_surname_listed", &p->compound_surname_listed, nullptr},
                           {"place_end_weight", &p->place_end_weight, nullptr},
                           {"rare_type_weight", &p->rare_type_weight, nullptr},
@@ -404,6 +411,12 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
                                    ((e.tag == "ns" || e.tag == "nz") &&
                                     static_cast<int>(chars) <= p.proper_fragment_max_chars &&
                                     frequency <= p.proper_fragment_max_frequency));
+    // A three-character name with a listed surname that the lexicon knows
+    // well is a name whatever its characters also transliterate (皮日休,
+    // 梅兰芳): a known name stays whole, only the rare pieces go.
+    if (chars == 3 && e.tag == "nr" && frequency >= p.known_name_min_frequency &&
+        lists.surnames.count(Char_At(e.word, 0)) > 0)
+      fragment = false;
     for (size_t k = 0; k < chars && fragment; ++k) fragment = marks.count(Char_At(e.word, k)) > 0;
     if (!fragment) out.push_back(e);
   }
@@ -455,6 +468,10 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     // nr (和尚, 仰天), and a character that is no surname (和) must not
     // open a name.
     if (!lists.Empty() && e.tag == "nr" && lists.surnames.count(Char_At(e.word, 0)) == 0) continue;
+    // The lexicon tags many places of three characters nr (东海郡, 云中郡):
+    // one that ends in a word for an administrative division names a place
+    // and trains no person weight.
+    if (!lists.Empty() && chars == 3 && Ends_In_Division_Word(e.word)) continue;
     persons.push_back(&e);
     uses[Char_At(e.word, 0)].starts += 1;
   }

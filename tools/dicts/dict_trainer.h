@@ -98,6 +98,8 @@ struct Train_Parameters {
   double fragment_min_share = 0.035;  // segmenter: characters of foreign_dic above this share make fragments
   int fragment_max_chars = 3;    // segmenter: person entries of 2 up to this many characters, all of
   double fragment_max_frequency = 1000;  // foreign_dic, and at most this frequency, are left out
+  double known_name_min_frequency = 30;  // ... but a three-character nr entry with a listed surname and
+                                         // at least this frequency stays (with name lists)
   int proper_fragment_max_chars = 2;        // place and other proper-noun entries (ns, nz) alike, of 2 up
   double proper_fragment_max_frequency = 100;  // to this many characters and at most this frequency
   int fragment_max_org_uses = 0;  // a word inside more organisation (nt) entries than this is no fragment
