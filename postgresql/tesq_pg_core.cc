@@ -1,6 +1,7 @@
 // The extension's work over the library; see tesq_pg_core.h.
 #include "tesq_pg_core.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string_view>
@@ -83,8 +84,12 @@ bool To_Gb(const char *text, size_t size, std::string *gb, Text_Fault *fault) {
     if (!Gb_Form(text, size, pos, gb, &length)) {
       fault->failed = true;
       fault->char_offset = chars;
-      fault->message = "character \"" + std::string(text + pos, length) + "\" at character " +
-                       std::to_string(chars + 1) + " has no GB2312 form";
+      uint32_t cp = 0;
+      char code[16] = "";
+      if (gb::Decode_Utf8(std::string_view(text, size), pos, &cp) != 0)
+        std::snprintf(code, sizeof code, " (U+%04X)", static_cast<unsigned>(cp));
+      fault->message = "the character \"" + std::string(text + pos, length) + "\"" + code + " at offset " +
+                       std::to_string(chars) + " has no GB2312 form";
       return false;
     }
     pos += length;

@@ -60,13 +60,12 @@ void Ensure_Started() {
     ereport(ERROR, (errcode(ERRCODE_CONFIG_FILE_ERROR),
                     errmsg("tesqsrch could not start: %s (result %d)", tesqpg::Start_Failure(result),
                            static_cast<int>(result)),
-                    errhint("Check tesqsrch.data_dir and tesqsrch.db; the server must be restarted or a "
-                            "new connection made to try again.")));
+                    errhint("Check tesqsrch.data_dir and tesqsrch.db; a new connection tries again.")));
 }
 
 void Raise_Fault(const tesqpg::Text_Fault &fault) {
   ereport(ERROR, (errcode(ERRCODE_UNTRANSLATABLE_CHARACTER), errmsg("%s", fault.message.c_str()),
-                  errdetail("The character's offset is %zu.", fault.char_offset)));
+                  errdetail("Offsets count characters from 0; a text search document takes the character as a token of its own.")));
 }
 
 void Raise_Library(const char *what) {
@@ -265,7 +264,10 @@ Datum tesq_prs_headline(PG_FUNCTION_ARGS) {
   int begin = 0, end = prs->curwords;
   if (!highlight_all) {
     begin = first < 0 ? 0 : first;
-    for (int back = 0; begin > 0 && back < 3; --begin)
+    // A few words of context before the first match, never so many that
+    // the match falls out of the window.
+    const int context = max_words / 4;
+    for (int back = 0; begin > 0 && back < context; --begin)
       if (prs->words[begin - 1].type != tesqpg::kBlank) ++back;
     int shown = 0;
     for (end = begin; end < prs->curwords && shown < max_words; ++end)

@@ -45,6 +45,13 @@ BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESQ_WERROR=ON
 cmake --build "$BUILD_DIR" -j2
 
+# The PostgreSQL extension, into the system PostgreSQL (as root).
+if [ "$(id -u)" = 0 ] && command -v pg_config >/dev/null; then
+  make -C postgresql TESQ_BUILD="$PWD/$BUILD_DIR" >/dev/null
+  make -C postgresql TESQ_BUILD="$PWD/$BUILD_DIR" install >/dev/null
+  echo "Installed the PostgreSQL extension tesqsrch into $(pg_config --pkglibdir)"
+fi
+
 echo
 echo "Sample query: 计算机科学 9787111123453 1234-5679 11-1234/G"
 "$BUILD_DIR/tools/tesq/tesq" search 计算机科学 9787111123453 1234-5679 11-1234/G
