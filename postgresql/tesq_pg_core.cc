@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 #include <string_view>
+#include <unordered_map>
 
 #include "cli_options.h"
 #include "gb2312.h"
@@ -100,6 +101,33 @@ bool To_Gb(const char *text, size_t size, std::string *gb, Text_Fault *fault) {
 bool To_Utf8(const std::string &gb, std::string *out) { return gb::Gb_To_Utf8(gb, out, nullptr, true); }
 
 int32_t g_started = 1;  // 1: not tried yet; else Tesquin_Init's result
+
+// The kinds the words of classified walks were given, by GB2312 word; 0 is a
+// word with no category, which keeps the kind of its tag. Only one thread
+// runs in a backend.
+std::unordered_map<std::string, int> &Kept() {
+  static std::unordered_map<std::string, int> *kept = new std::unordered_map<std::string, int>();
+  return *kept;
+}
+
+// The kind a classified word's category gives it, or 0 for none.
+int Kind_Of_Word(const std::string &gbword) {
+  std::string gblabel, label;
+  if (cli::Word_Label(gbword, &gblabel) != 0 || !To_Utf8(gblabel, &label)) return 0;
+  return Kind_Of_Label(label);
+}
+
+int Kept_Kind_Of_Word(const char *gb, size_t size) {
+  std::string word(gb, size);
+  if (size > kMost_Kept_Bytes) return Kind_Of_Word(word);
+  std::unordered_map<std::string, int> &kept = Kept();
+  const auto found = kept.find(word);
+  if (found != kept.end()) return found->second;
+  const int kind = Kind_Of_Word(word);
+  if (kept.size() >= kMost_Kept_Words) kept.clear();
+  kept.emplace(std::move(word), kind);
+  return kind;
+}
 
 }  // namespace
 
@@ -202,14 +230,15 @@ int Analyze(const char *text, size_t size, std::vector<Item> *items, Text_Fault 
   }
 }
 
-Essay_Reader::Essay_Reader(const char *text, size_t size, bool classify, size_t piece_bytes)
-    : text_(text), size_(size), piece_bytes_(piece_bytes < 2 ? 2 : piece_bytes), classify_(classify) {}
+Essay_Reader::Essay_Reader(const char *text, size_t size, size_t piece_bytes)
+    : text_(text), size_(size), piece_bytes_(piece_bytes < 2 ? 2 : piece_bytes) {}
 
 int Essay_Reader::Next(std::vector<Token> *out) noexcept {
   try {
     out->clear();
     if (pos_ >= size_) return 1;
-    std::string gb, scratch;
+    std::string &gb = piece_, scratch;
+    gb.clear();
     size_t length = 1;
     if (!Gb_Form(text_, size_, pos_, &scratch, &length)) {
       // A run of characters without a GB2312 form: one token, so that no
@@ -224,7 +253,7 @@ int Essay_Reader::Next(std::vector<Token> *out) noexcept {
         pos_ += length;
         ++chars_;
       }
-      out->push_back({start, pos_, char_start, chars_, kNo_Gb2312_Tag, kNo_Gb2312});
+      out->push_back({start, pos_, char_start, chars_, kNo_Gb2312_Tag, kNo_Gb2312, 0, 0});
       return 0;
     }
     // The UTF-8 byte and the character at which each GB2312 byte's character
@@ -255,15 +284,9 @@ int Essay_Reader::Next(std::vector<Token> *out) noexcept {
     std::vector<cli::Essay_Word> words;
     cli::Piece_Segmentation how;
     if (!cli::Segment_Piece(gb, &words, &how)) return -1;
-    for (const cli::Essay_Word &w : words) {
-      Token t{bytes[w.start], bytes[w.end], chars[w.start], chars[w.end], w.tag, Kind_Of_Tag(w.tag)};
-      if (classify_ && t.kind != kBlank) {
-        std::string gblabel, label;
-        if (cli::Word_Label(gb.substr(w.start, w.end - w.start), &gblabel) == 0 && To_Utf8(gblabel, &label))
-          t.kind = Kind_Of_Label(label);
-      }
-      out->push_back(t);
-    }
+    for (const cli::Essay_Word &w : words)
+      out->push_back({bytes[w.start], bytes[w.end], chars[w.start], chars[w.end], w.tag, Kind_Of_Tag(w.tag), w.start,
+                      w.end});
     pos_ = bytes[cut];
     chars_ = chars[cut];
     return 0;
@@ -274,9 +297,29 @@ int Essay_Reader::Next(std::vector<Token> *out) noexcept {
   }
 }
 
-std::string Tag_Name(int tag) {
-  if (tag == kNo_Gb2312_Tag) return "no GB2312 form";
-  return cli::Tag_Name(tag);
+void Forget_Kinds() noexcept { Kept().clear(); }
+size_t Kept_Kinds() noexcept { return Kept().size(); }
+
+int Essay_Reader::Classified_Kind(const Token &token) noexcept {
+  if (token.kind == kBlank || token.kind == kNo_Gb2312 || token.gb_end <= token.gb_start ||
+      token.gb_end > piece_.size())
+    return token.kind;
+  try {
+    const int kind = Kept_Kind_Of_Word(piece_.data() + token.gb_start, token.gb_end - token.gb_start);
+    return kind != 0 ? kind : token.kind;
+  } catch (...) {
+    return -2;
+  }
+}
+
+void Tag_Name(int tag, char *out, size_t size) noexcept {
+  if (size == 0) return;
+  try {
+    const std::string name = tag == kNo_Gb2312_Tag ? "no GB2312 form" : cli::Tag_Name(tag);
+    std::snprintf(out, size, "%s", name.c_str());
+  } catch (...) {
+    std::snprintf(out, size, "%d", tag);
+  }
 }
 
 }  // namespace tesqpg

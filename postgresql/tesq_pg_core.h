@@ -58,10 +58,12 @@ struct Item {
 int Analyze(const char *text, size_t size, std::vector<Item> *items, Text_Fault *fault) noexcept;
 
 // A token of an essay: its bytes and characters in the UTF-8 text, the
-// segmenter's tag and the parser's kind.
+// segmenter's tag, the parser's kind as the tag gives it, and its bytes in
+// the GB2312 piece it came from (none for a run without a GB2312 form).
 struct Token {
   size_t byte_start, byte_end, char_start, char_end;
   int tag, kind;
+  size_t gb_start, gb_end;
 };
 
 // Texts are segmented in pieces of at most this many GB2312 bytes: a
@@ -71,24 +73,42 @@ constexpr size_t kPiece_Bytes = 32 * 1024;
 
 // Walks a UTF-8 text piece by piece, so that the caller can take its
 // interrupts between pieces and memory stays bounded by a piece. The text
-// must outlive the reader. With `classify`, each word is also classified, so
-// that standard numbers, funds and known terms get their kinds.
+// must outlive the reader.
 class Essay_Reader {
  public:
-  Essay_Reader(const char *text, size_t size, bool classify, size_t piece_bytes = kPiece_Bytes);
+  Essay_Reader(const char *text, size_t size, size_t piece_bytes = kPiece_Bytes);
   // The next piece's tokens into *out: 0 done a piece, 1 the text is at its
   // end (out empty), -1 the library failed on the piece, -2 out of memory.
   int Next(std::vector<Token> *out) noexcept;
+  // The kind of a token of the last piece once classified, so that standard
+  // numbers, funds and known terms get their kinds: a lookup in the term
+  // database for a word not met before, so the caller can take its
+  // interrupts between tokens. -2 out of memory.
+  int Classified_Kind(const Token &token) noexcept;
   const char *Text() const { return text_; }
 
  private:
   const char *text_;
   size_t size_, pos_ = 0, chars_ = 0, piece_bytes_;
-  bool classify_;
+  std::string piece_;  // the last piece in GB2312
 };
 
-// The name of a segmenter tag, as tesq essay prints it.
-std::string Tag_Name(int tag);
+// A walk that classifies its words keeps each word's kind, so that a word met
+// again costs no lookup in the term database (every lookup goes there in a
+// backend, and costs far more than segmenting the word). What is kept holds
+// until Forget_Kinds, which the glue calls at the end of every transaction so
+// that a change of the term table is seen by the next one. At most
+// kMost_Kept_Words words of at most kMost_Kept_Bytes bytes are kept; when
+// full, the store starts afresh, so its memory stays bounded.
+constexpr size_t kMost_Kept_Words = 65536;
+constexpr size_t kMost_Kept_Bytes = 64;
+void Forget_Kinds() noexcept;
+// How many words are kept now.
+size_t Kept_Kinds() noexcept;
+
+// The name of a segmenter tag, as tesq essay prints it, into out (size bytes,
+// NUL included, cut short if need be).
+void Tag_Name(int tag, char *out, size_t size) noexcept;
 
 }  // namespace tesqpg
 

@@ -11,6 +11,7 @@
 extern "C" {
 #include "postgres.h"
 
+#include "access/xact.h"
 #include "commands/defrem.h"
 #include "fmgr.h"
 #include "funcapi.h"
@@ -91,21 +92,25 @@ T *Owned_By_Context(MemoryContext context) {
 }
 
 // The state of one walk over a text: the reader and the tokens of its
-// current piece.
+// current piece; `classify` gives each word the kind its category gives it.
 struct Walk {
   tesqpg::Essay_Reader *reader = nullptr;
   std::vector<tesqpg::Token> tokens;
   size_t next = 0;
+  bool classify = false;
   ~Walk() { delete reader; }
 };
 
 void Start_Walk(Walk *walk, const char *text, size_t size, bool classify) {
-  walk->reader = new (std::nothrow) tesqpg::Essay_Reader(text, size, classify);
+  walk->reader = new (std::nothrow) tesqpg::Essay_Reader(text, size);
   if (walk->reader == nullptr) ereport(ERROR, (errcode(ERRCODE_OUT_OF_MEMORY), errmsg("out of memory")));
+  walk->classify = classify;
 }
 
 // The next token of the walk, reading the next piece when the current one is
-// used up (a cancel is taken between pieces); false at the text's end.
+// used up; false at the text's end. A cancel is taken between pieces and,
+// when words are classified (a lookup in the term database each), between
+// words.
 bool Next_Token(Walk *walk, tesqpg::Token *token) {
   while (walk->next >= walk->tokens.size()) {
     CHECK_FOR_INTERRUPTS();
@@ -116,6 +121,11 @@ bool Next_Token(Walk *walk, tesqpg::Token *token) {
     if (result != 0) Raise_Library("the segmentation of the text failed");
   }
   *token = walk->tokens[walk->next++];
+  if (walk->classify) {
+    CHECK_FOR_INTERRUPTS();
+    token->kind = walk->reader->Classified_Kind(*token);
+    if (token->kind == -2) ereport(ERROR, (errcode(ERRCODE_OUT_OF_MEMORY), errmsg("out of memory")));
+  }
   return true;
 }
 
@@ -131,6 +141,9 @@ void _PG_init(void) {
                              "Empty: terms.db in the data directory. Read once per backend, at first use.", &g_db,
                              "", PGC_SUSET, 0, nullptr, nullptr, nullptr);
   MarkGUCPrefixReserved("tesqsrch");
+  // The kinds kept for the parser's words hold for one transaction: the
+  // term table may change between transactions.
+  RegisterXactCallback([](XactEvent, void *) { tesqpg::Forget_Kinds(); }, nullptr);
 }
 
 Datum tesq_label(PG_FUNCTION_ARGS) {
@@ -182,8 +195,9 @@ Datum tesq_essay(PG_FUNCTION_ARGS) {
     values[0] = PointerGetDatum(
         cstring_to_text_with_len(bytes + token.byte_start, static_cast<int>(token.byte_end - token.byte_start)));
     values[1] = Int32GetDatum(token.tag);
-    const std::string name = tesqpg::Tag_Name(token.tag);
-    values[2] = PointerGetDatum(cstring_to_text_with_len(name.data(), static_cast<int>(name.size())));
+    char name[64];
+    tesqpg::Tag_Name(token.tag, name, sizeof name);
+    values[2] = PointerGetDatum(cstring_to_text(name));
     values[3] = Int32GetDatum(static_cast<int32>(token.char_start));
     values[4] = Int32GetDatum(static_cast<int32>(token.char_end));
     tuplestore_putvalues(rsinfo->setResult, rsinfo->setDesc, values, nulls);
