@@ -33,10 +33,15 @@ done
 
 # A 10 MB essay, stopped from another backend: the statement ends within
 # 100 ms of the cancel (or the termination) and the server takes new work.
+# So does a 10 MB document of the parser whose every word is new, each a
+# lookup in the term database.
 essay="SELECT count(*) FROM tesq_essay(repeat('鲁迅写了《狂人日记》，北京大学出版。', 195000))"
-stop_during_essay() {  # $1: pg_cancel_backend or pg_terminate_backend
-  local name="tesq_essay_$1"
-  PGAPPNAME="$name" psql -X -q -t -A -c "$essay" > "$work/essay.out" 2>&1 &
+document="SELECT length(to_tsvector('tesq', string_agg('w' || i, ' '))) FROM generate_series(1, 1200000) AS i"
+# $1: pg_cancel_backend or pg_terminate_backend; $2: what runs, $3 what it
+# is called, $4 the seconds it runs before the stop.
+stop_during_essay() {
+  local name="tesq_essay_$1" statement="${2:-$essay}" what="${3:-a 10 MB essay}" after="${4:-0.5}"
+  PGAPPNAME="$name" psql -X -q -t -A -c "$statement" > "$work/essay.out" 2>&1 &
   local client=$!
   local pid=""
   for _ in $(seq 1 100); do
@@ -45,7 +50,7 @@ stop_during_essay() {  # $1: pg_cancel_backend or pg_terminate_backend
     sleep 0.05
   done
   [ -n "$pid" ] || { fail "$1: the essay's backend was not seen"; wait "$client" || true; return; }
-  sleep 0.5  # well inside the essay, which takes seconds
+  sleep "$after"  # well inside the statement, which takes seconds
   # Stopped and timed in one backend, which watches the other leave its
   # statement, so that no client's start-up is counted.
   local took
@@ -63,13 +68,15 @@ stop_during_essay() {  # $1: pg_cancel_backend or pg_terminate_backend
     END \$\$" 2>&1 | sed -n 's/.*took \([0-9]*\).*/\1/p')
   wait "$client" || true
   [ -n "$took" ] || { fail "$1: no time was measured"; return; }
-  echo "$1 during a 10 MB essay: the statement ended $took ms after the call"
+  echo "$1 during $what: the statement ended $took ms after the call"
   [ "$took" -le 100 ] || fail "$1: the statement ended $took ms after the call"
   grep -q -E 'canceling statement due to user request|terminating connection|server closed the connection' \
     "$work/essay.out" || fail "$1: the essay ended without the stop: $(cat "$work/essay.out")"
 }
 stop_during_essay pg_cancel_backend
 stop_during_essay pg_terminate_backend
+stop_during_essay pg_cancel_backend "$document" "a 10 MB document of new words" 2
+stop_during_essay pg_terminate_backend "$document" "a 10 MB document of new words" 2
 [ "$(sql -c "SELECT tesq_label('9787111123453')")" = ISBN ] || fail "a new backend after the stops gave no ISBN"
 
 # A cancelled backend keeps its session and answers again.
