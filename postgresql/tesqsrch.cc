@@ -50,17 +50,35 @@ namespace {
 char *g_data_dir = nullptr;
 char *g_db = nullptr;
 
+// A setting as the start's error shows it: quoted, or what an empty one means.
+const char *Setting_Shown(const char *value) {
+  if (value == nullptr || *value == '\0') return "empty (the library's default)";
+  return quote_literal_cstr(value);
+}
+
 // Starts the library at its first use in this backend; a failed start is
 // reported by every call that needs it, with the same reason.
 void Ensure_Started() {
   if (GetDatabaseEncoding() != PG_UTF8)
     ereport(ERROR, (errcode(ERRCODE_FEATURE_NOT_SUPPORTED),
                     errmsg("tesqsrch needs a UTF-8 database")));
+  // The settings the start was made with, for its error: later changes of
+  // them are not read.
+  static const char *started_data_dir = nullptr;
+  static bool started_db_set = false;
+  if (started_data_dir == nullptr) {
+    started_data_dir = MemoryContextStrdup(TopMemoryContext, g_data_dir == nullptr ? "" : g_data_dir);
+    started_db_set = g_db != nullptr && *g_db != '\0';
+  }
   const int32_t result = tesqpg::Start(g_data_dir, g_db);
   if (result != 0)
     ereport(ERROR, (errcode(ERRCODE_CONFIG_FILE_ERROR),
                     errmsg("tesqsrch could not start: %s (result %d)", tesqpg::Start_Failure(result),
                            static_cast<int>(result)),
+                    // Not the term database's name: a URI may hold a password.
+                    errdetail("The start used tesqsrch.data_dir %s and tesqsrch.db %s.",
+                              Setting_Shown(started_data_dir),
+                              started_db_set ? "set" : "empty (terms.db in the data directory)"),
                     errhint("Check tesqsrch.data_dir and tesqsrch.db; a new connection tries again.")));
 }
 

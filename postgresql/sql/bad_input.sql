@@ -40,6 +40,10 @@ SELECT tesq_label('9787111123453');
 SET tesqsrch.data_dir = '/nonexistent/tesqsrch';
 SELECT tesq_label('9787111123453');
 SELECT to_tsvector('tesq', '鲁迅');
+-- A backend starts once: a later setting is not read, and the error names
+-- the settings of the start.
+SET tesqsrch.data_dir = '/nonexistent/other';
+SELECT tesq_label('9787111123453');
 SELECT 1 AS alive;
 \c
 SELECT tesq_label('9787111123453');
