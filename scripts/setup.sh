@@ -51,6 +51,13 @@ TESQ_BUILD_DIR="$(cd "$BUILD_DIR" && pwd)" /usr/bin/python3 -m pip install --qui
   --no-deps --break-system-packages --root-user-action=ignore ./python
 rm -rf python/build python/*.egg-info
 
+# The PostgreSQL extension, into the system PostgreSQL (as root).
+if [ "$(id -u)" = 0 ] && command -v pg_config >/dev/null; then
+  make -C postgresql TESQ_BUILD="$PWD/$BUILD_DIR" >/dev/null
+  make -C postgresql TESQ_BUILD="$PWD/$BUILD_DIR" install >/dev/null
+  echo "Installed the PostgreSQL extension tesqsrch into $(pg_config --pkglibdir)"
+fi
+
 echo
 echo "Sample query: 计算机科学 9787111123453 1234-5679 11-1234/G"
 "$BUILD_DIR/tools/tesq/tesq" search 计算机科学 9787111123453 1234-5679 11-1234/G

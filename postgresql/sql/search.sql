@@ -1,0 +1,21 @@
+-- A catalogue of titles and abstracts behind a GIN index, searched by a
+-- person's name, an ISBN and a word.
+CREATE TABLE books (id int PRIMARY KEY, title text, abstract text);
+INSERT INTO books VALUES
+  (1, '狂人日记', '鲁迅的短篇小说，ISBN 9787111123453。'),
+  (2, '计算机科学导论', '北京大学出版的计算机科学教材。'),
+  (3, '鲁滨逊漂流记', '一部关于荒岛求生的小说。'),
+  (4, '阿Q正传', '鲁迅写于北京，期刊 ISSN 1234-5679。');
+CREATE INDEX books_text ON books USING gin (to_tsvector('tesq', title || ' ' || abstract));
+SET enable_seqscan = off;
+
+-- The index answers, and 鲁迅 does not match 鲁滨逊.
+EXPLAIN (COSTS OFF) SELECT id FROM books WHERE to_tsvector('tesq', title || ' ' || abstract) @@ tesq_tsquery('鲁迅');
+SELECT id, title FROM books WHERE to_tsvector('tesq', title || ' ' || abstract) @@ tesq_tsquery('鲁迅') ORDER BY id;
+SELECT id, title FROM books WHERE to_tsvector('tesq', title || ' ' || abstract) @@ tesq_tsquery('9787111123453') ORDER BY id;
+SELECT id, title FROM books WHERE to_tsvector('tesq', title || ' ' || abstract) @@ tesq_tsquery('小说') ORDER BY id;
+SELECT id, title FROM books WHERE to_tsvector('tesq', title || ' ' || abstract) @@ tesq_tsquery('鲁迅 小说') ORDER BY id;
+SELECT id, ts_headline('tesq', abstract, tesq_tsquery('鲁迅')) FROM books
+WHERE to_tsvector('tesq', title || ' ' || abstract) @@ tesq_tsquery('鲁迅') ORDER BY id;
+RESET enable_seqscan;
+DROP TABLE books;

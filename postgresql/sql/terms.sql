@@ -1,0 +1,25 @@
+-- Word kinds follow the term table from one transaction to the next: the
+-- parser keeps a word's kind for a transaction only. The table is one in
+-- this database, reached as the term database of this session's backend
+-- (set before the backend's first use of the library).
+\getenv uri TESQ_TEST_PG_URI
+SELECT regexp_replace(:'uri', '/[^/]*$', '/' || current_database()) AS terms_uri \gset
+SET tesqsrch.db = :'terms_uri';
+CREATE TABLE "420_DIC" ("词" text NOT NULL PRIMARY KEY, "附加信息" text NOT NULL);
+
+SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学') WHERE alias <> 'blank';
+INSERT INTO "420_DIC" VALUES ('qqterm', '主题词'), ('文献学', '学科');
+-- The next transaction sees the new terms, in the parser and in tesq_label.
+SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学') WHERE alias <> 'blank';
+SELECT tesq_label('qqterm'), tesq_label('文献学');
+
+-- Within one transaction a word keeps its kind, however often it is met.
+BEGIN;
+SELECT alias, count(*) FROM ts_debug('tesq', repeat('qqterm 文献学 ', 1000)) WHERE alias <> 'blank' GROUP BY alias ORDER BY alias;
+DELETE FROM "420_DIC" WHERE "词" = 'qqterm';
+SELECT alias, token FROM ts_debug('tesq', 'qqterm') WHERE alias <> 'blank';
+COMMIT;
+-- Once committed, the removal is seen by the next transaction.
+SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学') WHERE alias <> 'blank';
+SELECT tesq_label('qqterm');
+DROP TABLE "420_DIC";

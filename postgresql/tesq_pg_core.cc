@@ -1,0 +1,325 @@
+// The extension's work over the library; see tesq_pg_core.h.
+#include "tesq_pg_core.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string_view>
+#include <unordered_map>
+
+#include "cli_options.h"
+#include "gb2312.h"
+#include "library_calls.h"
+#include "tesqsrch/tesqsrch.h"
+#include "vornel/vornel.h"
+
+namespace tesqpg {
+namespace {
+
+struct Kind_Info {
+  const char *alias, *description;
+};
+constexpr Kind_Info kKinds[kLast_Kind] = {
+    {"person", "Person name"},           {"place", "Place name"},
+    {"organisation", "Organisation name"}, {"fund", "Fund name"},
+    {"isbn", "ISBN"},                    {"issn", "ISSN"},
+    {"cn", "CN serial number"},          {"patent", "Patent number"},
+    {"term", "Known term"},              {"word", "Word"},
+    {"numeral", "Numeral"},              {"latin", "Latin letters"},
+    {"blank", "Punctuation and white space"}, {"nogb2312", "Character without a GB2312 form"},
+};
+
+// The library's labels (UTF-8) and the kinds they give a word.
+struct Label_Kind {
+  const char *label;
+  int kind;
+};
+constexpr Label_Kind kLabel_Kinds[] = {
+    {"人名", kPerson}, {"地名", kPlace}, {"机构名", kOrganisation}, {"基金", kFund},
+    {"ISBN", kIsbn},   {"ISSN", kIssn},  {"CN", kCn},                {"专利号", kPatent},
+};
+
+int Kind_Of_Tag(int tag) {
+  switch (tag) {
+    case VORNEL_TAG_PERSON: return kPerson;
+    case VORNEL_TAG_PLACE: return kPlace;
+    case VORNEL_TAG_ORGANISATION: return kOrganisation;
+    case VORNEL_TAG_NUMERAL: return kNumeral;
+    case VORNEL_TAG_PUNCTUATION: return kBlank;
+    case VORNEL_TAG_LETTERS: return kLatin;
+    default: return kWord;
+  }
+}
+
+int Kind_Of_Label(const std::string &label) {
+  for (const Label_Kind &k : kLabel_Kinds)
+    if (label == k.label) return k.kind;
+  return kTerm;  // any other label is a category of the term table
+}
+
+// The GB2312 form of a UTF-8 character, or false (no form, or malformed).
+// *length is the character's UTF-8 length (at least 1).
+bool Gb_Form(const char *text, size_t size, size_t pos, std::string *out, size_t *length) {
+  const unsigned char c = static_cast<unsigned char>(text[pos]);
+  if (c < 0x80) {
+    *length = 1;
+    out->push_back(static_cast<char>(c));
+    return true;
+  }
+  uint32_t cp = 0;
+  const size_t n = gb::Decode_Utf8(std::string_view(text, size), pos, &cp);
+  *length = n == 0 ? 1 : n;
+  unsigned char two[2];
+  if (n == 0 || !gb::From_Unicode(cp, two)) return false;
+  out->push_back(static_cast<char>(two[0]));
+  out->push_back(static_cast<char>(two[1]));
+  return true;
+}
+
+// The whole text in GB2312, or a fault naming its first bad character.
+bool To_Gb(const char *text, size_t size, std::string *gb, Text_Fault *fault) {
+  gb->clear();
+  size_t chars = 0;
+  for (size_t pos = 0; pos < size; ++chars) {
+    size_t length = 1;
+    if (!Gb_Form(text, size, pos, gb, &length)) {
+      fault->failed = true;
+      fault->char_offset = chars;
+      uint32_t cp = 0;
+      char code[16] = "";
+      if (gb::Decode_Utf8(std::string_view(text, size), pos, &cp) != 0)
+        std::snprintf(code, sizeof code, " (U+%04X)", static_cast<unsigned>(cp));
+      fault->message = "the character \"" + std::string(text + pos, length) + "\"" + code + " at offset " +
+                       std::to_string(chars) + " has no GB2312 form";
+      return false;
+    }
+    pos += length;
+  }
+  return true;
+}
+
+bool To_Utf8(const std::string &gb, std::string *out) { return gb::Gb_To_Utf8(gb, out, nullptr, true); }
+
+int32_t g_started = 1;  // 1: not tried yet; else Tesquin_Init's result
+
+// The kinds the words of classified walks were given, by GB2312 word; 0 is a
+// word with no category, which keeps the kind of its tag. Only one thread
+// runs in a backend.
+std::unordered_map<std::string, int> &Kept() {
+  static std::unordered_map<std::string, int> *kept = new std::unordered_map<std::string, int>();
+  return *kept;
+}
+
+// The kind a classified word's category gives it, or 0 for none.
+int Kind_Of_Word(const std::string &gbword) {
+  std::string gblabel, label;
+  if (cli::Word_Label(gbword, &gblabel) != 0 || !To_Utf8(gblabel, &label)) return 0;
+  return Kind_Of_Label(label);
+}
+
+int Kept_Kind_Of_Word(const char *gb, size_t size) {
+  std::string word(gb, size);
+  if (size > kMost_Kept_Bytes) return Kind_Of_Word(word);
+  std::unordered_map<std::string, int> &kept = Kept();
+  const auto found = kept.find(word);
+  if (found != kept.end()) return found->second;
+  const int kind = Kind_Of_Word(word);
+  if (kept.size() >= kMost_Kept_Words) kept.clear();
+  kept.emplace(std::move(word), kind);
+  return kind;
+}
+
+}  // namespace
+
+const char *Kind_Alias(int kind) { return kind >= 1 && kind <= kLast_Kind ? kKinds[kind - 1].alias : "?"; }
+const char *Kind_Description(int kind) {
+  return kind >= 1 && kind <= kLast_Kind ? kKinds[kind - 1].description : "?";
+}
+
+int32_t Start(const char *data_dir, const char *db) {
+  if (g_started != 1) return g_started;
+  if (data_dir != nullptr && *data_dir != '\0') setenv("TESQ_DATA_DIR", data_dir, 1);
+  if (db != nullptr && *db != '\0') setenv("TESQ_DB", db, 1);
+  // A backend is single-threaded and takes signals: no watcher thread of the
+  // term copy may run in it, so every lookup goes to the database.
+  setenv("TESQ_DB_COPY", "off", 1);
+  g_started = Tesquin_Init(0);
+  return g_started;
+}
+
+const char *Start_Failure(int32_t result) {
+  switch (result) {
+    case -1: return "the dictionary service failed to start (the segmenter lexicon or the term database)";
+    case -2: return "the dictionary \"foreign_dic\" failed to load";
+    case -3: return "the dictionary \"name_dic\" failed to load";
+    case -4: return "the dictionary \"org_dic\" failed to load";
+    case -5: return "the dictionary \"fund_dic\" failed to load";
+    case -6: return "the dictionary \"place\" failed to load";
+    default: return "the library failed to start";
+  }
+}
+
+int Label(const char *text, size_t size, std::string *label, Text_Fault *fault) noexcept {
+  try {
+    std::string gb, gblabel;
+    if (!To_Gb(text, size, &gb, fault)) return -1;
+    const int32_t result = cli::Word_Label(gb, &gblabel);
+    if (result == 0 && !To_Utf8(gblabel, label)) return 1;
+    return result == 0 || result == 3 ? result : 1;
+  } catch (...) {
+    return 1;
+  }
+}
+
+int Analyze(const char *text, size_t size, std::vector<Item> *items, Text_Fault *fault) noexcept {
+  try {
+    items->clear();
+    std::string gb, document;
+    if (!To_Gb(text, size, &gb, fault)) return -1;
+    uint32_t needed = 0;
+    if (cli::Query_Document(gb, &document, &needed) != 0) return 2;
+    // The words the query holds, in order: an element's text is a word or,
+    // for a split word, a part of one, so the parts add up to the word.
+    std::vector<std::string> words;
+    for (size_t start = 0;;) {
+      const size_t space = gb.find(' ', start);
+      words.push_back(gb.substr(start, space == std::string::npos ? std::string::npos : space - start));
+      if (space == std::string::npos) break;
+      start = space + 1;
+    }
+    static const std::string kOpen = "\t<Word p=\"", kMid = "\">", kClose = "</Word>\n";
+    size_t at = document.find("<Items>\n");
+    if (at == std::string::npos) return -2;
+    at += 8;
+    size_t index = 0;
+    std::string so_far;
+    while (document.compare(at, kOpen.size(), kOpen) == 0) {
+      if (index >= words.size()) return -2;
+      const size_t label_start = at + kOpen.size();
+      const size_t mid = document.find(kMid, label_start);
+      if (mid == std::string::npos) return -2;
+      const std::string gblabel = document.substr(label_start, mid - label_start);
+      // The element's word is what is left of the query's word, or its
+      // leading part when a close follows sooner.
+      const size_t word_start = mid + kMid.size();
+      const std::string &whole = words[index];
+      const std::string rest = whole.substr(so_far.size());
+      size_t word_end = std::string::npos;
+      if (document.compare(word_start, rest.size(), rest) == 0 &&
+          document.compare(word_start + rest.size(), kClose.size(), kClose) == 0) {
+        word_end = word_start + rest.size();
+      } else {
+        word_end = document.find(kClose, word_start);
+        if (word_end == std::string::npos) return -2;
+      }
+      const std::string gbword = document.substr(word_start, word_end - word_start);
+      Item item;
+      item.word_index = static_cast<int>(index + 1);
+      if (!To_Utf8(gbword, &item.word) || !To_Utf8(gblabel, &item.label)) return -2;
+      items->push_back(std::move(item));
+      so_far += gbword;
+      if (so_far.size() >= whole.size()) {
+        ++index;
+        so_far.clear();
+      }
+      at = word_end + kClose.size();
+    }
+    return 0;
+  } catch (...) {
+    return -2;
+  }
+}
+
+Essay_Reader::Essay_Reader(const char *text, size_t size, size_t piece_bytes)
+    : text_(text), size_(size), piece_bytes_(piece_bytes < 2 ? 2 : piece_bytes) {}
+
+int Essay_Reader::Next(std::vector<Token> *out) noexcept {
+  try {
+    out->clear();
+    if (pos_ >= size_) return 1;
+    std::string &gb = piece_, scratch;
+    gb.clear();
+    size_t length = 1;
+    if (!Gb_Form(text_, size_, pos_, &scratch, &length)) {
+      // A run of characters without a GB2312 form: one token, so that no
+      // text is lost and indexing goes on.
+      const size_t start = pos_, char_start = chars_;
+      // At most this many characters in one token: PostgreSQL keeps a
+      // token's length in 16 bits.
+      constexpr size_t kMost_Chars = 1024;
+      while (pos_ < size_ && chars_ - char_start < kMost_Chars) {
+        scratch.clear();
+        if (Gb_Form(text_, size_, pos_, &scratch, &length)) break;
+        pos_ += length;
+        ++chars_;
+      }
+      out->push_back({start, pos_, char_start, chars_, kNo_Gb2312_Tag, kNo_Gb2312, 0, 0});
+      return 0;
+    }
+    // The UTF-8 byte and the character at which each GB2312 byte's character
+    // begins, and one entry past the end.
+    std::vector<size_t> bytes, chars;
+    size_t pos = pos_, count = chars_;
+    while (pos < size_ && gb.size() < piece_bytes_) {
+      const size_t before = gb.size();
+      if (!Gb_Form(text_, size_, pos, &gb, &length)) {
+        gb.resize(before);
+        break;
+      }
+      for (size_t i = before; i < gb.size(); ++i) {
+        bytes.push_back(pos);
+        chars.push_back(count);
+      }
+      pos += length;
+      ++count;
+    }
+    bytes.push_back(pos);
+    chars.push_back(count);
+    size_t cut = gb.size();
+    if (gb.size() >= piece_bytes_ && pos < size_) {
+      const std::vector<size_t> ends = cli::Split_Pieces(gb, piece_bytes_);
+      if (!ends.empty() && ends[0] > 0 && ends[0] < gb.size()) cut = ends[0];
+      gb.resize(cut);
+    }
+    std::vector<cli::Essay_Word> words;
+    cli::Piece_Segmentation how;
+    if (!cli::Segment_Piece(gb, &words, &how)) return -1;
+    for (const cli::Essay_Word &w : words)
+      out->push_back({bytes[w.start], bytes[w.end], chars[w.start], chars[w.end], w.tag, Kind_Of_Tag(w.tag), w.start,
+                      w.end});
+    pos_ = bytes[cut];
+    chars_ = chars[cut];
+    return 0;
+  } catch (const std::bad_alloc &) {
+    return -2;
+  } catch (...) {
+    return -1;
+  }
+}
+
+void Forget_Kinds() noexcept { Kept().clear(); }
+size_t Kept_Kinds() noexcept { return Kept().size(); }
+
+int Essay_Reader::Classified_Kind(const Token &token) noexcept {
+  if (token.kind == kBlank || token.kind == kNo_Gb2312 || token.gb_end <= token.gb_start ||
+      token.gb_end > piece_.size())
+    return token.kind;
+  try {
+    const int kind = Kept_Kind_Of_Word(piece_.data() + token.gb_start, token.gb_end - token.gb_start);
+    return kind != 0 ? kind : token.kind;
+  } catch (...) {
+    return -2;
+  }
+}
+
+void Tag_Name(int tag, char *out, size_t size) noexcept {
+  if (size == 0) return;
+  try {
+    const std::string name = tag == kNo_Gb2312_Tag ? "no GB2312 form" : cli::Tag_Name(tag);
+    std::snprintf(out, size, "%s", name.c_str());
+  } catch (...) {
+    std::snprintf(out, size, "%d", tag);
+  }
+}
+
+}  // namespace tesqpg

@@ -1,0 +1,156 @@
+// The extension's walk over a text: pieces that cover the text exactly, runs
+// of characters without a GB2312 form, word kinds and the store of kept
+// kinds with its bound, the tag names' buffer, and the faults of words and
+// queries that cannot be given to the library.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tesq_pg_core.h"
+
+namespace {
+
+class Pg_Core_Test : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { start_ = tesqpg::Start(std::getenv("TESQ_DATA_DIR"), nullptr); }
+  void SetUp() override {
+    ASSERT_EQ(start_, 0) << tesqpg::Start_Failure(start_);
+    tesqpg::Forget_Kinds();
+  }
+  static int32_t start_;
+};
+int32_t Pg_Core_Test::start_ = 1;
+
+// Every token of a walk in pieces of `piece` bytes, checking that the pieces
+// cover the text with no gap or overlap, in bytes and in characters.
+std::vector<tesqpg::Token> Walk(const std::string &text, size_t piece, bool classify, std::string *words) {
+  tesqpg::Essay_Reader reader(text.data(), text.size(), piece);
+  std::vector<tesqpg::Token> all, tokens;
+  size_t byte = 0, chars = 0;
+  for (int result; (result = reader.Next(&tokens)) != 1;) {
+    EXPECT_EQ(result, 0);
+    if (result != 0) break;
+    for (tesqpg::Token t : tokens) {
+      EXPECT_EQ(t.byte_start, byte);
+      EXPECT_EQ(t.char_start, chars);
+      EXPECT_LT(t.byte_start, t.byte_end);
+      byte = t.byte_end;
+      chars = t.char_end;
+      if (classify) t.kind = reader.Classified_Kind(t);
+      if (words != nullptr && t.kind != tesqpg::kBlank)
+        *words += std::string(text, t.byte_start, t.byte_end - t.byte_start) + "/" + tesqpg::Kind_Alias(t.kind) + " ";
+      all.push_back(t);
+    }
+  }
+  EXPECT_EQ(byte, text.size());
+  return all;
+}
+
+size_t Characters(const std::string &text) {
+  size_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+TEST_F(Pg_Core_Test, PiecesCoverTheTextExactly) {
+  const std::string unit = "鲁迅写了《狂人日记》，ISBN 9787111123453。丂😀 abc\n";
+  struct Row {
+    std::string text;
+    size_t piece;
+  } rows[] = {
+      {"", 64},          {" ", 64},          {"鲁迅", 2},        {unit, 2},      {unit, 7},
+      {unit, 64},        {unit + unit, 16},  {std::string(5000, 'a'), 100},   {"😀😀丂", 64},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text.substr(0, 40) + " in pieces of " + std::to_string(row.piece));
+    const std::vector<tesqpg::Token> tokens = Walk(row.text, row.piece, false, nullptr);
+    EXPECT_EQ(tokens.empty() ? 0 : tokens.back().char_end, Characters(row.text));
+  }
+}
+
+TEST_F(Pg_Core_Test, RunsWithoutAGb2312FormAreTokensOfAtMost1024Characters) {
+  std::string text;
+  for (int i = 0; i < 2500; ++i) text += "丂";
+  const std::vector<tesqpg::Token> tokens = Walk("鲁迅" + text + "鲁迅", tesqpg::kPiece_Bytes, false, nullptr);
+  std::vector<size_t> runs;
+  for (const tesqpg::Token &t : tokens)
+    if (t.kind == tesqpg::kNo_Gb2312) {
+      EXPECT_EQ(t.tag, tesqpg::kNo_Gb2312_Tag);
+      runs.push_back(t.char_end - t.char_start);
+    }
+  EXPECT_EQ(runs, (std::vector<size_t>{1024, 1024, 452}));
+}
+
+TEST_F(Pg_Core_Test, ClassifiedWordsTakeTheKindOfTheirCategory) {
+  std::string words;
+  Walk("鲁迅 9787111123453 1234-5679 计算机科学，abc", tesqpg::kPiece_Bytes, true, &words);
+  EXPECT_EQ(words, "鲁迅/person 9787111123453/isbn 1234-5679/issn 计算机科学/term abc/latin ");
+  // Unclassified, the tags alone give the kinds.
+  words.clear();
+  Walk("鲁迅 9787111123453", tesqpg::kPiece_Bytes, false, &words);
+  EXPECT_EQ(words, "鲁迅/person 9787111123453/numeral ");
+}
+
+TEST_F(Pg_Core_Test, KeptKindsAreBoundedAndForgotten) {
+  std::string text;
+  const size_t distinct = tesqpg::kMost_Kept_Words + 100;
+  for (size_t i = 0; i < distinct; ++i) text += "w" + std::to_string(i) + " ";
+  // A word longer than kept words may be is classified, never kept.
+  text += std::string(tesqpg::kMost_Kept_Bytes + 1, 'x');
+  size_t most = 0, latin = 0;
+  tesqpg::Essay_Reader reader(text.data(), text.size());
+  std::vector<tesqpg::Token> tokens;
+  while (reader.Next(&tokens) == 0)
+    for (const tesqpg::Token &t : tokens) {
+      latin += reader.Classified_Kind(t) == tesqpg::kLatin;
+      if (tesqpg::Kept_Kinds() > most) most = tesqpg::Kept_Kinds();
+    }
+  EXPECT_EQ(latin, distinct + 1);
+  EXPECT_EQ(most, tesqpg::kMost_Kept_Words);
+  EXPECT_LE(tesqpg::Kept_Kinds(), tesqpg::kMost_Kept_Words);
+  tesqpg::Forget_Kinds();
+  EXPECT_EQ(tesqpg::Kept_Kinds(), 0u);
+}
+
+TEST_F(Pg_Core_Test, AWordMetAgainIsKeptOnce) {
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += "鲁迅 abc ";
+  Walk(text, tesqpg::kPiece_Bytes, true, nullptr);
+  EXPECT_EQ(tesqpg::Kept_Kinds(), 2u);
+}
+
+TEST_F(Pg_Core_Test, TagNamesAreCutToTheirBuffer) {
+  char name[64];
+  tesqpg::Tag_Name(tesqpg::kNo_Gb2312_Tag, name, sizeof name);
+  EXPECT_STREQ(name, "no GB2312 form");
+  char small[4] = {'?', '?', '?', '?'};
+  tesqpg::Tag_Name(tesqpg::kNo_Gb2312_Tag, small, sizeof small);
+  EXPECT_STREQ(small, "no ");
+  char none[1] = {'?'};
+  tesqpg::Tag_Name(tesqpg::kNo_Gb2312_Tag, none, 0);
+  EXPECT_EQ(none[0], '?');
+}
+
+TEST_F(Pg_Core_Test, WordsWithoutAGb2312FormAreFaults) {
+  struct Row {
+    std::string text;
+    size_t offset;
+  } rows[] = {{"😀", 0}, {"鲁迅丂", 2}, {"ab ß", 3}};
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.text);
+    std::string label;
+    tesqpg::Text_Fault fault;
+    EXPECT_EQ(tesqpg::Label(row.text.data(), row.text.size(), &label, &fault), -1);
+    EXPECT_TRUE(fault.failed);
+    EXPECT_EQ(fault.char_offset, row.offset);
+    std::vector<tesqpg::Item> items;
+    tesqpg::Text_Fault query_fault;
+    EXPECT_EQ(tesqpg::Analyze(row.text.data(), row.text.size(), &items, &query_fault), -1);
+    EXPECT_EQ(query_fault.char_offset, row.offset);
+  }
+}
+
+}  // namespace
