@@ -161,6 +161,27 @@ TEST_F(Service, PrefixWalksInOneBufferAnswerAsSingleLookups) {
   EXPECT_EQ(Dict_Search_Word(buffer, place), 0);
 }
 
+// Two walks through one handle, their lookups taken in turn, and two
+// buffers of equal text: each answer is that of the prefix looked up alone,
+// whichever walk the last lookup belonged to.
+TEST_F(Service, InterleavedWalksThroughOneHandleAnswerAsSingleLookups) {
+  vornel_test::Write_Blob(dir_ + "/place.vdic", vornel_test::Make_Dictionary({{"北京", "1"}, {"北京市", "2"},
+                                                                              {"海淀", "3"}, {"海淀区", "4"}}));
+  const int32_t place = Dict_Load_New("place", "");
+  ASSERT_GE(place, 0);
+  const std::string texts[] = {Gb("北京市海淀区"), Gb("海淀区北京市"), Gb("北京市海淀区")};
+  char buffers[3][32];
+  for (int k = 0; k < 3; ++k) std::snprintf(buffers[k], sizeof buffers[k], "%s", texts[k].c_str());
+  for (size_t n = texts[0].size(); n >= 1; --n) {
+    for (int k = 0; k < 3; ++k) {
+      buffers[k][n] = '\0';
+      const std::string alone = texts[k].substr(0, n);
+      const bool held = alone == Gb("北京") || alone == Gb("北京市") || alone == Gb("海淀") || alone == Gb("海淀区");
+      EXPECT_EQ(Dict_Search_Word(buffers[k], place), held ? 1 : 0) << "text " << k << ", " << n << " bytes";
+    }
+  }
+}
+
 TEST_F(Service, InformationStringFitsOrIsRefused) {
   const int32_t h = Dict_Load_New("name_dic", "");
   ASSERT_GE(h, 0);

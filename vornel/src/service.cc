@@ -48,14 +48,22 @@ constexpr int32_t kLoad_No_Service = -5;
 struct Slot {
   char name[kMax_Name + 1];
   int32_t generation;  // 0 when the slot is empty
-  int32_t handle = -1;  // Handle_Of the slot while it holds a dictionary, else -1
   std::unique_ptr<const vornel::Dictionary> dict;
+};
+
+// What a search call needs of a slot, 16 bytes a slot: every lookup starts
+// by telling a live handle from a stale one, so this table is all it reads
+// before the dictionary itself.
+struct Live_Handle {
+  int32_t handle = -1;  // Handle_Of the slot while it holds a dictionary, else -1
+  const vornel::Dictionary *dict = nullptr;  // owned by the slot; set exactly when handle is
 };
 
 struct Service {
   bool initialised = false;
   std::unique_ptr<const vornel::Lexicon> lexicon;
   Slot slots[kSlots] = {};
+  Live_Handle live[kSlots];
   // For each first byte of a name, the mask of the loaded slots whose name
   // begins with it: a handle is taken for every single lookup, and this
   // narrows the names compared to one or two.
@@ -121,9 +129,9 @@ void Clear_Slot(int slot) {
   Slot &s = g_service.slots[slot];
   Slots_Beginning_Like(s) &= static_cast<uint16_t>(~(1u << slot));
   ++g_service.load_epoch;
+  g_service.live[slot] = Live_Handle{};
   s.dict.reset();
   s.generation = 0;
-  s.handle = -1;
   s.name[0] = '\0';
 }
 
@@ -134,10 +142,10 @@ const vornel::Dictionary *Dict_Of(int32_t handle, int *slot_out = nullptr) {
   // Every search call starts here: one comparison with the slot's current
   // handle tells a live handle from a stale, forged or released one.
   const int slot = handle & (kSlots - 1);
-  const Slot &s = g_service.slots[slot];
-  if (s.handle != handle) return nullptr;
+  const Live_Handle &live = g_service.live[slot];
+  if (live.handle != handle) return nullptr;
   if (slot_out != nullptr) *slot_out = slot;
-  return s.dict.get();
+  return live.dict;
 }
 
 // Dict_Search_Word past the filters: answered from this thread's last walk
@@ -225,7 +233,7 @@ int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *) {
     s.generation = g_service.last_generation;
     std::snprintf(s.name, sizeof s.name, "%s", name);
     s.dict = std::move(dict);
-    s.handle = Handle_Of(free_slot);
+    g_service.live[free_slot] = Live_Handle{Handle_Of(free_slot), s.dict.get()};
     Slots_Beginning_Like(s) |= static_cast<uint16_t>(1u << free_slot);
     ++g_service.load_epoch;
     return Handle_Of(free_slot);
