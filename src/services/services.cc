@@ -26,14 +26,6 @@ void Dictionary_Service_Free() { Free_All_Space(); }
 
 void Term_Store_Release() { Karvel_CloseIdle(); }
 
-Dict_Lease::Dict_Lease(const char *dictionary_name) : handle_(Dict_Get_Handle(dictionary_name, "")) {}
-
-Dict_Lease::~Dict_Lease() { Dict_Delete_Handle(handle_); }
-
-int32_t Dict_Lease::Get_Info(const char *word, char *info, int32_t info_size) const {
-  return Dict_Search_Get_Info(word, handle_, info, info_size);
-}
-
 bool Word_Sect(const char *text, int32_t *word_ends, int32_t length, int32_t a, int32_t b, int16_t *tags) {
   return KV_Word_Sect(text, word_ends, length, a, b, tags, 2048, 0, 0, 0) != 0;
 }

@@ -2,6 +2,8 @@
 // filters, and rejection of damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <string>
 
@@ -80,6 +82,34 @@ TEST(Dictionary, EveryPrefixProbeAgreesWithTheWordList) {
         EXPECT_EQ(Info_Terminated(*d, probe), expected)
             << utf8 << " from byte " << start << ", " << n << " bytes, terminated";
       }
+    }
+  }
+}
+
+// Every prefix length of every suffix of the texts, up to the longest a
+// walk answers, against the word list: the mask of one pass is what a
+// lookup of each prefix alone would say.
+TEST(Dictionary, PrefixLengthsAgreeWithTheWordList) {
+  const std::vector<std::pair<std::string, std::string>> entries = {
+      {"上海", "1"}, {"上海市", "2"}, {"上海市浦东新区", "3"}, {"上海1", "4"}, {"北京", "5"},
+      {"A股", "6"},  {"ab", "7"},     {"海", "8"},             {"海a", "9"},    {"a", "10"},
+      {"中华", "11"}, {"中华人民共和国全国人民代表大会常务委员会", "12"}, {"abcd", "13"}, {"A股上海", "14"},
+  };
+  std::string error;
+  auto d = Dictionary::From_Blob(vornel_test::Make_Dictionary(entries), &error);
+  ASSERT_NE(d, nullptr) << error;
+  const std::string texts[] = {"上海市浦东新区的北京路", "上海1号", "A股上海", "ab海a", "海南上海", "北京上海市",
+                               "中华人民共和国全国人民代表大会常务委员会法制工作委员会办公室主任",
+                               "abcde上海abcd", "a", ""};
+  for (const std::string &utf8 : texts) {
+    const std::string text = Gb(utf8);
+    for (size_t start = 0; start <= text.size(); ++start) {
+      const size_t size = std::min(text.size() - start, vornel::kMax_Prefix_Walk);
+      uint64_t expected = 0;
+      for (size_t n = 1; n <= size; ++n)
+        for (const auto &e : entries)
+          if (Gb(e.first) == text.substr(start, n)) expected |= uint64_t{1} << n;
+      EXPECT_EQ(d->Prefix_Lengths(text.c_str() + start, size), expected) << utf8 << " from byte " << start;
     }
   }
 }

@@ -112,6 +112,76 @@ TEST_F(Service, StaleAndForgedHandlesFindNothing) {
   EXPECT_EQ(Dict_Search_Word(Gb("北京").c_str(), Dict_Get_Handle("org_dic", "")), 1);
 }
 
+// A longest-match search asks for every prefix of one buffer, longest
+// first; the answers are those of each prefix looked up on its own, also
+// when the buffer is then given other text, another dictionary is asked, or
+// the dictionary is loaded again with other words.
+TEST_F(Service, PrefixWalksInOneBufferAnswerAsSingleLookups) {
+  vornel_test::Write_Blob(dir_ + "/place.vdic", vornel_test::Make_Dictionary({{"北京", "1"}, {"北京市", "2"},
+                                                                              {"北京市海淀区", "3"}, {"海淀", "4"}}));
+  const int32_t place = Dict_Load_New("place", "");
+  const int32_t names = Dict_Load_New("name_dic", "");
+  ASSERT_GE(place, 0);
+  ASSERT_GE(names, 0);
+  struct Row {
+    const char *text;
+    int32_t handle;
+    const char *present;  // the prefixes held, longest first, '|' between
+  };
+  const Row rows[] = {
+      {"北京市海淀区中关村", place, "北京市海淀区|北京市|北京"},
+      {"北京市海淀", place, "北京市|北京"},  // the same buffer, shorter text
+      {"海淀区北京", place, "海淀"},         // other text in the same buffer
+      {"北京市海淀区", names, "北京"},       // another dictionary, same buffer
+      {"上海市", place, ""},
+  };
+  char buffer[64];
+  for (const Row &row : rows) {
+    const std::string text = Gb(row.text);
+    std::string found;
+    std::snprintf(buffer, sizeof buffer, "%s", text.c_str());
+    for (size_t n = text.size(); n >= 1; --n) {
+      buffer[n] = '\0';
+      if (Dict_Search_Word(buffer, row.handle) == 1) found += (found.empty() ? "" : "|") + text.substr(0, n);
+      EXPECT_EQ(Dict_Search_Word(text.substr(0, n).c_str(), row.handle), Dict_Search_Word(buffer, row.handle))
+          << row.text << ", " << n << " bytes";
+    }
+    EXPECT_EQ(found, Gb(row.present)) << row.text;
+  }
+  // Loaded again with other words: the walk of the old load answers nothing.
+  std::snprintf(buffer, sizeof buffer, "%s", Gb("北京市").c_str());
+  EXPECT_EQ(Dict_Search_Word(buffer, place), 1);
+  Dict_Unload_New(place);
+  vornel_test::Write_Blob(dir_ + "/place.vdic", vornel_test::Make_Dictionary({{"海淀", "4"}}));
+  const int32_t again = Dict_Load_New("place", "");
+  ASSERT_GE(again, 0);
+  EXPECT_EQ(Dict_Search_Word(buffer, again), 0);
+  buffer[4] = '\0';
+  EXPECT_EQ(Dict_Search_Word(buffer, again), 0);
+  EXPECT_EQ(Dict_Search_Word(buffer, place), 0);
+}
+
+// Two walks through one handle, their lookups taken in turn, and two
+// buffers of equal text: each answer is that of the prefix looked up alone,
+// whichever walk the last lookup belonged to.
+TEST_F(Service, InterleavedWalksThroughOneHandleAnswerAsSingleLookups) {
+  vornel_test::Write_Blob(dir_ + "/place.vdic", vornel_test::Make_Dictionary({{"北京", "1"}, {"北京市", "2"},
+                                                                              {"海淀", "3"}, {"海淀区", "4"}}));
+  const int32_t place = Dict_Load_New("place", "");
+  ASSERT_GE(place, 0);
+  const std::string texts[] = {Gb("北京市海淀区"), Gb("海淀区北京市"), Gb("北京市海淀区")};
+  char buffers[3][32];
+  for (int k = 0; k < 3; ++k) std::snprintf(buffers[k], sizeof buffers[k], "%s", texts[k].c_str());
+  for (size_t n = texts[0].size(); n >= 1; --n) {
+    for (int k = 0; k < 3; ++k) {
+      buffers[k][n] = '\0';
+      const std::string alone = texts[k].substr(0, n);
+      const bool held = alone == Gb("北京") || alone == Gb("北京市") || alone == Gb("海淀") || alone == Gb("海淀区");
+      EXPECT_EQ(Dict_Search_Word(buffers[k], place), held ? 1 : 0) << "text " << k << ", " << n << " bytes";
+    }
+  }
+}
+
 TEST_F(Service, InformationStringFitsOrIsRefused) {
   const int32_t h = Dict_Load_New("name_dic", "");
   ASSERT_GE(h, 0);

@@ -8,11 +8,8 @@ namespace vornel {
 const char kDictionary_Magic[8] = {'V', 'R', 'N', 'L', 'D', 'I', 'C', 'T'};
 
 uint32_t Word_Hash(const char *word, size_t size) {
-  uint32_t h = 2166136261u;
-  for (size_t i = 0; i < size; ++i) {
-    h ^= static_cast<unsigned char>(word[i]);
-    h *= 16777619u;
-  }
+  uint32_t h = kWord_Hash_Start;
+  for (size_t i = 0; i < size; ++i) h = Word_Hash_Extend(h, static_cast<unsigned char>(word[i]));
   return h;
 }
 
@@ -101,8 +98,34 @@ const char *Dictionary::Find(const char *word, size_t size, size_t *info_size) c
   return Probe(word, size, info_size);
 }
 
+uint64_t Dictionary::Prefix_Lengths(const char *word, size_t size) const {
+  if (size == 0) return 0;
+  size_t ignored;
+  uint64_t found = Find(word, 1, &ignored) != nullptr ? uint64_t{1} << 1 : 0;
+  if (size < 2) return found;
+  // The filters of Find, for every length from 2 up at once: the first two
+  // bytes (and the GB2312 character they form) and the first four are the
+  // same for all of them.
+  uint64_t candidates = length_mask_ & ~uint64_t{3} & ((uint64_t{2} << size) - 1);
+  if (!Filter_Has(first_two_, First_Two(word, 2))) return found;
+  const int g = Gb_Index(word, 2);
+  if (g >= 0) candidates &= gb_lengths_[g];
+  if (size >= 4 && !Filter_Has(first_four_, First_Four(word))) candidates &= uint64_t{0xC};
+  uint32_t hash = kWord_Hash_Start;
+  size_t hashed = 0;
+  for (; candidates != 0; candidates &= candidates - 1) {
+    const size_t length = static_cast<size_t>(__builtin_ctzll(candidates));
+    for (; hashed < length; ++hashed) hash = Word_Hash_Extend(hash, static_cast<unsigned char>(word[hashed]));
+    if (Probe_Hashed(word, length, hash, &ignored) != nullptr) found |= uint64_t{1} << length;
+  }
+  return found;
+}
+
 const char *Dictionary::Probe(const char *word, size_t size, size_t *info_size) const {
-  const uint32_t hash = Word_Hash(word, size);
+  return Probe_Hashed(word, size, Word_Hash(word, size), info_size);
+}
+
+const char *Dictionary::Probe_Hashed(const char *word, size_t size, uint32_t hash, size_t *info_size) const {
   for (uint32_t b = hash & bucket_mask_;; b = (b + 1) & bucket_mask_) {
     const uint32_t slot = buckets_[b];
     if (slot == 0) return nullptr;

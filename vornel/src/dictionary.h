@@ -43,6 +43,9 @@ constexpr size_t kMax_Info_Bytes = 4096;
 // Size of a dictionary's first-four-bytes filter.
 constexpr unsigned kFirst_Four_Shift = 20;
 constexpr size_t kFirst_Four_Bits = size_t{1} << kFirst_Four_Shift;
+// Longest word Prefix_Lengths answers for: every shorter length has a bit of
+// its own in a 64-bit mask.
+constexpr size_t kMax_Prefix_Walk = 62;
 
 class Dictionary {
  public:
@@ -60,6 +63,15 @@ class Dictionary {
   // character (plus its NUL): callers probing many prefixes of one text, most
   // of them longer than any entry, are answered without measuring each.
   const char *Find_Terminated(const char *word, size_t *info_size) const;
+  // The lengths L, 1 <= L <= size (size at most kMax_Prefix_Walk), for which
+  // the first L bytes of `word` are an entry, as the bit mask sum of 1 << L.
+  // One pass over the word: the hash of every prefix is the hash of the one
+  // before it extended by a byte, so a longest-match search that asks for
+  // every prefix of a text costs about one lookup.
+  uint64_t Prefix_Lengths(const char *word, size_t size) const;
+  // True when no entry can be `word` (NUL-terminated), told from its first
+  // four bytes alone (the filters), without measuring it.
+  bool Rejects_Start(const char *word) const;
 
   size_t Entry_Count() const { return count_; }
 
@@ -75,6 +87,8 @@ class Dictionary {
   // The hash-table search for a word that passed the length and first
   // character filters.
   const char *Probe(const char *word, size_t size, size_t *info_size) const;
+  // Probe with the word's hash already known.
+  const char *Probe_Hashed(const char *word, size_t size, uint32_t hash, size_t *info_size) const;
 
   Blob blob_;
   const uint32_t *buckets_ = nullptr;
@@ -105,10 +119,13 @@ inline unsigned Length_Bit(size_t size) { return size >= 63 ? 63u : static_cast<
 inline bool Filter_Has(const uint64_t *filter, unsigned bit) { return (filter[bit >> 6] >> (bit & 63)) & 1u; }
 inline void Filter_Add(uint64_t *filter, unsigned bit) { filter[bit >> 6] |= uint64_t{1} << (bit & 63); }
 
+// The bit of a word's first two bytes in the first-two filter. The first
+// byte is the low one, as the two bytes lie in memory: the filter is built at
+// load time, and this order costs one 16-bit load on every lookup.
 inline unsigned First_Two(const char *word, size_t size) {
   const unsigned a = static_cast<unsigned char>(word[0]);
   const unsigned b = size >= 2 ? static_cast<unsigned char>(word[1]) : 0u;
-  return (a << 8) | b;
+  return a | (b << 8);
 }
 
 // The bit of a word's first four bytes in a dictionary's first-four filter.
@@ -125,19 +142,24 @@ inline int Gb_Index(const char *word, size_t size) {
   return gb::Char_Index(static_cast<unsigned char>(word[0]), static_cast<unsigned char>(word[1]));
 }
 
-inline const char *Dictionary::Find_Terminated(const char *word, size_t *info_size) const {
-  if (word[0] == '\0') return nullptr;
+inline bool Dictionary::Rejects_Start(const char *word) const {
+  if (word[0] == '\0') return true;
   // word[1] exists: word[0] is not the terminator. For a one-byte word it is
   // the NUL, which is what First_Two takes for a missing second byte.
-  const unsigned f = First_Two(word, 2);
-  if (!Filter_Has(first_two_, f)) return nullptr;
+  if (!Filter_Has(first_two_, First_Two(word, 2))) return true;
+  const int g = Gb_Index(word, 2);
+  if (g < 0) return false;
+  if (gb_lengths_[g] == 0) return true;
+  // word[2] exists (word[1] is no NUL), and word[3] when word[2] is no NUL.
+  return word[2] != '\0' && word[3] != '\0' && !Filter_Has(first_four_, First_Four(word));
+}
+
+inline const char *Dictionary::Find_Terminated(const char *word, size_t *info_size) const {
+  if (Rejects_Start(word)) return nullptr;
   const int g = Gb_Index(word, 2);
   // Bit 63 stands for every length from 63 up: such words are measured.
   if (g < 0 || (gb_lengths_[g] >> 63) != 0) return Find(word, strnlen(word, kMax_Word_Bytes + 1), info_size);
   const uint64_t lengths = gb_lengths_[g];
-  if (lengths == 0) return nullptr;
-  // word[2] exists (word[1] is no NUL), and word[3] when word[2] is no NUL.
-  if (word[2] != '\0' && word[3] != '\0' && !Filter_Has(first_four_, First_Four(word))) return nullptr;
   const size_t longest = 63 - static_cast<size_t>(__builtin_clzll(lengths));
   size_t size = 2;
   while (size <= longest && word[size] != '\0') ++size;
@@ -145,7 +167,10 @@ inline const char *Dictionary::Find_Terminated(const char *word, size_t *info_si
   return Probe(word, size, info_size);
 }
 
-// The hash of a word, as stored in the entries.
+// The hash of a word, as stored in the entries: FNV-1a, extended one byte at
+// a time, so the hash of a word is its prefix's hash extended.
+constexpr uint32_t kWord_Hash_Start = 2166136261u;
+inline uint32_t Word_Hash_Extend(uint32_t hash, unsigned char byte) { return (hash ^ byte) * 16777619u; }
 uint32_t Word_Hash(const char *word, size_t size);
 
 // Compiles (word, information string) pairs, both GB2312, into a dictionary

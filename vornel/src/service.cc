@@ -9,6 +9,13 @@
 // one allocates nothing and takes no lock, and releasing one does nothing, so
 // releasing twice is harmless.
 //
+// Dict_Search_Word answers a longest-match search from its last walk: the
+// first lookup of a word finds which of its prefixes are entries in one pass
+// over it (Dictionary::Prefix_Lengths), and a following lookup, on the same
+// thread, through the same handle and the same buffer, of a prefix of that
+// word is answered from that mask. The walk is per thread and remembers the
+// load epoch, so no answer outlives a load or unload.
+//
 // Each start and load records why it failed (Dict_Last_Error), for a tool
 // or host to show; the service itself prints nothing.
 //
@@ -41,25 +48,48 @@ constexpr int32_t kLoad_No_Service = -5;
 struct Slot {
   char name[kMax_Name + 1];
   int32_t generation;  // 0 when the slot is empty
-  int32_t handle = -1;  // Handle_Of the slot while it holds a dictionary, else -1
   std::unique_ptr<const vornel::Dictionary> dict;
+};
+
+// What a search call needs of a slot, 16 bytes a slot: every lookup starts
+// by telling a live handle from a stale one, so this table is all it reads
+// before the dictionary itself.
+struct Live_Handle {
+  int32_t handle = -1;  // Handle_Of the slot while it holds a dictionary, else -1
+  const vornel::Dictionary *dict = nullptr;  // owned by the slot; set exactly when handle is
 };
 
 struct Service {
   bool initialised = false;
   std::unique_ptr<const vornel::Lexicon> lexicon;
   Slot slots[kSlots] = {};
+  Live_Handle live[kSlots];
   // For each first byte of a name, the mask of the loaded slots whose name
   // begins with it: a handle is taken for every single lookup, and this
   // narrows the names compared to one or two.
   uint16_t slots_by_first_byte[256] = {};
   int32_t last_generation = 0;
+  // Advanced by every load, unload and Free_All_Space; never wraps.
+  uint64_t load_epoch = 1;
   // Why the last start or load failed, "" after one that succeeded. A fixed
   // buffer: recording a failure never allocates, so it cannot fail itself.
   char last_error[4096 + 256] = "";
 };
 
 Service g_service;
+
+// The last word this thread looked up with Dict_Search_Word, and which of
+// its prefix lengths are entries.
+struct Prefix_Walk {
+  uint64_t epoch = 0;  // 0: no walk
+  int32_t handle = -1;
+  const char *word = nullptr;
+  size_t size = 0;
+  uint64_t lengths = 0;
+  char bytes[vornel::kMax_Prefix_Walk];
+};
+
+thread_local Prefix_Walk t_walk;
 
 const char *Self() { return reinterpret_cast<const char *>(&g_service); }
 
@@ -98,9 +128,10 @@ uint16_t &Slots_Beginning_Like(const Slot &s) {
 void Clear_Slot(int slot) {
   Slot &s = g_service.slots[slot];
   Slots_Beginning_Like(s) &= static_cast<uint16_t>(~(1u << slot));
+  ++g_service.load_epoch;
+  g_service.live[slot] = Live_Handle{};
   s.dict.reset();
   s.generation = 0;
-  s.handle = -1;
   s.name[0] = '\0';
 }
 
@@ -110,11 +141,33 @@ const vornel::Dictionary *Dict_Of(int32_t handle, int *slot_out = nullptr) {
   if (handle < 0) return nullptr;
   // Every search call starts here: one comparison with the slot's current
   // handle tells a live handle from a stale, forged or released one.
-  const int slot = handle % kSlots;
-  const Slot &s = g_service.slots[slot];
-  if (s.handle != handle) return nullptr;
+  const int slot = handle & (kSlots - 1);
+  const Live_Handle &live = g_service.live[slot];
+  if (live.handle != handle) return nullptr;
   if (slot_out != nullptr) *slot_out = slot;
-  return s.dict.get();
+  return live.dict;
+}
+
+// Dict_Search_Word past the filters: answered from this thread's last walk
+// when `word` is a prefix of the word it looked up, in the same buffer
+// through the same handle, with nothing loaded or unloaded since.
+__attribute__((noinline)) int32_t Search_Walk(const vornel::Dictionary &d, const char *word, int32_t handle) {
+  const size_t size = strnlen(word, vornel::kMax_Prefix_Walk + 1);
+  if (size > vornel::kMax_Prefix_Walk) {
+    size_t info_size;
+    return d.Find_Terminated(word, &info_size) != nullptr ? 1 : 0;
+  }
+  Prefix_Walk &walk = t_walk;
+  if (!(walk.epoch == g_service.load_epoch && walk.handle == handle && walk.word == word && size <= walk.size &&
+        std::memcmp(word, walk.bytes, size) == 0)) {
+    walk.epoch = g_service.load_epoch;
+    walk.handle = handle;
+    walk.word = word;
+    walk.size = size;
+    std::memcpy(walk.bytes, word, size);
+    walk.lengths = d.Prefix_Lengths(word, size);
+  }
+  return (walk.lengths >> size) & 1u;
 }
 
 void Set_Error(const char *text) { std::snprintf(g_service.last_error, sizeof g_service.last_error, "%s", text); }
@@ -180,8 +233,9 @@ int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *) {
     s.generation = g_service.last_generation;
     std::snprintf(s.name, sizeof s.name, "%s", name);
     s.dict = std::move(dict);
-    s.handle = Handle_Of(free_slot);
+    g_service.live[free_slot] = Live_Handle{Handle_Of(free_slot), s.dict.get()};
     Slots_Beginning_Like(s) |= static_cast<uint16_t>(1u << free_slot);
+    ++g_service.load_epoch;
     return Handle_Of(free_slot);
   } catch (...) {
     Set_Error("the dictionary could not be loaded: out of memory");
@@ -215,10 +269,11 @@ void VORNEL_CALL Free_All_Space(void) {
 }
 
 int32_t VORNEL_CALL Dict_Search_Word(const char *word, int32_t handle) {
+  // The common answer, a word no entry can begin like, takes no more than
+  // the handle check and the filters on the first four bytes.
   const vornel::Dictionary *d = Dict_Of(handle);
-  if (d == nullptr || word == nullptr) return 0;
-  size_t info_size;
-  return d->Find_Terminated(word, &info_size) != nullptr ? 1 : 0;
+  if (d == nullptr || word == nullptr || d->Rejects_Start(word)) return 0;
+  return Search_Walk(*d, word, handle);
 }
 
 int32_t VORNEL_CALL Dict_Search_Get_Info(const char *word, int32_t handle, char *info, int32_t info_size) {
