@@ -9,11 +9,11 @@
 // shorter prefix is tried after it. Callers that need whole characters check
 // the length themselves.
 //
-// One "place" handle serves all the lookups of a call: a handle is a plain
-// value naming the loaded dictionary, so taking it once gives the same answers
-// as taking it around every lookup, without 37 round trips per word. Only the
-// first 40 bytes of the text are ever read, so the cost of one call does not
-// depend on how long the text runs on.
+// Every lookup takes its own "place" handle and releases it whatever the
+// answer, so each one reads the dictionary as it is loaded at that moment;
+// the service makes taking and releasing a handle cheap. Only the first 40
+// bytes of the text are ever read, so the cost of one call does not depend
+// on how long the text runs on.
 #include <cstring>
 
 #include "ner/ner.h"
@@ -31,9 +31,9 @@ Found_Name Place_Recognize(const char *text) {
   size_t size = strnlen(text, kLongestPlace);
   if (size < kShortestPlace) return {};
   std::memcpy(prefix, text, size);
-  const services::Dict_Lease place("place");
   for (; size >= kShortestPlace; --size) {
     prefix[size] = '\0';
+    const services::Dict_Lease place("place");
     if (place.Contains(prefix)) return {&kLabel_Place, static_cast<int32_t>(size)};
   }
   return {};

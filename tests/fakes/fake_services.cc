@@ -87,11 +87,13 @@ int32_t Dict_Load_New(const char *name, const char *path) {
 
 int32_t Dict_Get_Handle(const char *name, const char *path) {
   if (path[0] != '\0') g_vornel.calls.push_back("Dict_Get_Handle with a path");
-  if (!g_vornel.loaded.count(name)) return -1;
-  return fake::New_Handle(name);
+  const int32_t handle = g_vornel.loaded.count(name) ? fake::New_Handle(name) : -1;
+  g_vornel.handle_calls.push_back({"Dict_Get_Handle", std::string(name) + "," + path, handle});
+  return handle;
 }
 
 int32_t Dict_Delete_Handle(int32_t handle) {
+  g_vornel.handle_calls.push_back({"Dict_Delete_Handle", "", handle});
   if (g_handles.erase(handle) == 1) {
     --g_vornel.outstanding_handles;
   } else {
@@ -110,12 +112,14 @@ int32_t Dict_Unload_New(int32_t handle) {
 void Free_All_Space(void) { g_vornel.calls.push_back("Free_All_Space()"); }
 
 int32_t Dict_Search_Word(const char *word, int32_t handle) {
+  g_vornel.handle_calls.push_back({"Dict_Search_Word", word, handle});
   g_vornel.lookups.emplace_back(fake::Name_Of(handle), word);
   const auto *dictionary = fake::Dictionary_Of(handle);
   return dictionary != nullptr && dictionary->count(word) ? 1 : 0;
 }
 
 int32_t Dict_Search_Get_Info(const char *word, int32_t handle, char *info, int32_t info_size) {
+  g_vornel.handle_calls.push_back({"Dict_Search_Get_Info", word, handle});
   g_vornel.lookups.emplace_back(fake::Name_Of(handle), word);
   const auto *dictionary = fake::Dictionary_Of(handle);
   if (dictionary == nullptr) return 0;

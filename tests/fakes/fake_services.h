@@ -18,6 +18,16 @@ struct Segmentation {
   std::vector<int16_t> tags;  // one per word
 };
 
+// One call that takes, uses or releases a dictionary handle, in the order
+// made: "Dict_Get_Handle" (argument: the name and the second string, joined
+// by a comma; handle: the one returned), "Dict_Search_Word" and
+// "Dict_Search_Get_Info" (argument: the word), "Dict_Delete_Handle".
+struct Handle_Call {
+  std::string call;
+  std::string argument;
+  int32_t handle;
+};
+
 struct Vornel_State {
   // Dictionary service.
   bool init_succeeds = true;
@@ -26,6 +36,7 @@ struct Vornel_State {
   std::set<std::string> loaded;
   std::vector<std::string> calls;  // lifecycle calls, e.g. "Dict_Load_New(org_dic)"
   std::vector<std::pair<std::string, std::string>> lookups;  // (dictionary, word) per search call
+  std::vector<Handle_Call> handle_calls;
   int outstanding_handles = 0;
   int bad_releases = 0;  // releases of handles that were not outstanding
 
