@@ -47,6 +47,7 @@ constexpr int32_t kLoad_No_Service = -5;
 
 struct Slot {
   char name[kMax_Name + 1];
+  size_t name_size;  // strlen(name); 0 when the slot is empty
   int32_t generation;  // 0 when the slot is empty
   std::unique_ptr<const vornel::Dictionary> dict;
 };
@@ -106,16 +107,19 @@ bool Name_Ok(const char *name) {
 }
 
 // Handles are taken once per lookup, so this runs very often: the names are
-// short, and compared in place rather than through strcmp. Reads `name` no
-// further than its first byte that differs from a stored name.
-int Find_Slot(const char *name) {
+// short, the first byte is already matched by the mask, and the stored size
+// ends the comparison without testing the stored name for its terminator.
+// Reads `name` no further than its first byte that differs from a stored
+// name: each byte read follows bytes equal to a stored name's, none of them
+// NUL.
+inline int Find_Slot(const char *name) {
   for (unsigned mask = g_service.slots_by_first_byte[static_cast<unsigned char>(name[0])]; mask != 0;
        mask &= mask - 1) {
     const int i = __builtin_ctz(mask);
     const Slot &s = g_service.slots[i];
-    size_t k = 0;
-    while (s.name[k] != '\0' && s.name[k] == name[k]) ++k;
-    if (s.name[k] == name[k]) return i;
+    size_t k = 1;
+    while (k < s.name_size && s.name[k] == name[k]) ++k;
+    if (k == s.name_size && name[k] == '\0') return i;
   }
   return -1;
 }
@@ -133,6 +137,7 @@ void Clear_Slot(int slot) {
   s.dict.reset();
   s.generation = 0;
   s.name[0] = '\0';
+  s.name_size = 0;
 }
 
 int32_t Handle_Of(int slot) { return g_service.slots[slot].generation * kSlots + slot; }
@@ -232,6 +237,7 @@ int32_t VORNEL_CALL Dict_Load_New(const char *name, const char *) {
     g_service.last_generation = g_service.last_generation >= kMax_Generation ? 1 : g_service.last_generation + 1;
     s.generation = g_service.last_generation;
     std::snprintf(s.name, sizeof s.name, "%s", name);
+    s.name_size = std::strlen(s.name);
     s.dict = std::move(dict);
     g_service.live[free_slot] = Live_Handle{Handle_Of(free_slot), s.dict.get()};
     Slots_Beginning_Like(s) |= static_cast<uint16_t>(1u << free_slot);
