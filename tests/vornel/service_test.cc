@@ -85,6 +85,25 @@ TEST_F(Service, NamesBeginningAlikeAreTakenApart) {
   EXPECT_EQ(Dict_Get_Handle("fund_dic", ""), fund);
 }
 
+// A slot emptied and filled again under a name of another length answers to
+// the new name only, whole: neither the old name nor the new one's prefixes.
+TEST_F(Service, ASlotRefilledUnderAnotherNameAnswersToThatNameAlone) {
+  const int32_t fund = Dict_Load_New("fund_dic", "");
+  ASSERT_GE(fund, 0);
+  EXPECT_EQ(Dict_Unload_New(fund), 0);
+  const int32_t place = Dict_Load_New("place", "");
+  ASSERT_GE(place, 0);
+  EXPECT_EQ(Dict_Get_Handle("place", ""), place);
+  for (const char *other : {"fund_dic", "fund", "f", "p", "plac", "places", "place_dic"})
+    EXPECT_EQ(Dict_Get_Handle(other, ""), -1) << other;
+  EXPECT_EQ(Dict_Unload_New(place), 0);
+  const int32_t fund_again = Dict_Load_New("fund_dic", "");
+  ASSERT_GE(fund_again, 0);
+  EXPECT_EQ(Dict_Get_Handle("fund_dic", ""), fund_again);
+  EXPECT_EQ(Dict_Get_Handle("fund_di", ""), -1);
+  EXPECT_EQ(Dict_Get_Handle("place", ""), -1);
+}
+
 TEST_F(Service, StaleAndForgedHandlesFindNothing) {
   const int32_t old = Dict_Load_New("org_dic", "");
   ASSERT_GE(old, 0);
