@@ -11,6 +11,8 @@
 #include <mutex>
 #include <set>
 #include <string_view>
+#include <thread>
+#include <chrono>
 
 #include "data_dir.h"
 #include "gb2312.h"
@@ -295,10 +297,11 @@ class Connection_Pool {
   static constexpr size_t kMaxIdle = 32;
 
   std::unique_ptr<Connection> Take() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (idle_count_ > 0) return std::unique_ptr<Connection>(idle_[--idle_count_]);
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    Wait_While([&] { return forking_; }, &lock);
+    ++out_;
+    if (idle_count_ > 0) return std::unique_ptr<Connection>(idle_[--idle_count_]);
+    lock.unlock();
     return std::make_unique<Connection>();
   }
 
@@ -307,17 +310,30 @@ class Connection_Pool {
       std::lock_guard<std::mutex> lock(mutex_);
       if (idle_count_ < kMaxIdle) {
         idle_[idle_count_++] = connection.release();
+        --out_;
         return;
       }
     }
-    // closed here, outside the lock
+    connection.reset();  // closed outside the lock, still counted as out
+    std::lock_guard<std::mutex> lock(mutex_);
+    --out_;
   }
 
-  // A forked child must not use the connections it inherited (SQLite's
-  // rule): they are forgotten, left open and unused.
-  void Lock_For_Fork() { mutex_.lock(); }
+  // A fork waits until no connection is out, so that no other thread is
+  // inside SQLite (whose own locks would stay held for good in the child),
+  // and no connection is taken until it is done; a lookup holds one for
+  // moments only. A forked child must not use the connections it inherited
+  // (SQLite's rule): they are forgotten, left open and unused.
+  void Lock_For_Fork() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Wait_While([&] { return forking_; }, &lock);
+    forking_ = true;
+    Wait_While([&] { return out_ > 0; }, &lock);
+    lock.release();  // held until the fork is done
+  }
   void Unlock_After_Fork(bool child) {
     if (child) idle_count_ = 0;
+    forking_ = false;
     mutex_.unlock();
   }
 
@@ -325,18 +341,35 @@ class Connection_Pool {
     Connection *closing[kMaxIdle];
     size_t count;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      std::unique_lock<std::mutex> lock(mutex_);
+      Wait_While([&] { return forking_; }, &lock);
       count = idle_count_;
       for (size_t i = 0; i < count; ++i) closing[i] = idle_[i];
       idle_count_ = 0;
+      out_ += count;
     }
     for (size_t i = 0; i < count; ++i) delete closing[i];
+    std::lock_guard<std::mutex> lock(mutex_);
+    out_ -= count;
   }
 
  private:
+  // Polls rather than waits on a condition variable: a fork is rare, and a
+  // condition variable's waiters would not come along into the child.
+  template <typename Condition>
+  static void Wait_While(Condition condition, std::unique_lock<std::mutex> *lock) {
+    while (condition()) {
+      lock->unlock();
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
+      lock->lock();
+    }
+  }
+
   std::mutex mutex_;
   Connection *idle_[kMaxIdle] = {};
   size_t idle_count_ = 0;
+  size_t out_ = 0;        // connections taken and not yet given back or closed
+  bool forking_ = false;  // a fork waits for the connections out
 };
 
 // Never destroyed: a lookup still running on another thread while the
@@ -570,10 +603,12 @@ bool Copies_Wanted() {
 // pools are held still while the process forks, and the child forgets the
 // connections it inherited (they belong to the parent's sessions).
 void Before_Fork() {
+  // The pool first: a lookup with a connection out may still need the
+  // locks below (its report) before it gives the connection back.
+  Pool().Lock_For_Fork();
   Copies_Before_Fork();
   Queries_Before_Fork();
   Report_Mutex().lock();
-  Pool().Lock_For_Fork();
 #ifdef KARVEL_HAS_POSTGRESQL
   g_pg_mutex.lock();
 #endif
