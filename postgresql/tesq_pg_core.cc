@@ -178,51 +178,13 @@ int Analyze(const char *text, size_t size, std::vector<Item> *items, Text_Fault 
     if (!To_Gb(text, size, &gb, fault)) return -1;
     uint32_t needed = 0;
     if (cli::Query_Document(gb, &document, &needed) != 0) return 2;
-    // The words the query holds, in order: an element's text is a word or,
-    // for a split word, a part of one, so the parts add up to the word.
-    std::vector<std::string> words;
-    for (size_t start = 0;;) {
-      const size_t space = gb.find(' ', start);
-      words.push_back(gb.substr(start, space == std::string::npos ? std::string::npos : space - start));
-      if (space == std::string::npos) break;
-      start = space + 1;
-    }
-    static const std::string kOpen = "\t<Word p=\"", kMid = "\">", kClose = "</Word>\n";
-    size_t at = document.find("<Items>\n");
-    if (at == std::string::npos) return -2;
-    at += 8;
-    size_t index = 0;
-    std::string so_far;
-    while (document.compare(at, kOpen.size(), kOpen) == 0) {
-      if (index >= words.size()) return -2;
-      const size_t label_start = at + kOpen.size();
-      const size_t mid = document.find(kMid, label_start);
-      if (mid == std::string::npos) return -2;
-      const std::string gblabel = document.substr(label_start, mid - label_start);
-      // The element's word is what is left of the query's word, or its
-      // leading part when a close follows sooner.
-      const size_t word_start = mid + kMid.size();
-      const std::string &whole = words[index];
-      const std::string rest = whole.substr(so_far.size());
-      size_t word_end = std::string::npos;
-      if (document.compare(word_start, rest.size(), rest) == 0 &&
-          document.compare(word_start + rest.size(), kClose.size(), kClose) == 0) {
-        word_end = word_start + rest.size();
-      } else {
-        word_end = document.find(kClose, word_start);
-        if (word_end == std::string::npos) return -2;
-      }
-      const std::string gbword = document.substr(word_start, word_end - word_start);
+    std::vector<cli::Query_Item> found;
+    if (!cli::Document_Items(gb, document, &found)) return -2;
+    for (const cli::Query_Item &f : found) {
       Item item;
-      item.word_index = static_cast<int>(index + 1);
-      if (!To_Utf8(gbword, &item.word) || !To_Utf8(gblabel, &item.label)) return -2;
+      item.word_index = static_cast<int>(f.word_index + 1);
+      if (!To_Utf8(f.word, &item.word) || !To_Utf8(f.label, &item.label)) return -2;
       items->push_back(std::move(item));
-      so_far += gbword;
-      if (so_far.size() >= whole.size()) {
-        ++index;
-        so_far.clear();
-      }
-      at = word_end + kClose.size();
     }
     return 0;
   } catch (...) {

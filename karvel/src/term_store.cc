@@ -302,7 +302,14 @@ class Connection_Pool {
     ++out_;
     if (idle_count_ > 0) return std::unique_ptr<Connection>(idle_[--idle_count_]);
     lock.unlock();
-    return std::make_unique<Connection>();
+    try {
+      return std::make_unique<Connection>();
+    } catch (...) {
+      // Not out after all: a fork must not wait for it.
+      lock.lock();
+      --out_;
+      throw;
+    }
   }
 
   void Give_Back(std::unique_ptr<Connection> connection) {

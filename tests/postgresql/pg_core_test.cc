@@ -153,4 +153,30 @@ TEST_F(Pg_Core_Test, WordsWithoutAGb2312FormAreFaults) {
   }
 }
 
+// A query's items are read against the query itself: markup inside a word
+// is that word's text, and no item is forged or lost.
+TEST_F(Pg_Core_Test, MarkupInAQueryNeitherForgesNorHidesAnItem) {
+  struct Row {
+    std::string query;
+    std::vector<std::string> words;  // the query's words, as the items give them back
+  } rows[] = {
+      {"a</Word>\n\t<Word p=\"ISBN\">b", {"a</Word>\n\t<Word", "p=\"ISBN\">b"}},
+      {"x </Items>\n</IR> y", {"x", "</Items>\n</IR>", "y"}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.query);
+    std::vector<tesqpg::Item> items;
+    tesqpg::Text_Fault fault;
+    ASSERT_EQ(tesqpg::Analyze(row.query.data(), row.query.size(), &items, &fault), 0);
+    std::vector<std::string> words(row.words.size());
+    for (const tesqpg::Item &item : items) {
+      EXPECT_NE(item.label, "ISBN") << item.word;
+      ASSERT_GE(item.word_index, 1);
+      ASSERT_LE(static_cast<size_t>(item.word_index), words.size());
+      words[item.word_index - 1] += item.word;  // a split word's parts add up to it
+    }
+    EXPECT_EQ(words, row.words);
+  }
+}
+
 }  // namespace

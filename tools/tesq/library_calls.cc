@@ -1,5 +1,7 @@
 #include "library_calls.h"
 
+#include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "tesqsrch/tesqsrch.h"
@@ -13,6 +15,50 @@ namespace {
 size_t Document_Bound(const std::string &query) {
   constexpr size_t kFixed = 108, kPerWord = 20 + 24 + 255;
   return kFixed + 2 * query.size() + (query.size() + 1) * kPerWord;
+}
+
+// The document's fixed parts, as the library writes them.
+const char kHead[] = "<?xml version=\"1.0\" encoding=\"gb2312\" standalone=\"yes\" ?>\n<IR>\n<Sentence>";
+const char kSentence_End[] = "</Sentence>\n<Items>\n";
+const char kWord_Open[] = "\t<Word p=\"";
+const char kLabel_Close[] = "\">";
+const char kWord_Close[] = "</Word>\n";
+const char kTail[] = "</Items>\n</IR>";
+
+bool Take(const std::string &document, size_t *at, std::string_view expected) {
+  if (document.compare(*at, expected.size(), expected) != 0) return false;
+  *at += expected.size();
+  return true;
+}
+
+// One Word element whose text is `text` or, when `prefix_allowed`, a part
+// of it that the element closes; the label is what stands before the text.
+// Labels hold no '"' (the term table refuses them), so a label ends at the
+// first '">'.
+bool Take_Item(const std::string &document, size_t *at, std::string_view text, bool prefix_allowed,
+               std::string *label, size_t *text_length) {
+  if (!Take(document, at, kWord_Open)) return false;
+  const size_t label_end = document.find(kLabel_Close, *at);
+  if (label_end == std::string::npos) return false;
+  *label = document.substr(*at, label_end - *at);
+  size_t p = label_end + std::strlen(kLabel_Close);
+  // The whole text first: a split is taken only when the element does not
+  // hold the whole word.
+  if (document.compare(p, text.size(), text) == 0 && document.compare(p + text.size(), std::strlen(kWord_Close), kWord_Close) == 0) {
+    *text_length = text.size();
+    *at = p + text.size() + std::strlen(kWord_Close);
+    return true;
+  }
+  if (!prefix_allowed) return false;
+  for (size_t n = 1; n < text.size(); ++n) {
+    if (p + n > document.size() || document[p + n - 1] != text[n - 1]) return false;
+    if (document.compare(p + n, std::strlen(kWord_Close), kWord_Close) == 0) {
+      *text_length = n;
+      *at = p + n + std::strlen(kWord_Close);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -67,6 +113,37 @@ bool Segment_Piece(const std::string &piece, std::vector<Essay_Word> *words, Pie
   }
   how->covered = start;
   if (start < piece.size()) words->push_back({start, piece.size(), 0});
+  return true;
+}
+
+bool Document_Items(const std::string &gbquery, const std::string &document, std::vector<Query_Item> *items) {
+  items->clear();
+  size_t at = 0;
+  if (!Take(document, &at, kHead) || !Take(document, &at, gbquery) || !Take(document, &at, kSentence_End)) return false;
+  // The query's words, cut at every single space; the empty query has none.
+  std::vector<std::string_view> words;
+  std::string_view rest = gbquery;
+  while (!gbquery.empty()) {
+    const size_t space = rest.find(' ');
+    words.push_back(rest.substr(0, space));
+    if (space == std::string_view::npos) break;
+    rest.remove_prefix(space + 1);
+  }
+  std::vector<Query_Item> out;
+  for (size_t i = 0; i < words.size(); ++i) {
+    std::string label;
+    size_t length = 0;
+    if (!Take_Item(document, &at, words[i], true, &label, &length)) return false;
+    out.push_back({std::string(words[i].substr(0, length)), label, i});
+    if (length < words[i].size()) {
+      const std::string_view tail = words[i].substr(length);
+      size_t tail_length = 0;
+      if (!Take_Item(document, &at, tail, false, &label, &tail_length)) return false;
+      out.push_back({std::string(tail), label, i});
+    }
+  }
+  if (document.compare(at, std::string::npos, kTail) != 0) return false;
+  *items = std::move(out);
   return true;
 }
 

@@ -20,6 +20,21 @@ int32_t Word_Label(const std::string &gbword, std::string *label);
 // on 0 the document, on 1 the size the library asked for in *needed.
 int32_t Query_Document(const std::string &gbquery, std::string *document, uint32_t *needed);
 
+// An item of a query document: a Word element's text and label (GB2312)
+// and the number of the query word it comes from (from 0).
+struct Query_Item {
+  std::string word, label;
+  size_t word_index;
+};
+
+// The Word elements of the document Tesquin_Search wrote for `gbquery`; a
+// word split into a named prefix and its rest gives two items of the same
+// word. The document is read against the query it was made of: its head,
+// each word with its label, and its tail must be where the library puts
+// them, so markup inside the query cannot forge or hide an item. False,
+// with no items, when the document does not fit the query.
+bool Document_Items(const std::string &gbquery, const std::string &document, std::vector<Query_Item> *items);
+
 // A word of an essay piece: its bytes in the piece and its tag.
 struct Essay_Word {
   size_t start, end;
