@@ -219,6 +219,31 @@ TEST(Request_Limits, EachLimitIsAnsweredWithItsStatusOnceItsBytesArePast) {
   }
 }
 
+// Blank lines count against the limit however the reads cut them: with
+// each CR and its LF in reads of their own, as with both in one.
+TEST(Request_Limits, BlankLinesCutBetweenCrAndLfCountAsWhole) {
+  Request_Limits limits;
+  limits.request_line = 64;
+  for (const bool apart : {false, true}) {
+    SCOPED_TRACE(apart ? "CR and LF apart" : "CR LF together");
+    Request_Parser parser(limits);
+    size_t used = 0, sent = 0;
+    State state = State::kIncomplete;
+    while (state == State::kIncomplete && sent < 100000) {
+      if (apart) {
+        state = parser.Feed("\r", 1, &used);
+        if (state == State::kIncomplete) state = parser.Feed("\n", 1, &used);
+      } else {
+        state = parser.Feed("\r\n", 2, &used);
+      }
+      sent += 2;
+    }
+    ASSERT_EQ(state, State::kFailed);
+    EXPECT_EQ(parser.Error().status, 400) << parser.Error().message;
+    EXPECT_LE(sent, limits.request_line + 2);
+  }
+}
+
 TEST(Form_Syntax, PairsSplitAtTheFirstEqualsSign) {
   using Pairs = std::vector<std::pair<std::string, std::string>>;
   EXPECT_EQ(Parse_Form("q=E=mc2&format=json"), (Pairs{{"q", "E=mc2"}, {"format", "json"}}));

@@ -118,8 +118,7 @@ Request_Parser::State Request_Parser::Feed(const char *data, size_t size, size_t
         if (line_.empty() && (data[at] == '\n' || (data[at] == '\r' && at + 1 < size && data[at + 1] == '\n'))) {
           const size_t n = data[at] == '\n' ? 1 : 2;
           at += n;
-          blank_bytes_ += n;
-          if (blank_bytes_ > limits_.request_line) state = Fail(400, "bad_request", "only blank lines were sent");
+          state = Blank_Line(n);
           break;
         }
         if (!Take_Line(data, size, &at, limits_.request_line, &over)) {
@@ -185,11 +184,16 @@ Request_Parser::State Request_Parser::Feed(const char *data, size_t size, size_t
   return state;
 }
 
+// Blank lines before a request count against the request line's limit,
+// however the reads cut them.
+Request_Parser::State Request_Parser::Blank_Line(size_t bytes) {
+  blank_bytes_ += bytes;
+  if (blank_bytes_ > limits_.request_line) return Fail(400, "bad_request", "only blank lines were sent");
+  return State::kIncomplete;
+}
+
 Request_Parser::State Request_Parser::Request_Line() {
-  if (line_.empty()) {  // a blank line's CR and LF came apart
-    blank_bytes_ += 2;
-    return State::kIncomplete;
-  }
+  if (line_.empty()) return Blank_Line(2);  // a blank line's CR and LF came apart
   const std::string_view line = line_;
   const size_t first = line.find(' ');
   const size_t second = first == std::string_view::npos ? first : line.find(' ', first + 1);

@@ -82,6 +82,7 @@ class Request_Parser {
   // Gathers one line into line_ up to `limit` bytes; true once it is whole
   // (its CR LF or LF taken off). Past the limit, *over is set.
   bool Take_Line(const char *data, size_t size, size_t *at, size_t limit, bool *over);
+  State Blank_Line(size_t bytes);
   State Request_Line();
   State Header_Line(bool trailer);
   State Head_Done();
