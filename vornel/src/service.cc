@@ -256,7 +256,7 @@ int32_t VORNEL_CALL Dict_Get_Handle(const char *name, const char *) {
   // ever loaded.
   if (name == nullptr) return -1;
   const int slot = Find_Slot(name);
-  return slot < 0 ? -1 : Handle_Of(slot);
+  return slot < 0 ? -1 : g_service.live[slot].handle;
 }
 
 int32_t VORNEL_CALL Dict_Delete_Handle(int32_t handle) { return Dict_Of(handle) != nullptr ? 0 : -1; }
