@@ -3,6 +3,10 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <thread>
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#endif
 #include <utility>
 #include <vector>
 
@@ -45,6 +49,26 @@ std::vector<std::shared_ptr<Watcher>> g_retired;  // guarded by g_control
 std::atomic<bool> g_orphaned{false};
 std::shared_ptr<const Term_Index> g_inherited;
 std::string g_inherited_stamp;
+
+// Starts a thread of the library that takes no signal of the process: the
+// host's handlers (a server's SIGTERM, a database backend's cancel) must run
+// on the host's own threads, and a host that runs on one thread counts on
+// it. The thread inherits the mask it is started under.
+template <typename Body>
+std::thread Start_Thread_Without_Signals(Body &&body) {
+#ifdef _WIN32
+  return std::thread(std::forward<Body>(body));
+#else
+  sigset_t all, before;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &before);
+  struct Restore {
+    const sigset_t &mask;
+    ~Restore() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+  } restore{before};
+  return std::thread(std::forward<Body>(body));
+#endif
+}
 
 std::shared_ptr<const Snapshot> Current() {
   std::lock_guard<std::mutex> hold(g_snapshot_mutex);
@@ -172,7 +196,7 @@ void Start(const std::string &location, const std::function<std::unique_ptr<Copy
   if (w->source == nullptr) return;
   w->published = index;
   w->published_stamp = stamp;
-  w->thread = std::thread([raw = w.get(), index, stamp] { Watch(*raw, index, stamp); });
+  w->thread = Start_Thread_Without_Signals([raw = w.get(), index, stamp] { Watch(*raw, index, stamp); });
   g_watcher = std::move(w);
 }
 

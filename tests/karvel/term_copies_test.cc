@@ -8,6 +8,9 @@
 #include "term_copies.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstring>
 
 #include <atomic>
 #include <chrono>
@@ -38,6 +41,7 @@ struct Script {
   bool hold_reads = false;
   bool read_held = false;  // a read is waiting for hold_reads to end
   std::atomic<int> reads{0};
+  sigset_t read_mask;  // the signal mask of the thread of the last read
 };
 
 class Scripted_Source : public karvel::Copy_Source {
@@ -51,6 +55,7 @@ class Scripted_Source : public karvel::Copy_Source {
   // Deaf to `stopping`, as a read that never looks would be.
   Source_Answer Read(karvel::Term_Index::Builder *builder, std::string *stamp, const std::atomic<bool> &) override {
     std::unique_lock<std::mutex> hold(script_->mutex);
+    pthread_sigmask(SIG_BLOCK, nullptr, &script_->read_mask);
     script_->reads += 1;
     script_->read_held = script_->hold_reads;
     script_->changed.notify_all();
@@ -126,6 +131,26 @@ TEST_F(Term_Copies, NotReadyUntilReadThenAnswersFromTheCopy) {
   karvel::Copy_Figures(&rows, &bytes);
   EXPECT_EQ(rows, 1u);
   EXPECT_GT(bytes, 0u);
+}
+
+// A host that takes its signals on one thread (a database backend, a
+// server's master) must not have them delivered to the copy's thread; and
+// the host thread's own mask is left as it was.
+TEST_F(Term_Copies, TheCopysThreadTakesNoSignalAndTheCallersMaskIsKept) {
+  sigset_t none, before, after;
+  sigemptyset(&none);
+  ASSERT_EQ(pthread_sigmask(SIG_SETMASK, &none, &before), 0);
+  Set({{"a", "A"}}, "1");
+  std::string value;
+  ASSERT_TRUE(Eventually("db", "a", Copy_Answer::kFound, &value));
+  ASSERT_EQ(pthread_sigmask(SIG_SETMASK, &before, &after), 0);
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGCHLD, SIGXFSZ};
+  for (int signal : signals) {
+    SCOPED_TRACE(strsignal(signal));
+    std::lock_guard<std::mutex> hold(script_.mutex);
+    EXPECT_EQ(sigismember(&script_.read_mask, signal), 1) << "the copy's thread takes it";
+    EXPECT_EQ(sigismember(&after, signal), 0) << "the caller's thread now blocks it";
+  }
 }
 
 TEST_F(Term_Copies, AChangeKeepsTheOldCopyAnsweringUntilTheNewOneIsRead) {
