@@ -13,30 +13,27 @@ const uint16_t kToUnicode[94 * 94] = {
 #include "gb2312_table.inc"
 };
 
-struct Reverse_Entry {
-  uint32_t code_point;
-  uint16_t gb;  // lead << 8 | trail
-};
-
-// Sorted by code point; built once on first use and immutable afterwards.
-// Never destroyed: a thread still converting while the process exits (the
-// term table's copy being read) never meets a freed table.
-const std::vector<Reverse_Entry> &Reverse_Table() {
-  static const std::vector<Reverse_Entry> *const table = new std::vector<Reverse_Entry>([] {
-    std::vector<Reverse_Entry> entries;
-    entries.reserve(94 * 94 + 2);
+// The GB2312 form (lead << 8 | trail) of every code point of the Basic
+// Multilingual Plane, 0 for none: every GB2312 character lies there, and a
+// conversion asks for each character of a text, so this is an index rather
+// than a search. Built once on first use and immutable afterwards. Never
+// destroyed: a thread still converting while the process exits (the term
+// table's copy being read) never meets a freed table.
+constexpr uint32_t kPlane_Size = 0x10000;
+const uint16_t *Gb_Of_Code_Point() {
+  static const uint16_t *const table = [] {
+    uint16_t *forms = new uint16_t[kPlane_Size]();
     for (int i = 0; i < 94 * 94; ++i) {
-      if (kToUnicode[i] == 0) continue;
-      entries.push_back({kToUnicode[i], static_cast<uint16_t>(((0xA1 + i / 94) << 8) | (0xA1 + i % 94))});
+      const uint32_t cp = kToUnicode[i];
+      if (cp != 0 && cp < kPlane_Size && forms[cp] == 0)
+        forms[cp] = static_cast<uint16_t>(((0xA1 + i / 94) << 8) | (0xA1 + i % 94));
     }
     // Aliases other GB2312 converters produce for the middle dot and the dash.
-    entries.push_back({0x30FB, 0xA1A4});
-    entries.push_back({0x2015, 0xA1AA});
-    std::sort(entries.begin(), entries.end(),
-              [](const Reverse_Entry &a, const Reverse_Entry &b) { return a.code_point < b.code_point; });
-    return entries;
-  }());
-  return *table;
+    if (forms[0x30FB] == 0) forms[0x30FB] = 0xA1A4;
+    if (forms[0x2015] == 0) forms[0x2015] = 0xA1AA;
+    return forms;
+  }();
+  return table;
 }
 
 std::string Describe_Code_Point(uint32_t cp, std::string_view original) {
@@ -97,12 +94,11 @@ uint32_t To_Unicode(unsigned char lead, unsigned char trail) {
 }
 
 bool From_Unicode(uint32_t cp, unsigned char out[2]) {
-  const std::vector<Reverse_Entry> &table = Reverse_Table();
-  auto it = std::lower_bound(table.begin(), table.end(), cp,
-                             [](const Reverse_Entry &e, uint32_t v) { return e.code_point < v; });
-  if (it == table.end() || it->code_point != cp) return false;
-  out[0] = static_cast<unsigned char>(it->gb >> 8);
-  out[1] = static_cast<unsigned char>(it->gb & 0xFF);
+  if (cp >= kPlane_Size) return false;
+  const uint16_t gb = Gb_Of_Code_Point()[cp];
+  if (gb == 0) return false;
+  out[0] = static_cast<unsigned char>(gb >> 8);
+  out[1] = static_cast<unsigned char>(gb & 0xFF);
   return true;
 }
 

@@ -141,4 +141,41 @@ TEST(Gb2312, Utf8WithoutAGb2312Form) {
   EXPECT_EQ(alias, "\xA1\xA4");
 }
 
+// Every character of the table converts back to its own two bytes, and code
+// points without a form, inside the plane of the table and past it, have none.
+TEST(Gb2312, EveryCharacterConvertsBackAndOthersHaveNoForm) {
+  size_t characters = 0;
+  for (unsigned lead = 0xA1; lead <= 0xFE; ++lead) {
+    for (unsigned trail = 0xA1; trail <= 0xFE; ++trail) {
+      const uint32_t cp = gb::To_Unicode(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail));
+      if (cp == 0) continue;
+      ++characters;
+      unsigned char two[2] = {0, 0};
+      ASSERT_TRUE(gb::From_Unicode(cp, two)) << std::hex << lead << trail;
+      EXPECT_EQ(two[0], lead);
+      EXPECT_EQ(two[1], trail);
+    }
+  }
+  EXPECT_EQ(characters, 7445u);
+  struct Case {
+    const char *name;
+    uint32_t cp;
+  };
+  const Case none[] = {
+      {"NUL", 0},
+      {"a Latin-1 capital (the table has the small letters of pinyin only)", 0xC0},
+      {"a Han character outside GB2312", 0x4E02},
+      {"the last code point of the plane", 0xFFFF},
+      {"the first code point past the plane", 0x10000},
+      {"a code point whose low 16 bits are a GB2312 character's (U+554A)", 0x1554A},
+      {"the last code point", 0x10FFFF},
+      {"past the last code point", 0xFFFFFFFF},
+  };
+  for (const Case &c : none) {
+    SCOPED_TRACE(c.name);
+    unsigned char two[2] = {0x11, 0x22};
+    EXPECT_FALSE(gb::From_Unicode(c.cp, two));
+  }
+}
+
 }  // namespace
