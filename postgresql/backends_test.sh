@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The extension in backends that run side by side, and in backends that are
-# cancelled or terminated in the middle of a long essay. Run beside a server
+# The extension in backends that run side by side, in backends that are
+# cancelled or terminated in the middle of a long essay, and in backends
+# whose copy of a large term table is loading. Run beside a server
 # of scripts/with_postgres.sh, the extension installed, PGOPTIONS naming the
 # data directory:
 #   scripts/with_postgres.sh postgresql/backends_test.sh
@@ -75,13 +76,45 @@ stop_during_essay() {
 }
 stop_during_essay pg_cancel_backend
 stop_during_essay pg_terminate_backend
-stop_during_essay pg_cancel_backend "$document" "a 10 MB document of new words" 2
-stop_during_essay pg_terminate_backend "$document" "a 10 MB document of new words" 2
+stop_during_essay pg_cancel_backend "$document" "a 10 MB document of new words" 0.5
+stop_during_essay pg_terminate_backend "$document" "a 10 MB document of new words" 0.5
 [ "$(sql -c "SELECT tesq_label('9787111123453')")" = ISBN ] || fail "a new backend after the stops gave no ISBN"
 
 # A cancelled backend keeps its session and answers again.
 out=$(psql -X -q -t -A -c "SET statement_timeout = '200ms'" -c "$essay" -c "SELECT tesq_label('1234-5679')" 2>&1 || true)
 printf '%s\n' "$out" | grep -q 'canceling statement due to statement timeout' || fail "no timeout: $out"
 printf '%s\n' "$out" | grep -q '^ISSN$' || fail "the session did not answer after its timeout: $out"
+
+# The term copy of a backend, over a term database of 1,000,000 terms whose
+# copy takes a while to read: until it is read a backend answers from the
+# database. Backends that are cancelled, terminated or newly connected while
+# their copies load all answer rightly, and none crashes (a crashed backend
+# would restart the server and take every other backend down with it).
+terms_dir=$(mktemp -d)
+chmod 755 "$terms_dir"  # the server, another user, reads it
+trap 'rm -rf "$work" "$terms_dir"' EXIT
+/usr/bin/python3 -c 'import sys
+sys.stdout.writelines("qqbig%d\t主题词\n" % i for i in range(1000000))' > "$work/big.tsv"
+"${build:-build}/tools/tesq/tesq" terms import --db "$terms_dir/terms.db" "$work/big.tsv" > /dev/null
+chmod 644 "$terms_dir/terms.db"
+export PGOPTIONS="${PGOPTIONS:-} -c tesqsrch.db=$terms_dir/terms.db"
+sample="SELECT count(*) FROM generate_series(0, 999999, 9973) AS i WHERE tesq_label('qqbig' || i) = '主题词'"
+lookups="SELECT count(tesq_label('qqbig' || (i % 1000000))) FROM generate_series(1, 50000000) AS i"
+[ "$(sql -c "$sample")" = 101 ] || fail "a backend whose copy is loading did not find every sampled term"
+stop_during_essay pg_cancel_backend "$lookups" "lookups while the copy loads" 0.2
+stop_during_essay pg_terminate_backend "$lookups" "lookups while the copy loads" 0.2
+out=$(psql -X -q -t -A -c "SET statement_timeout = '300ms'" -c "$lookups" -c "$sample" 2>&1 || true)
+printf '%s\n' "$out" | grep -q '^101$' ||
+  fail "a backend cancelled while its copy loaded did not answer rightly after: $out"
+for i in 1 2 3 4; do (sql -c "$sample" > "$work/copy.$i" 2>&1) & done
+wait
+for i in 1 2 3 4; do
+  [ "$(cat "$work/copy.$i")" = 101 ] || fail "new backend $i whose copy loaded beside others: $(cat "$work/copy.$i")"
+done
+[ "$(sql -c "SELECT tesq_label('qqbig999999')")" = 主题词 ] || fail "a backend after the copies gave no label"
+if grep -E 'terminated by signal|exited with exit code [^01]|crash of another server process' \
+  "$TESQ_TEST_PG_SOCKET/server.log" >&2; then
+  fail "a backend crashed"
+fi
 
 [ "$failures" = 0 ] && echo "backends_test: all passed" || { echo "backends_test: $failures failed" >&2; exit 1; }

@@ -1,11 +1,12 @@
 // The extension's work over the library; see tesq_pg_core.h.
 #include "tesq_pg_core.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string_view>
-#include <unordered_map>
 
 #include "cli_options.h"
 #include "gb2312.h"
@@ -103,11 +104,99 @@ bool To_Utf8(const std::string &gb, std::string *out) { return gb::Gb_To_Utf8(gb
 int32_t g_started = 1;  // 1: not tried yet; else Tesquin_Init's result
 
 // The kinds the words of classified walks were given, by GB2312 word; 0 is a
-// word with no category, which keeps the kind of its tag. Only one thread
-// runs in a backend.
-std::unordered_map<std::string, int> &Kept() {
-  static std::unordered_map<std::string, int> *kept = new std::unordered_map<std::string, int>();
+// word with no category, which keeps the kind of its tag. Every token of a
+// document is looked up here, so it is an open-addressed table of fixed
+// size whose slots hold the word's hash and its place in one buffer of
+// bytes: a word met again costs a hash, one slot and one comparison. Only
+// one thread runs in a backend.
+class Kept_Kinds_Table {
+ public:
+  // The kept kind of a word, or false.
+  bool Find(const char *word, size_t size, uint32_t hash, int *kind) const {
+    if (slots_.empty()) return false;
+    for (size_t i = hash & kMask;; i = (i + 1) & kMask) {
+      const Slot &slot = slots_[i];
+      if (slot.era != era_) return false;
+      if (slot.hash == hash && slot.size == size && std::memcmp(Bytes_Of(slot), word, size) == 0) {
+        *kind = slot.kind;
+        return true;
+      }
+    }
+  }
+  // Keeps a word not kept yet (of 1 to kMost_Kept_Bytes bytes); a full table
+  // starts afresh.
+  void Keep(const char *word, size_t size, uint32_t hash, int kind) {
+    if (slots_.empty()) {
+      slots_.resize(kSlots);
+      bytes_.reserve(kMost_Kept_Words * 8);
+    }
+    if (count_ >= kMost_Kept_Words) Clear();
+    size_t i = hash & kMask;
+    while (slots_[i].era == era_) i = (i + 1) & kMask;
+    Slot &slot = slots_[i];
+    slot = Slot{};
+    slot.hash = hash;
+    slot.size = static_cast<uint8_t>(size);
+    slot.kind = static_cast<int8_t>(kind);
+    slot.era = era_;
+    if (size <= sizeof slot.inline_bytes) {
+      std::memcpy(slot.inline_bytes, word, size);
+    } else {
+      slot.offset = static_cast<uint32_t>(bytes_.size());
+      bytes_.append(word, size);
+    }
+    ++count_;
+  }
+  // Empties the table at once, however full: every transaction ends with
+  // it. The slots of earlier eras count as empty; only when the era counter
+  // comes round again are they wiped.
+  void Clear() {
+    if (count_ == 0) return;
+    if (++era_ == 0) {
+      std::fill(slots_.begin(), slots_.end(), Slot{});
+      era_ = 1;
+    }
+    bytes_.clear();
+    count_ = 0;
+  }
+  size_t Count() const { return count_; }
+
+ private:
+  // A word of up to 8 bytes (most words: a Han word of four characters)
+  // is held in its slot, so that finding it reads no other memory.
+  struct Slot {
+    uint32_t hash = 0;
+    union {
+      uint32_t offset;  // in bytes_, for a longer word
+      char inline_bytes[8] = {};
+    };
+    uint8_t size = 0;
+    int8_t kind = 0;
+    uint16_t era = 0;  // the slot is in use when this is the table's era
+  };
+  // Twice the most words kept, so that a probe ends soon.
+  static constexpr size_t kSlots = kMost_Kept_Words * 2;
+  static constexpr size_t kMask = kSlots - 1;
+  static_assert((kSlots & kMask) == 0, "a power of two");
+  static_assert(kMost_Kept_Bytes <= UINT8_MAX && kLast_Kind <= INT8_MAX, "a slot holds a word's size and kind");
+  const char *Bytes_Of(const Slot &slot) const {
+    return slot.size <= sizeof slot.inline_bytes ? slot.inline_bytes : bytes_.data() + slot.offset;
+  }
+  std::vector<Slot> slots_;
+  std::string bytes_;
+  size_t count_ = 0;
+  uint16_t era_ = 1;
+};
+
+Kept_Kinds_Table &Kept() {
+  static Kept_Kinds_Table *kept = new Kept_Kinds_Table();
   return *kept;
+}
+
+uint32_t Word_Hash(const char *word, size_t size) {
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<unsigned char>(word[i])) * 16777619u;
+  return hash;
 }
 
 // The kind a classified word's category gives it, or 0 for none.
@@ -118,14 +207,13 @@ int Kind_Of_Word(const std::string &gbword) {
 }
 
 int Kept_Kind_Of_Word(const char *gb, size_t size) {
-  std::string word(gb, size);
-  if (size > kMost_Kept_Bytes) return Kind_Of_Word(word);
-  std::unordered_map<std::string, int> &kept = Kept();
-  const auto found = kept.find(word);
-  if (found != kept.end()) return found->second;
-  const int kind = Kind_Of_Word(word);
-  if (kept.size() >= kMost_Kept_Words) kept.clear();
-  kept.emplace(std::move(word), kind);
+  if (size == 0 || size > kMost_Kept_Bytes) return Kind_Of_Word(std::string(gb, size));
+  Kept_Kinds_Table &kept = Kept();
+  const uint32_t hash = Word_Hash(gb, size);
+  int kind = 0;
+  if (kept.Find(gb, size, hash, &kind)) return kind;
+  kind = Kind_Of_Word(std::string(gb, size));
+  kept.Keep(gb, size, hash, kind);
   return kind;
 }
 
@@ -136,13 +224,14 @@ const char *Kind_Description(int kind) {
   return kind >= 1 && kind <= kLast_Kind ? kKinds[kind - 1].description : "?";
 }
 
-int32_t Start(const char *data_dir, const char *db) {
+int32_t Start(const char *data_dir, const char *db, bool term_copy) {
   if (g_started != 1) return g_started;
   if (data_dir != nullptr && *data_dir != '\0') setenv("TESQ_DATA_DIR", data_dir, 1);
   if (db != nullptr && *db != '\0') setenv("TESQ_DB", db, 1);
-  // A backend is single-threaded and takes signals: no watcher thread of the
-  // term copy may run in it, so every lookup goes to the database.
-  setenv("TESQ_DB_COPY", "off", 1);
+  // The copy's thread takes no signal, so a backend's cancel and termination
+  // still reach the backend's own thread, and it calls nothing of
+  // PostgreSQL's (only SQLite or libpq, and malloc).
+  if (!term_copy) setenv("TESQ_DB_COPY", "off", 1);
   g_started = Tesquin_Init(0);
   return g_started;
 }
@@ -220,7 +309,9 @@ int Essay_Reader::Next(std::vector<Token> *out) noexcept {
     }
     // The UTF-8 byte and the character at which each GB2312 byte's character
     // begins, and one entry past the end.
-    std::vector<size_t> bytes, chars;
+    std::vector<size_t> &bytes = piece_bytes_at_, &chars = piece_chars_at_;
+    bytes.clear();
+    chars.clear();
     size_t pos = pos_, count = chars_;
     while (pos < size_ && gb.size() < piece_bytes_) {
       const size_t before = gb.size();
@@ -259,8 +350,8 @@ int Essay_Reader::Next(std::vector<Token> *out) noexcept {
   }
 }
 
-void Forget_Kinds() noexcept { Kept().clear(); }
-size_t Kept_Kinds() noexcept { return Kept().size(); }
+void Forget_Kinds() noexcept { Kept().Clear(); }
+size_t Kept_Kinds() noexcept { return Kept().Count(); }
 
 int Essay_Reader::Classified_Kind(const Token &token) noexcept {
   if (token.kind == kBlank || token.kind == kNo_Gb2312 || token.gb_end <= token.gb_start ||

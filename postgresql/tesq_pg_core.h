@@ -30,11 +30,13 @@ constexpr int kNo_Gb2312_Tag = -1;
 
 // Starts the library once per process: sets the environment the library reads
 // (an empty value leaves the library's default) and calls Tesquin_Init.
-// Lookups go to the term database directly, so no thread of the library runs
-// in the process. Returns Tesquin_Init's result, or its remembered result
-// on later calls: a failed start is not tried again in this process.
-int32_t Start(const char *data_dir, const char *db);
-// What Tesquin_Init's result means, for the error message.
+// With `term_copy`, lookups are answered from the library's copy of the term
+// table once it is read (until then from the database), and a change of the
+// table is seen within the copy's watch; the copy's thread takes no signal.
+// Without it every lookup goes to the database, and no thread of the library
+// runs in the process. Returns Tesquin_Init's result, or its remembered
+// result on later calls: a failed start is not tried again in this process.
+int32_t Start(const char *data_dir, const char *db, bool term_copy);
 const char *Start_Failure(int32_t result);
 
 // Why a text could not be given to the library.
@@ -91,6 +93,9 @@ class Essay_Reader {
   const char *text_;
   size_t size_, pos_ = 0, chars_ = 0, piece_bytes_;
   std::string piece_;  // the last piece in GB2312
+  // For each byte of piece_, the UTF-8 byte and the character where its
+  // character begins; kept between pieces.
+  std::vector<size_t> piece_bytes_at_, piece_chars_at_;
 };
 
 // A walk that classifies its words keeps each word's kind, so that a word met

@@ -49,6 +49,7 @@ namespace {
 
 char *g_data_dir = nullptr;
 char *g_db = nullptr;
+bool g_term_copy = true;
 
 // A setting as the start's error shows it: quoted, or what an empty one means.
 const char *Setting_Shown(const char *value) {
@@ -70,7 +71,7 @@ void Ensure_Started() {
     started_data_dir = MemoryContextStrdup(TopMemoryContext, g_data_dir == nullptr ? "" : g_data_dir);
     started_db_set = g_db != nullptr && *g_db != '\0';
   }
-  const int32_t result = tesqpg::Start(g_data_dir, g_db);
+  const int32_t result = tesqpg::Start(g_data_dir, g_db, g_term_copy);
   if (result != 0)
     ereport(ERROR, (errcode(ERRCODE_CONFIG_FILE_ERROR),
                     errmsg("tesqsrch could not start: %s (result %d)", tesqpg::Start_Failure(result),
@@ -158,6 +159,12 @@ void _PG_init(void) {
                              "The term database: an SQLite file or a PostgreSQL URI.",
                              "Empty: terms.db in the data directory. Read once per backend, at first use.", &g_db,
                              "", PGC_SUSET, 0, nullptr, nullptr, nullptr);
+  DefineCustomBoolVariable("tesqsrch.term_copy",
+                           "Answer term lookups from a copy of the term table in memory.",
+                           "On: a change of the table is seen within about a second. Off: every lookup goes to the "
+                           "term database, and a change is seen by the next transaction. Read once per backend, at "
+                           "first use.",
+                           &g_term_copy, true, PGC_SUSET, 0, nullptr, nullptr, nullptr);
   MarkGUCPrefixReserved("tesqsrch");
   // The kinds kept for the parser's words hold for one transaction: the
   // term table may change between transactions.

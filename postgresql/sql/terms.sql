@@ -1,10 +1,11 @@
--- Word kinds follow the term table from one transaction to the next: the
--- parser keeps a word's kind for a transaction only. The table is one in
--- this database, reached as the term database of this session's backend
--- (set before the backend's first use of the library).
+-- Without the copy, word kinds follow the term table from one transaction to
+-- the next: the parser keeps a word's kind for a transaction only. The table
+-- is one in this database, reached as the term database of this session's
+-- backend (set before the backend's first use of the library).
 \getenv uri TESQ_TEST_PG_URI
 SELECT regexp_replace(:'uri', '/[^/]*$', '/' || current_database()) AS terms_uri \gset
 SET tesqsrch.db = :'terms_uri';
+SET tesqsrch.term_copy = off;
 CREATE TABLE "420_DIC" ("词" text NOT NULL PRIMARY KEY, "附加信息" text NOT NULL);
 
 SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学') WHERE alias <> 'blank';
@@ -22,4 +23,29 @@ COMMIT;
 -- Once committed, the removal is seen by the next transaction.
 SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学') WHERE alias <> 'blank';
 SELECT tesq_label('qqterm');
+
+-- With the copy (a new backend, the default), a change of the table is seen
+-- within the copy's watch: asked until it answers, for at most 10 s.
+\c
+SET tesqsrch.db = :'terms_uri';
+SELECT tesq_label('qqcopy'), tesq_label('文献学');
+SHOW tesqsrch.term_copy;
+INSERT INTO "420_DIC" VALUES ('qqcopy', '主题词');
+DO $$
+BEGIN
+  FOR i IN 1..200 LOOP
+    EXIT WHEN tesq_label('qqcopy') IS NOT NULL;
+    PERFORM pg_sleep(0.05);
+  END LOOP;
+END $$;
+SELECT tesq_label('qqcopy'), tesq_label('文献学');
+DELETE FROM "420_DIC" WHERE "词" = 'qqcopy';
+DO $$
+BEGIN
+  FOR i IN 1..200 LOOP
+    EXIT WHEN tesq_label('qqcopy') IS NULL;
+    PERFORM pg_sleep(0.05);
+  END LOOP;
+END $$;
+SELECT tesq_label('qqcopy'), tesq_label('文献学');
 DROP TABLE "420_DIC";

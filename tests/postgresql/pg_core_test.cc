@@ -15,7 +15,7 @@ namespace {
 
 class Pg_Core_Test : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { start_ = tesqpg::Start(std::getenv("TESQ_DATA_DIR"), nullptr); }
+  static void SetUpTestSuite() { start_ = tesqpg::Start(std::getenv("TESQ_DATA_DIR"), nullptr, true); }
   void SetUp() override {
     ASSERT_EQ(start_, 0) << tesqpg::Start_Failure(start_);
     tesqpg::Forget_Kinds();
