@@ -42,7 +42,7 @@ ALTER TEXT SEARCH CONFIGURATION tesq ADD MAPPING
 CREATE FUNCTION tesq_tsquery(query text) RETURNS tsquery LANGUAGE sql STRICT STABLE PARALLEL SAFE AS $$
   SELECT coalesce(string_agg(part, ' & '), '')::tsquery
   FROM (SELECT CASE WHEN a.label = '全文' THEN nullif(plainto_tsquery('tesq', a.word)::text, '')
-                    ELSE quote_literal(replace(lower(a.word), '\', '\\')) END AS part
+                    ELSE '''' || replace(replace(lower(a.word), '\', '\\'), '''', '''''') || '''' END AS part
         FROM tesq_analyze(query) AS a WHERE a.word <> '') AS parts
   WHERE part IS NOT NULL
 $$;

@@ -13,6 +13,11 @@ INSERT INTO "420_DIC" VALUES ('qqterm', '主题词'), ('文献学', '学科');
 -- The next transaction sees the new terms, in the parser and in tesq_label.
 SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学') WHERE alias <> 'blank';
 SELECT tesq_label('qqterm'), tesq_label('文献学');
+-- A known term is one lexeme of the query, whatever quotes and backslashes
+-- it holds.
+INSERT INTO "420_DIC" VALUES (E'Qq\\x''y', '主题词');
+SELECT tesq_tsquery(E'Qq\\x''y') AS query, tesq_tsquery(E'Qq\\x''y') @@ array_to_tsvector(ARRAY[E'qq\\x''y']) AS matches;
+DELETE FROM "420_DIC" WHERE "词" = E'Qq\\x''y';
 
 -- Within one transaction a word keeps its kind, however often it is met.
 BEGIN;
