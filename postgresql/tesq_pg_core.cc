@@ -12,6 +12,7 @@
 #include "gb2312.h"
 #include "library_calls.h"
 #include "tesqsrch/tesqsrch.h"
+#include "trace_rotation.h"
 #include "vornel/vornel.h"
 
 namespace tesqpg {
@@ -362,6 +363,14 @@ int Essay_Reader::Classified_Kind(const Token &token) noexcept {
     return kind != 0 ? kind : token.kind;
   } catch (...) {
     return -2;
+  }
+}
+
+void Rotate_Trace(uint64_t max_bytes, int keep) noexcept {
+  try {
+    cli::Trace_Rotation(max_bytes, keep).Check();
+  } catch (...) {
+    // The trace is left to grow until the next search rotates it.
   }
 }
 

@@ -111,6 +111,11 @@ void Forget_Kinds() noexcept;
 // How many words are kept now.
 size_t Kept_Kinds() noexcept;
 
+// Renames the library's trace (as.txt in the current directory, the
+// server's data directory) aside once it holds max_bytes or more, keeping
+// `keep` old files: Tesquin_Search appends to it without a bound.
+void Rotate_Trace(uint64_t max_bytes, int keep) noexcept;
+
 // The name of a segmenter tag, as tesq essay prints it, into out (size bytes,
 // NUL included, cut short if need be).
 void Tag_Name(int tag, char *out, size_t size) noexcept;

@@ -50,6 +50,8 @@ namespace {
 char *g_data_dir = nullptr;
 char *g_db = nullptr;
 bool g_term_copy = true;
+int g_trace_max_bytes = 64 << 20;
+int g_trace_keep = 5;
 
 // A setting as the start's error shows it: quoted, or what an empty one means.
 const char *Setting_Shown(const char *value) {
@@ -165,6 +167,14 @@ void _PG_init(void) {
                            "term database, and a change is seen by the next transaction. Read once per backend, at "
                            "first use.",
                            &g_term_copy, true, PGC_SUSET, 0, nullptr, nullptr, nullptr);
+  DefineCustomIntVariable("tesqsrch.trace_max_bytes",
+                          "Size at which the trace of tesq_analyze (as.txt in the data directory) is renamed aside.",
+                          "Searches append every word to as.txt; at this size it becomes as.txt.1, older ones "
+                          "as.txt.2 and on up to tesqsrch.trace_keep.",
+                          &g_trace_max_bytes, 64 << 20, 1, INT_MAX, PGC_SUSET, GUC_UNIT_BYTE, nullptr, nullptr,
+                          nullptr);
+  DefineCustomIntVariable("tesqsrch.trace_keep", "Old trace files kept (0: the trace is removed at its size).",
+                          nullptr, &g_trace_keep, 5, 0, 100, PGC_SUSET, 0, nullptr, nullptr, nullptr);
   MarkGUCPrefixReserved("tesqsrch");
   // The kinds kept for the parser's words hold for one transaction: the
   // term table may change between transactions.
@@ -192,6 +202,7 @@ Datum tesq_analyze(PG_FUNCTION_ARGS) {
   if (result == -1) Raise_Fault(*fault);
   if (result == 2) Raise_Library("the query could not be analysed");
   if (result != 0) Raise_Library("the query's analysis could not be read");
+  tesqpg::Rotate_Trace(static_cast<uint64_t>(g_trace_max_bytes), g_trace_keep);
   InitMaterializedSRF(fcinfo, 0);
   ReturnSetInfo *rsinfo = reinterpret_cast<ReturnSetInfo *>(fcinfo->resultinfo);
   for (const tesqpg::Item &item : *items) {

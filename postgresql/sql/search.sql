@@ -19,3 +19,17 @@ SELECT id, ts_headline('tesq', abstract, tesq_tsquery('鲁迅')) FROM books
 WHERE to_tsvector('tesq', title || ' ' || abstract) @@ tesq_tsquery('鲁迅') ORDER BY id;
 RESET enable_seqscan;
 DROP TABLE books;
+
+-- The trace of the searches (as.txt in the data directory) is renamed aside
+-- at its size limit, the oldest file beyond tesqsrch.trace_keep dropped.
+SET tesqsrch.trace_max_bytes = 1;
+SET tesqsrch.trace_keep = 2;
+SELECT count(*) FROM tesq_analyze('鲁迅 小说');
+SELECT count(*) FROM tesq_analyze('鲁迅 小说');
+SELECT count(*) FROM tesq_analyze('鲁迅 小说');
+SELECT pg_stat_file('as.txt', true) IS NULL AS rotated,
+       (pg_stat_file('as.txt.1')).size > 0 AS newest_kept,
+       (pg_stat_file('as.txt.2')).size > 0 AS older_kept,
+       pg_stat_file('as.txt.3', true) IS NULL AS oldest_dropped;
+RESET tesqsrch.trace_max_bytes;
+RESET tesqsrch.trace_keep;

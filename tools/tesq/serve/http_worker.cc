@@ -46,6 +46,7 @@
 #include "library_calls.h"
 #include "log_queue.h"
 #include "tesqsrch/tesqsrch.h"
+#include "trace_rotation.h"
 
 namespace serve {
 namespace {
@@ -464,40 +465,6 @@ bool Segment_Essay(const std::string &gbtext, std::vector<Essay_Word> *words) {
   }
   return true;
 }
-
-// as.txt is renamed aside at its size limit, keeping `keep` old files
-// (as.txt.1 the newest). The library opens the file per word, so a search in
-// flight finishes its line in the renamed file and the next word starts a new
-// as.txt. A lock file keeps two workers (during a reload) from rotating at
-// once.
-class Trace_Rotation {
- public:
-  Trace_Rotation(uint64_t max_bytes, int keep) : max_bytes_(max_bytes), keep_(keep) {}
-  void Check() {
-    struct stat st;
-    if (stat("as.txt", &st) != 0 || static_cast<uint64_t>(st.st_size) < max_bytes_) return;
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Never through a symbolic link: it would create or lock a file
-    // elsewhere.
-    const int fd = open("as.txt.lock", O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return;
-    if (flock(fd, LOCK_EX) == 0 && stat("as.txt", &st) == 0 && static_cast<uint64_t>(st.st_size) >= max_bytes_) {
-      if (keep_ <= 0) {
-        unlink("as.txt");
-      } else {
-        for (int i = keep_ - 1; i >= 1; --i)
-          rename(("as.txt." + std::to_string(i)).c_str(), ("as.txt." + std::to_string(i + 1)).c_str());
-        rename("as.txt", "as.txt.1");
-      }
-    }
-    close(fd);
-  }
-
- private:
-  uint64_t max_bytes_;
-  int keep_;
-  std::mutex mutex_;
-};
 
 // ---------------------------------------------------------------- the server
 
@@ -1079,7 +1046,7 @@ class Worker {
   const int generation_;
   const Request_Limits limits_;
   Gate gate_;
-  Trace_Rotation rotation_;
+  cli::Trace_Rotation rotation_;
   Metrics metrics_;
   Log_Queue log_;
 
