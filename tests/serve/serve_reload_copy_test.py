@@ -4,7 +4,9 @@ worker's copy of it takes a noticeable time: keep-alive clients asking for
 one known term, from the first worker through three reloads, get its label
 in every answer, never {"label":null} nor another label, and no request is
 lost. A new worker takes over only once its copy answers, so no lookup of
-the clients goes to the server while the copy is read.
+the clients goes to the server while the copy is read. A reload whose
+worker's copy is not read within --copy-wait fails, and the old worker goes
+on.
 
 Run under scripts/with_postgres.sh (TESQ_TEST_PG_URI); skipped without it.
 
@@ -85,22 +87,21 @@ def ask(port, stop, tally):
 
 
 class Reload_Copy(unittest.TestCase):
-    def test_every_answer_is_the_label_across_reloads(self):
+    @classmethod
+    def setUpClass(cls):
         work = tempfile.mkdtemp(prefix="tesq-serve-reload-copy-")
         try:
-            self.run_in(work)
+            terms = os.path.join(work, "terms.tsv")
+            write_terms(terms, ROWS)
+            env = dict(os.environ, TESQ_DB=URI, TESQ_DATA_DIR=DATA_DIR)
+            started = time.time()
+            subprocess.run([TESQ, "terms", "import", "--replace", terms], env=env, check=True, timeout=300,
+                           stdout=subprocess.DEVNULL)
+            print("imported %d rows in %.1f s" % (ROWS + 1, time.time() - started))
         finally:
             shutil.rmtree(work, ignore_errors=True)
 
-    def run_in(self, work):
-        terms = os.path.join(work, "terms.tsv")
-        write_terms(terms, ROWS)
-        env = dict(os.environ, TESQ_DB=URI, TESQ_DATA_DIR=DATA_DIR)
-        started = time.time()
-        subprocess.run([TESQ, "terms", "import", "--replace", terms], env=env, check=True, timeout=300,
-                       stdout=subprocess.DEVNULL)
-        print("imported %d rows in %.1f s" % (ROWS + 1, time.time() - started))
-
+    def test_every_answer_is_the_label_across_reloads(self):
         server = ss.Server(TESQ, DATA_DIR, "--no-trace", "--no-log", extra_env={"TESQ_DB": URI}, ready_timeout=150)
         tally, stop = Tally(), threading.Event()
         clients = [threading.Thread(target=ask, args=(server.port, stop, tally)) for _ in range(CLIENTS)]
@@ -134,6 +135,32 @@ class Reload_Copy(unittest.TestCase):
         self.assertNotIn('"event":"reload_failed"', log)
         # Each worker took over with its copy read, not by the end of its wait.
         self.assertEqual(log.count("its copy of the term table is ready"), RELOADS + 1, log)
+
+    def test_a_reload_not_ready_within_the_wait_fails_and_the_old_worker_goes_on(self):
+        # 1 ms is less than any read of the table takes.
+        server = ss.Server(TESQ, DATA_DIR, "--no-trace", "--no-log", "--copy-wait", "1", extra_env={"TESQ_DB": URI})
+        try:
+            # The first worker serves anyway: there is no other.
+            self.assertIn("was not read within --copy-wait 1 ms", server.log_text())
+            first = server.worker_pid()
+            server.signal(signal.SIGHUP)
+            self.assertTrue(server.wait_log('"event":"reload_failed"', timeout=60), server.log_text())
+            self.assertIn("the new worker does not serve (its copy of the term table was not read within "
+                          "--copy-wait 1 ms", server.log_text())
+            self.assertNotIn('"event":"reloaded"', server.log_text())
+            deadline = time.time() + 10
+            while server.worker_pid() != first and time.time() < deadline:  # the new worker has exited
+                time.sleep(0.05)
+            self.assertEqual(server.worker_pid(), first)
+            self.assertEqual(server.get_json("/healthz")[1]["generation"], 1)
+            # The old worker's copy is read meanwhile and answers.
+            label = None
+            while label != LABEL and time.time() < deadline:
+                label = server.get_json("/v1/word", word=TERM)[1]["label"]
+            self.assertEqual(label, LABEL)
+        finally:
+            self.assertEqual(server.stop(), 0)
+            shutil.rmtree(server.workdir, ignore_errors=True)
 
 
 if __name__ == "__main__":

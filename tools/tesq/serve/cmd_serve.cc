@@ -47,6 +47,9 @@ const char kServe_Usage[] =
     "/v1/essay, /v1/batch, /healthz and /metrics. SIGHUP reloads the term database\n"
     "and the dictionaries without dropping a request; SIGTERM drains the requests in\n"
     "flight and exits 0. One JSON line per request goes to standard error.\n"
+    "Every new worker, the first included, serves once its copy of the term table\n"
+    "answers (or it has none: copy off, or its read failed), or after --copy-wait;\n"
+    "a reload whose worker is not ready by then fails and the old worker goes on.\n"
     "Exit status: 0 stopped by a signal, 1 failed (socket, data), 2 usage error.\n";
 
 const std::vector<cli::Option> &Serve_Options() {
@@ -65,9 +68,7 @@ const std::vector<cli::Option> &Serve_Options() {
         {"--no-trace", nullptr, "write no trace file at all"},
         {"--no-log", nullptr, "no request log on standard error"},
         {"--pid-file", "FILE", "write the master's process id to FILE"},
-        {"--copy-wait", "MS",
-         "a new worker serves only once its copy of the term table is read, or after this long; a reload's "
-         "worker not ready by then is dropped and the old one goes on (default 60000; 0: serve at once)"},
+        {"--copy-wait", "MS", "longest wait of a new worker for its term table copy (default 60000; 0: none)"},
         {"--empty-handler", nullptr, "also serve GET /v1/empty, which does no work (benchmark)"},
     };
     const std::vector<cli::Option> &shared = cli::Service_Options();
