@@ -238,15 +238,14 @@ std::string Load_Failure(int32_t code) {
   return "Tesquin_Init " + std::to_string(code);
 }
 
-// Why a worker does not serve, for the log.
-std::string Not_Serving(const serve::Worker_Report &report, const serve::Settings &s) {
-  if (report.init != 0) return Load_Failure(report.init);
+// How a worker's wait for its copy ended, for the log.
+std::string Copy_Note(const serve::Worker_Report &report, const serve::Settings &s) {
   return serve::Copy_Outcome_Text(static_cast<serve::Copy_Outcome>(report.copy), s.copy_wait_ms);
 }
 
-// What a worker that serves says about its copy, for the log.
-std::string Copy_Note(const serve::Worker_Report &report, const serve::Settings &s) {
-  return serve::Copy_Outcome_Text(static_cast<serve::Copy_Outcome>(report.copy), s.copy_wait_ms);
+// Why a worker does not serve, for the log.
+std::string Not_Serving(const serve::Worker_Report &report, const serve::Settings &s) {
+  return report.init != 0 ? Load_Failure(report.init) : Copy_Note(report, s);
 }
 
 // Waits for the first worker's report while taking the master's signals: a
@@ -392,7 +391,7 @@ int Command_Serve(int argc, char **argv) {
   }
   if (!serve::Worker_Serves(current.role, first)) {
     std::fprintf(stderr, "tesq serve: the library failed to initialise (%s); data directory: %s\n",
-                 Load_Failure(first.init).c_str(), std::getenv("TESQ_DATA_DIR") ? std::getenv("TESQ_DATA_DIR") : "(default)");
+                 Not_Serving(first, settings).c_str(), std::getenv("TESQ_DATA_DIR") ? std::getenv("TESQ_DATA_DIR") : "(default)");
     if (current.pid > 0) waitpid(current.pid, nullptr, 0);
     cleanup();
     return cli::kExit_Failed;
