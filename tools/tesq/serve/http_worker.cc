@@ -44,9 +44,9 @@
 #include "essay_stream.h"
 #include "gb2312.h"
 #include "http_request.h"
+#include "karvel/karvel.h"
 #include "library_calls.h"
 #include "log_queue.h"
-#include "karvel/karvel.h"
 #include "tesqsrch/tesqsrch.h"
 
 namespace serve {
