@@ -1,4 +1,4 @@
-// The C surface of libkarvel: four calls over the statement parser, the term
+// The C surface of libkarvel: five calls over the statement parser, the term
 // store and the query table. No exception leaves these functions; a failure
 // of any kind is an empty query or a negative result.
 #include <cstring>
@@ -69,6 +69,16 @@ KARVEL_API int32_t KARVEL_CALL Karvel_CloseIdle(void) {
   } catch (...) {
   }
   return 0;
+}
+
+KARVEL_API int32_t KARVEL_CALL Karvel_CopyState(void) {
+  try {
+    return karvel::Term_Copy_State();
+  } catch (...) {
+    // No watcher could be started (no memory, no thread): lookups go to
+    // the store, as after a failed read.
+    return KARVEL_COPY_FAILED;
+  }
 }
 
 #ifdef _WIN32

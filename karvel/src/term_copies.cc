@@ -29,6 +29,9 @@ struct Watcher {
   bool stopping = false;             // guarded by mutex; ends the pause at once
   std::atomic<bool> cancel{false};   // read by a source in the middle of a read
   std::atomic<bool> done{false};     // the thread has left Watch
+  // The last attempt to get a copy gave none (Copy_Status's kFailed);
+  // cleared by a copy read.
+  std::atomic<bool> failed{false};
   // The copy published last and the stamp it was read at (guarded by
   // g_control), which a forked child's new watcher starts from.
   std::shared_ptr<const Term_Index> published;
@@ -113,20 +116,31 @@ bool Pause(Watcher &w) {
 }
 
 void Watch(Watcher &w, std::shared_ptr<const Term_Index> index, std::string built_stamp) {
+  // A watcher that starts with no copy reads the table at once, without
+  // asking for its stamp first: the read takes the stamp in its own
+  // snapshot, under the read's generous deadline, whereas the stamp alone
+  // has a lookup's. So a server slow to answer (a loaded machine) neither
+  // holds the first copy back a round nor makes it count as failed.
+  bool ask_stamp = index != nullptr;
   do {
-    std::string stamp;
-    const Source_Answer state = w.source->Stamp(&stamp);
-    if (state == Source_Answer::kBroken) {
-      // The table cannot be followed: the store answers as it is.
-      if (index != nullptr) Publish(w, nullptr, "");
-      index = nullptr;
-      continue;
-    }
-    if (state == Source_Answer::kUnavailable) continue;  // cannot tell: the copy in hand goes on
-    if (index != nullptr && stamp == built_stamp) continue;
-    if (index != nullptr && !w.source->Keeps_Old_Copy()) {  // a changed file answers itself meanwhile
-      Publish(w, nullptr, "");
-      index = nullptr;
+    const bool asking = ask_stamp;
+    ask_stamp = true;
+    if (asking) {
+      std::string stamp;
+      const Source_Answer state = w.source->Stamp(&stamp);
+      if (state == Source_Answer::kBroken) {
+        // The table cannot be followed: the store answers as it is.
+        if (index != nullptr) Publish(w, nullptr, "");
+        index = nullptr;
+        w.failed = true;
+        continue;
+      }
+      if (state == Source_Answer::kUnavailable) continue;  // cannot tell: the copy in hand goes on
+      if (index != nullptr && stamp == built_stamp) continue;
+      if (index != nullptr && !w.source->Keeps_Old_Copy()) {  // a changed file answers itself meanwhile
+        Publish(w, nullptr, "");
+        index = nullptr;
+      }
     }
     Term_Index::Builder builder;
     std::string read_stamp;
@@ -136,10 +150,12 @@ void Watch(Watcher &w, std::shared_ptr<const Term_Index> index, std::string buil
       index = builder.Finish();
       built_stamp = read_stamp;
       Publish(w, index, built_stamp);
+      w.failed = false;
     } else if (index != nullptr && read == Source_Answer::kBroken) {
       Publish(w, nullptr, "");
       index = nullptr;
     }
+    if (read != Source_Answer::kAnswered && index == nullptr && !w.cancel) w.failed = true;
   } while (Pause(w));
   w.done = true;
 }
@@ -224,6 +240,20 @@ Copy_Answer Copy_Find(std::string_view location, std::string_view word, bool wan
   }
   if (snapshot->index == nullptr) return Copy_Answer::kNotReady;
   return Answer(*snapshot->index, word, want_word, value);
+}
+
+Copy_State Copy_Status(std::string_view location, const std::function<std::unique_ptr<Copy_Source>()> &make_source) {
+  std::shared_ptr<const Snapshot> snapshot = Current();
+  if (snapshot == nullptr || snapshot->location != location || g_orphaned.load(std::memory_order_relaxed)) {
+    Start(std::string(location), make_source);
+    snapshot = Current();
+  }
+  // Ready means what lookups see: the copy in place before them, not a
+  // read that has finished but whose copy is not put in place yet.
+  if (snapshot != nullptr && snapshot->location == location && snapshot->index != nullptr) return Copy_State::kReady;
+  std::lock_guard<std::mutex> hold(g_control);
+  if (g_watcher == nullptr || g_watcher->location != location) return Copy_State::kOff;
+  return g_watcher->failed ? Copy_State::kFailed : Copy_State::kReading;
 }
 
 std::mutex &Copies_Fork_Guard() { return g_fork_guard; }

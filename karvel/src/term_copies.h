@@ -2,7 +2,9 @@
 //
 // The first lookup of a store starts a watcher thread for it, which reads
 // the whole table into a Term_Index in the background (until it is ready,
-// lookups go to the store itself) and then asks the store every
+// lookups go to the store itself; Copy_Status tells how far it is; the
+// first read goes to the table at once, with no stamp asked before it)
+// and then asks the store every
 // kWatchInterval for its stamp: the database file's identity and last
 // write, or the table's change counter, identity and columns. When the
 // stamp changes, a new copy is read and put in place of the old one once it
@@ -77,6 +79,21 @@ enum class Copy_Answer { kFound, kMissing, kNotReady };
 // waits for a read of the table.
 Copy_Answer Copy_Find(std::string_view location, std::string_view word, bool want_word, std::string *value,
                       const std::function<std::unique_ptr<Copy_Source>()> &make_source);
+
+// What a copy is doing, for a caller that would rather wait for it than
+// have its lookups go to the store meanwhile.
+//   kReady    lookups of the location answer from a copy;
+//   kReading  its read runs (or is yet to run): lookups go to the store;
+//   kFailed   the last read gave no copy (the store could not be read, or
+//             its table cannot be followed): lookups go to the store, and
+//             the watcher tries again at its interval;
+//   kOff      nothing is copied: lookups always go to the store.
+enum class Copy_State { kReady, kReading, kFailed, kOff };
+
+// Starts the copy of `location` as Copy_Find would (the same watcher: a
+// later lookup starts nothing more) and answers its state. Never waits for
+// a read; cheap enough to be asked in a loop.
+Copy_State Copy_Status(std::string_view location, const std::function<std::unique_ptr<Copy_Source>()> &make_source);
 
 // Held by a watcher around the calls of a source into a library that a
 // forked child goes on using (SQLite's own locks), so that no fork happens

@@ -16,6 +16,7 @@
 
 #include "data_dir.h"
 #include "gb2312.h"
+#include "karvel/karvel.h"
 #include "platform.h"
 #include "query_table.h"
 #include "term_index.h"
@@ -701,6 +702,21 @@ void Term_Store_Close_Idle() {
   }
   if (store != nullptr) store->Close_Idle();
 #endif
+}
+
+int32_t Term_Copy_State() {
+#ifdef KARVEL_HAS_TERM_COPIES
+  if (!Copies_Wanted()) return KARVEL_COPY_OFF;
+  std::string scratch;
+  const char *location = Current_Path(&scratch);
+  switch (Copy_Status(location, [location] { return Make_Source(location); })) {
+    case Copy_State::kReady: return KARVEL_COPY_READY;
+    case Copy_State::kReading: return KARVEL_COPY_READING;
+    case Copy_State::kFailed: return KARVEL_COPY_FAILED;
+    case Copy_State::kOff: break;
+  }
+#endif
+  return KARVEL_COPY_OFF;
 }
 
 void Term_Store_Release() {

@@ -39,6 +39,7 @@
 #ifndef KARVEL_SRC_TERM_STORE_H
 #define KARVEL_SRC_TERM_STORE_H
 
+#include <cstdint>
 #include <string>
 
 #include "statement.h"
@@ -64,6 +65,10 @@ void Term_Store_Close_Idle();
 // copy's watcher, waiting for its thread, drops the copy and closes the idle
 // connections. The next lookup starts afresh.
 void Term_Store_Release();
+
+// Starts the copy of the store the configuration names (as a lookup would)
+// and answers its state: one of the KARVEL_COPY_* codes of karvel.h.
+int32_t Term_Copy_State();
 
 }  // namespace karvel
 

@@ -490,6 +490,78 @@ TEST_F(Karvel_Test, CloseIdleStopsTheWatcherAndTheNextLookupStartsAfresh) {
   EXPECT_EQ(Threads_Once(with_watcher), with_watcher);
 }
 
+// --- the copy's state -------------------------------------------------------------
+
+// Karvel_CopyState, asked every 5 ms until it answers `wanted` or ten
+// seconds have passed; the last answer. Off does not change by itself: it
+// ends the asking.
+int32_t Copy_State_Until(int32_t wanted) {
+  int32_t state = Karvel_CopyState();
+  for (int i = 0; i < 2000 && state != wanted && state != KARVEL_COPY_OFF; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    state = Karvel_CopyState();
+  }
+  return state;
+}
+
+TEST_F(Karvel_Test, CopyStateIsReadyOnceTheCopyAnswersAndOffWithoutOne) {
+  if (!Copies_On()) {
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Karvel_CopyState(), KARVEL_COPY_OFF) << i;
+    EXPECT_EQ(Lookup("人工智能"), "主题词") << "the store answers itself";
+    return;
+  }
+  const int before = Threads_Of_This_Process();
+  ASSERT_EQ(Copy_State_Until(KARVEL_COPY_READY), KARVEL_COPY_READY) << "started without a statement";
+  EXPECT_EQ(Karvel_CopyState(), KARVEL_COPY_READY) << "asked again";
+  EXPECT_EQ(Lookup("人工智能"), "主题词");
+  EXPECT_LE(Threads_Of_This_Process(), before + 1) << "one watcher however often it is asked";
+}
+
+TEST_F(Karvel_Test, CopyStateIsOffWhileTheCopyIsTurnedOff) {
+  const char *run = std::getenv("TESQ_DB_COPY");
+  const std::string saved = run != nullptr ? run : "";
+  for (const char *off : {"0", "off"}) {
+    Set_Env("TESQ_DB_COPY", off);
+    EXPECT_EQ(Karvel_CopyState(), KARVEL_COPY_OFF) << off;
+  }
+  if (run != nullptr)
+    Set_Env("TESQ_DB_COPY", saved);
+  else
+    unsetenv("TESQ_DB_COPY");
+  EXPECT_EQ(Copy_State_Until(KARVEL_COPY_READY), Copies_On() ? KARVEL_COPY_READY : KARVEL_COPY_OFF);
+}
+
+// A database that cannot be read gives no copy: failed (reported once, as
+// its lookups report it), and lookups go to it.
+TEST_F(Karvel_Test, CopyStateOfADatabaseThatCannotBeReadIsFailed) {
+  FILE_STORE_ONLY();
+  Set_Env("TESQ_DB", dir_.Path("missing.db"));
+  testing::internal::CaptureStderr();
+  const int32_t state = Copy_State_Until(KARVEL_COPY_FAILED);
+  const std::string err = testing::internal::GetCapturedStderr();
+  if (!Copies_On()) {
+    EXPECT_EQ(state, KARVEL_COPY_OFF);
+    return;
+  }
+  EXPECT_EQ(state, KARVEL_COPY_FAILED);
+  EXPECT_EQ(Count_Lines(err, "karvel: "), 1) << err;
+  EXPECT_EQ(Lookup("人工智能"), std::nullopt);
+  Write_Database(dir_.Path("missing.db"), {{"人工智能", "基金"}});
+  EXPECT_EQ(Copy_State_Until(KARVEL_COPY_READY), KARVEL_COPY_READY) << "the read is tried again";
+  EXPECT_EQ(Lookup("人工智能"), "基金");
+}
+
+TEST_F(Karvel_Test, CopyStateAfterCloseIdleStartsAfresh) {
+  if (!Copies_On()) GTEST_SKIP() << "no copy";
+  ASSERT_EQ(Copy_State_Until(KARVEL_COPY_READY), KARVEL_COPY_READY);
+  const int with_watcher = Threads_Of_This_Process();
+  EXPECT_EQ(Karvel_CloseIdle(), 0);
+  EXPECT_EQ(Threads_Once(with_watcher - 1), with_watcher - 1) << "the copy and its watcher are gone";
+  Insert("之后", "新");
+  EXPECT_EQ(Copy_State_Until(KARVEL_COPY_READY), KARVEL_COPY_READY);
+  EXPECT_EQ(Lookup("之后"), "新") << "the copy read afresh";
+}
+
 // --- where the database is -----------------------------------------------------
 
 TEST_F(Karvel_Test, FollowsAChangedPath) {

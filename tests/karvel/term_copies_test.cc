@@ -4,7 +4,8 @@
 // withdrawn at once for a file), kept when the source cannot be asked or a
 // new read fails, withdrawn while the table cannot be followed, started
 // afresh for another location and after a stop, and never keeping a lookup
-// waiting for a read.
+// waiting for a read. Its state as a caller that waits for it sees it:
+// reading, ready exactly when lookups answer from it, failed, off.
 #include "term_copies.h"
 
 #include <gtest/gtest.h>
@@ -25,6 +26,7 @@ namespace {
 
 using Rows = std::vector<std::pair<std::string, std::string>>;
 using karvel::Copy_Answer;
+using karvel::Copy_State;
 
 using karvel::Source_Answer;
 
@@ -88,6 +90,18 @@ class Term_Copies : public testing::Test {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (std::chrono::steady_clock::now() < until) {
       if (Find(location, word, value) == wanted) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+  Copy_State Status(const std::string &location) {
+    return karvel::Copy_Status(location, [&] { return std::unique_ptr<karvel::Copy_Source>(new Scripted_Source(&script_)); });
+  }
+  // Asks until the state is `wanted` or two seconds have passed.
+  bool Eventually_Status(const std::string &location, Copy_State wanted) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (std::chrono::steady_clock::now() < until) {
+      if (Status(location) == wanted) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return false;
@@ -264,6 +278,106 @@ TEST_F(Term_Copies, AnotherLocationAndAStopStartAfresh) {
   EXPECT_EQ(rows, 0u) << "the copy is dropped";
   EXPECT_EQ(Find("two", "a", &value), Copy_Answer::kNotReady);
   EXPECT_TRUE(Eventually("two", "a", Copy_Answer::kFound, &value));
+}
+
+// The state alone starts the read (no lookup needed), is reading while it
+// runs, and turns ready only when a lookup made then is answered from the
+// copy; asking again and again starts no second watcher.
+TEST_F(Term_Copies, StatusStartsTheReadAndIsReadyOnlyOnceLookupsAnswerFromTheCopy) {
+  Set({{"a", "A"}}, "1");
+  Hold_Reads();
+  EXPECT_EQ(Status("db"), Copy_State::kReading);
+  ASSERT_TRUE(Read_Held()) << "the state started the read";
+  std::string value;
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(Status("db"), Copy_State::kReading);
+  EXPECT_EQ(Find("db", "a", &value), Copy_Answer::kNotReady) << "lookups go to the store while it is read";
+  EXPECT_EQ(karvel::Copy_Watchers(), 1u) << "one watcher however often it is asked";
+  Release_Reads();
+  ASSERT_TRUE(Eventually_Status("db", Copy_State::kReady));
+  EXPECT_EQ(Find("db", "a", &value), Copy_Answer::kFound) << "ready: the next lookup is the copy's";
+  EXPECT_EQ(value, "A");
+  EXPECT_EQ(script_.reads, 1) << "the lookup went on with the copy the state started";
+}
+
+// The first read goes to the table at once: a store whose quick stamp does
+// not answer (a server too loaded to answer within a lookup's time) still
+// gets its first copy read.
+TEST_F(Term_Copies, TheFirstReadDoesNotWaitForAStamp) {
+  Set({{"a", "A"}}, "1");
+  {
+    std::lock_guard<std::mutex> hold(script_.mutex);
+    script_.stamp_answer = Source_Answer::kUnavailable;
+  }
+  EXPECT_TRUE(Eventually_Status("db", Copy_State::kReady));
+}
+
+TEST_F(Term_Copies, StatusIsFailedWhenTheReadGivesNoCopyAndReadyOnceARetryDoes) {
+  Set({{"a", "A"}}, "1");
+  {
+    std::lock_guard<std::mutex> hold(script_.mutex);
+    script_.read_fails = true;
+  }
+  ASSERT_TRUE(Eventually_Status("db", Copy_State::kFailed));
+  std::string value;
+  EXPECT_EQ(Find("db", "a", &value), Copy_Answer::kNotReady) << "failed: lookups go to the store";
+  {
+    std::lock_guard<std::mutex> hold(script_.mutex);
+    script_.read_fails = false;
+    script_.stamp = "2";
+  }
+  EXPECT_TRUE(Eventually_Status("db", Copy_State::kReady)) << "the read is tried again";
+}
+
+TEST_F(Term_Copies, StatusIsFailedWhileTheTableCannotBeFollowed) {
+  Set({{"a", "A"}}, "1");
+  ASSERT_TRUE(Eventually_Status("db", Copy_State::kReady));
+  {
+    std::lock_guard<std::mutex> hold(script_.mutex);
+    script_.stamp_answer = Source_Answer::kBroken;
+  }
+  EXPECT_TRUE(Eventually_Status("db", Copy_State::kFailed));
+}
+
+// A store that keeps its old copy while it cannot be read again stays ready.
+TEST_F(Term_Copies, StatusStaysReadyWhileAFailedReadLeavesTheOldCopyAnswering) {
+  Set({{"a", "A"}}, "1");
+  ASSERT_TRUE(Eventually_Status("db", Copy_State::kReady));
+  {
+    std::lock_guard<std::mutex> hold(script_.mutex);
+    script_.read_fails = true;
+    script_.stamp = "2";
+  }
+  const int reads_before = script_.reads;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (script_.reads < reads_before + 1 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_GE(script_.reads, reads_before + 1);
+  EXPECT_EQ(Status("db"), Copy_State::kReady);
+}
+
+TEST_F(Term_Copies, StatusIsOffWhenThereIsNothingToCopy) {
+  const auto nothing = [] { return std::unique_ptr<karvel::Copy_Source>(); };
+  EXPECT_EQ(karvel::Copy_Status("db", nothing), Copy_State::kOff);
+  EXPECT_EQ(karvel::Copy_Status("db", nothing), Copy_State::kOff) << "asked again";
+  std::string value;
+  EXPECT_EQ(karvel::Copy_Find("db", "a", false, &value, nothing), Copy_Answer::kNotReady);
+}
+
+// The state is the copy's of the location asked about: another location
+// starts its own read, and a stop starts afresh.
+TEST_F(Term_Copies, StatusOfAnotherLocationOrAfterAStopStartsAfresh) {
+  Set({{"a", "A"}}, "1");
+  ASSERT_TRUE(Eventually_Status("one", Copy_State::kReady));
+  Hold_Reads();
+  EXPECT_EQ(Status("two"), Copy_State::kReading);
+  ASSERT_TRUE(Read_Held());
+  Release_Reads();
+  ASSERT_TRUE(Eventually_Status("two", Copy_State::kReady));
+  karvel::Copies_Stop();
+  Hold_Reads();
+  EXPECT_EQ(Status("two"), Copy_State::kReading) << "the copy was dropped";
+  Release_Reads();
+  EXPECT_TRUE(Eventually_Status("two", Copy_State::kReady));
 }
 
 }  // namespace

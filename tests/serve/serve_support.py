@@ -38,14 +38,18 @@ def free_port():
 class Server:
     """A running `tesq serve`; stop() sends SIGTERM and returns its status."""
 
-    def __init__(self, tesq, data_dir, *options, workdir=None, limits=None, stderr_pipe=False):
+    def __init__(self, tesq, data_dir, *options, workdir=None, limits=None, stderr_pipe=False, extra_env=None,
+                 ready_timeout=60):
         """limits: {resource.RLIMIT_*: soft limit} for the server's processes;
-        stderr_pipe: standard error is a pipe that this side never reads."""
+        stderr_pipe: standard error is a pipe that this side never reads;
+        extra_env: variables for the server besides TESQ_DATA_DIR (TESQ_DB, ...);
+        ready_timeout: seconds the server may take to report ready."""
         self.workdir = workdir or tempfile.mkdtemp(prefix="tesq-serve-test-")
         self.port = free_port()
         self.log_path = os.path.join(self.workdir, "server.log")
         env = {k: v for k, v in os.environ.items() if k not in ("TESQ_DATA_DIR", "TESQ_DB")}
         env["TESQ_DATA_DIR"] = data_dir
+        env.update(extra_env or {})
         self.log = open(self.log_path, "wb")
 
         def apply_limits():
@@ -56,7 +60,7 @@ class Server:
             [tesq, "serve", "--listen", "127.0.0.1:%d" % self.port, "--trace-dir", self.workdir] + list(options),
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE if stderr_pipe else self.log, env=env, cwd=self.workdir,
             preexec_fn=apply_limits if limits else None)
-        deadline = time.time() + 60
+        deadline = time.time() + ready_timeout
         while time.time() < deadline:
             if self.proc.poll() is not None:
                 raise RuntimeError("server exited with %d: %s" % (self.proc.returncode, self.log_text()))

@@ -1,18 +1,26 @@
 // The pure parts of tesq serve: request framing and its limits, the form
 // syntax, the escaping of quoted bytes, the JSON items of a query document,
-// the essay spans and the request log's queue.
+// the essay spans, the request log's queue, and a new worker's wait for its
+// copy of the term table (against a scripted state, not Karvel).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <string>
 #include <vector>
 
 #include "answers.h"
+#include "copy_wait.h"
 #include "gb2312.h"
 #include "http_request.h"
+#include "http_worker.h"
+#include "karvel/karvel.h"
 #include "log_queue.h"
 
 namespace serve {
@@ -424,6 +432,119 @@ TEST(Log_Queue, LinesArriveWholeAndInOrderAndFailedWritesAreCounted) {
     EXPECT_EQ(log.Write_Errors(), 1u);
   }
   close(fds[1]);
+}
+
+// --- a new worker's wait for its copy --------------------------------------------
+
+// Answers the states in turn, the last one for good, and counts the calls.
+struct Scripted_State {
+  std::vector<int32_t> states;
+  int calls = 0;
+  int32_t operator()() {
+    const size_t at = std::min(static_cast<size_t>(calls), states.size() - 1);
+    ++calls;
+    return states[at];
+  }
+};
+
+struct Wait_Row {
+  const char *name;
+  std::vector<int32_t> states;
+  int wait_ms;
+  Copy_Outcome outcome;
+  int calls;  // exactly, or at least when negative
+};
+
+TEST(Copy_Wait, EachStateEndsTheWaitAsItSays) {
+  const int32_t kUnknown = 7;
+  const Wait_Row rows[] = {
+      {"ready at once", {KARVEL_COPY_READY}, 1000, Copy_Outcome::kReady, 1},
+      {"read, then ready", {KARVEL_COPY_READING, KARVEL_COPY_READING, KARVEL_COPY_READY}, 10000, Copy_Outcome::kReady, 3},
+      {"off", {KARVEL_COPY_OFF}, 1000, Copy_Outcome::kOff, 1},
+      {"read, then failed", {KARVEL_COPY_READING, KARVEL_COPY_FAILED}, 10000, Copy_Outcome::kFailed, 2},
+      {"a state not known is waited through", {kUnknown, KARVEL_COPY_READY}, 10000, Copy_Outcome::kReady, 2},
+      {"still read past the wait", {KARVEL_COPY_READING}, 60, Copy_Outcome::kNotReady, -2},
+      {"no wait: asked once, to start the read", {KARVEL_COPY_READING}, 0, Copy_Outcome::kNotAwaited, 1},
+      {"no wait, ready already", {KARVEL_COPY_READY}, 0, Copy_Outcome::kReady, 1},
+      {"no wait, failed already", {KARVEL_COPY_FAILED}, 0, Copy_Outcome::kFailed, 1},
+      {"a negative wait is no wait", {KARVEL_COPY_READING}, -5, Copy_Outcome::kNotAwaited, 1},
+  };
+  for (const Wait_Row &row : rows) {
+    Scripted_State script{row.states};
+    const Copy_Outcome outcome = Wait_For_Copy(std::ref(script), row.wait_ms, -1);
+    EXPECT_EQ(outcome, row.outcome) << row.name;
+    if (row.calls >= 0)
+      EXPECT_EQ(script.calls, row.calls) << row.name;
+    else
+      EXPECT_GE(script.calls, -row.calls) << row.name << ": asked again while it waits";
+  }
+}
+
+// The deadline passes while the state is being asked (a slow call): the
+// wait ends there, rather than pausing for a time computed below zero.
+TEST(Copy_Wait, ADeadlinePassedDuringAQuestionEndsTheWait) {
+  int calls = 0;
+  const auto slow_state = [&] {
+    ++calls;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    return KARVEL_COPY_READING;
+  };
+  EXPECT_EQ(Wait_For_Copy(slow_state, 1, -1), Copy_Outcome::kNotReady);
+  EXPECT_EQ(calls, 1);
+}
+
+// Writes what a signalfd would give for `signo` to the pipe `fd`.
+void Send_Signal_Info(int fd, int signo) {
+  signalfd_siginfo info{};
+  info.ssi_signo = static_cast<uint32_t>(signo);
+  ASSERT_EQ(::write(fd, &info, sizeof info), static_cast<ssize_t>(sizeof info));
+}
+
+TEST(Copy_Wait, StopSignalsEndTheWaitAndOthersAreIgnored) {
+  struct Signal_Row {
+    const char *name;
+    int signo;
+    Copy_Outcome outcome;
+  };
+  const Signal_Row rows[] = {
+      {"SIGTERM", SIGTERM, Copy_Outcome::kStopped},
+      {"SIGINT", SIGINT, Copy_Outcome::kStopped},
+      {"SIGHUP is no stop", SIGHUP, Copy_Outcome::kNotReady},
+  };
+  for (const Signal_Row &row : rows) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    Send_Signal_Info(fds[1], row.signo);
+    Scripted_State script{{KARVEL_COPY_READING}};
+    EXPECT_EQ(Wait_For_Copy(std::ref(script), 200, fds[0]), row.outcome) << row.name;
+    close(fds[0]);
+    close(fds[1]);
+  }
+}
+
+TEST(Copy_Wait, OnlyAReloadsWorkerWhoseCopyIsNotReadyStandsDown) {
+  struct Serve_Row {
+    Worker_Role role;
+    Worker_Report report;
+    bool serves;
+  };
+  const auto r = [](int32_t init, Copy_Outcome copy) { return Worker_Report{init, static_cast<int32_t>(copy)}; };
+  const Worker_Role kRoles[] = {Worker_Role::kFirst, Worker_Role::kReload, Worker_Role::kReplacement};
+  std::vector<Serve_Row> rows;
+  for (const Worker_Role role : kRoles) {
+    const bool reload = role == Worker_Role::kReload;
+    rows.push_back({role, r(0, Copy_Outcome::kReady), true});
+    rows.push_back({role, r(0, Copy_Outcome::kOff), true});
+    rows.push_back({role, r(0, Copy_Outcome::kFailed), true});
+    rows.push_back({role, r(0, Copy_Outcome::kNotAwaited), true});
+    rows.push_back({role, r(0, Copy_Outcome::kNotReady), !reload});
+    rows.push_back({role, r(0, Copy_Outcome::kStopped), false});
+    rows.push_back({role, r(-3, Copy_Outcome::kReady), false});
+    rows.push_back({role, r(kNo_Trace_Directory, Copy_Outcome::kNotAwaited), false});
+  }
+  for (const Serve_Row &row : rows)
+    EXPECT_EQ(Worker_Serves(row.role, row.report), row.serves)
+        << "role " << static_cast<int>(row.role) << ", init " << row.report.init << ", copy " << row.report.copy;
 }
 
 }  // namespace

@@ -24,6 +24,8 @@
  * or a column renamed or dropped) is reported, and lookups go to it. No
  * statement waits for a read of the table. A process forked after lookups
  * have begun goes on with its copy and watches the table by itself.
+ * Karvel_CopyState starts the read without a statement and tells when the
+ * copy answers.
  *
  * Statements: one form only, a lookup of one word,
  *
@@ -124,6 +126,39 @@ KARVEL_API int32_t KARVEL_CALL Karvel_CloseQuery(Karvel_Query query);
  * (libtesqsrch calls it from Tesquin_UnInit).
  */
 KARVEL_API int32_t KARVEL_CALL Karvel_CloseIdle(void);
+
+/* The states of the copy in memory, as Karvel_CopyState answers them. */
+#define KARVEL_COPY_READY 0   /* lookups answer from the copy */
+#define KARVEL_COPY_READING 1 /* the copy is being read; lookups go to the database meanwhile */
+#define KARVEL_COPY_OFF 2     /* nothing is copied (TESQ_DB_COPY=0, or a build without copies) */
+#define KARVEL_COPY_FAILED 3  /* the last read gave no copy; lookups go to the database */
+
+/*
+ * Starts reading the copy of the term database that lookups would use now
+ * (TESQ_DB, TESQ_DATA_DIR and TESQ_DB_COPY read as a statement reads them),
+ * unless it is read or being read already, and answers how far it is:
+ *
+ *   KARVEL_COPY_READY    a statement run now is answered from the copy;
+ *   KARVEL_COPY_READING  its read runs: statements go to the database;
+ *   KARVEL_COPY_FAILED   the database could not be read whole (down,
+ *                        refused, missing or damaged, or a table whose
+ *                        changes cannot be followed; reported on stderr
+ *                        as statements report it): statements go to the
+ *                        database and answer as it allows, and the read is
+ *                        tried again in the background, so a later call
+ *                        may answer READY;
+ *   KARVEL_COPY_OFF      nothing is copied: statements always go to the
+ *                        database.
+ *
+ * Never waits for the read: a caller that wants lookups answered from the
+ * copy asks again until it is READY (or FAILED or OFF), bounding the wait
+ * itself. Any number of calls start one read; a later statement goes on
+ * with the same copy. Karvel_CloseIdle drops the copy, and the next call or
+ * statement starts afresh. Safe from any thread. In a process that forks,
+ * call it in the child that is to look up (a parent that never looks up
+ * starts no thread).
+ */
+KARVEL_API int32_t KARVEL_CALL Karvel_CopyState(void);
 
 #ifdef __cplusplus
 }

@@ -3,9 +3,13 @@
 // Tesquin_Init and Tesquin_UnInit are process-wide and must not run beside a
 // search. A reload (SIGHUP) forks a new worker that loads the data while the
 // old one keeps serving; only once the new one reports a successful
-// Tesquin_Init is the old one told to drain (SIGTERM). A failed reload is
+// Tesquin_Init and a copy of the term table that answers its lookups (or
+// none to wait for) is the old one told to drain (SIGTERM). A failed
+// reload, one whose copy was not read within --copy-wait included, is
 // logged and the old worker goes on. Both accept on the one socket while
-// they overlap, so no connection is refused.
+// they overlap, so no connection is refused. The master itself never calls
+// the library nor Karvel: it forks, and a child of a process with a
+// database session or a watcher thread would inherit them.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -31,6 +35,7 @@
 
 #include "cli_options.h"
 #include "commands.h"
+#include "copy_wait.h"
 #include "http_worker.h"
 
 namespace {
@@ -42,6 +47,9 @@ const char kServe_Usage[] =
     "/v1/essay, /v1/batch, /healthz and /metrics. SIGHUP reloads the term database\n"
     "and the dictionaries without dropping a request; SIGTERM drains the requests in\n"
     "flight and exits 0. One JSON line per request goes to standard error.\n"
+    "Every new worker, the first included, serves once its copy of the term table\n"
+    "answers (or it has none: copy off, or its read failed), or after --copy-wait;\n"
+    "a reload whose worker is not ready by then fails and the old worker goes on.\n"
     "Exit status: 0 stopped by a signal, 1 failed (socket, data), 2 usage error.\n";
 
 const std::vector<cli::Option> &Serve_Options() {
@@ -60,6 +68,7 @@ const std::vector<cli::Option> &Serve_Options() {
         {"--no-trace", nullptr, "write no trace file at all"},
         {"--no-log", nullptr, "no request log on standard error"},
         {"--pid-file", "FILE", "write the master's process id to FILE"},
+        {"--copy-wait", "MS", "longest wait of a new worker for its term table copy (default 60000; 0: none)"},
         {"--empty-handler", nullptr, "also serve GET /v1/empty, which does no work (benchmark)"},
     };
     const std::vector<cli::Option> &shared = cli::Service_Options();
@@ -109,7 +118,8 @@ bool Parse_Settings(const cli::Parsed_Args &args, serve::Settings *s, std::strin
   s->port = static_cast<int>(port);
   long long threads = s->threads, body = static_cast<long long>(s->max_body), timeout = s->timeout_ms,
             connections = s->max_connections, keep = s->keep_alive_ms, keep_requests = s->keep_alive_requests,
-            trace_bytes = static_cast<long long>(s->trace_max_bytes), trace_keep = s->trace_keep;
+            trace_bytes = static_cast<long long>(s->trace_max_bytes), trace_keep = s->trace_keep,
+            copy_wait = s->copy_wait_ms;
   if (!Parse_Number(args, "--threads", 1, 256, &threads, error) ||
       !Parse_Number(args, "--max-body", 1, 1ll << 30, &body, error) ||
       !Parse_Number(args, "--timeout", 1, 3600000, &timeout, error) ||
@@ -117,7 +127,8 @@ bool Parse_Settings(const cli::Parsed_Args &args, serve::Settings *s, std::strin
       !Parse_Number(args, "--keep-alive", 1, 3600000, &keep, error) ||
       !Parse_Number(args, "--keep-alive-requests", 1, 1000000000, &keep_requests, error) ||
       !Parse_Number(args, "--trace-max-bytes", 1, 1ll << 50, &trace_bytes, error) ||
-      !Parse_Number(args, "--trace-keep", 0, 1000, &trace_keep, error))
+      !Parse_Number(args, "--trace-keep", 0, 1000, &trace_keep, error) ||
+      !Parse_Number(args, "--copy-wait", 0, 3600000, &copy_wait, error))
     return false;
   s->threads = static_cast<int>(threads);
   s->max_body = static_cast<size_t>(body);
@@ -127,6 +138,7 @@ bool Parse_Settings(const cli::Parsed_Args &args, serve::Settings *s, std::strin
   s->keep_alive_requests = static_cast<int>(keep_requests);
   s->trace_max_bytes = static_cast<uint64_t>(trace_bytes);
   s->trace_keep = static_cast<int>(trace_keep);
+  s->copy_wait_ms = static_cast<int>(copy_wait);
   s->trace = !args.Has("--no-trace");
   s->log = !args.Has("--no-log");
   s->empty_handler = args.Has("--empty-handler");
@@ -173,10 +185,12 @@ struct Worker_Process {
   pid_t pid = -1;
   int ready_fd = -1;
   int generation = 0;
+  serve::Worker_Role role = serve::Worker_Role::kFirst;
 };
 
 // Forks a worker; the worker's signals are the ones the master blocked.
-Worker_Process Spawn(const serve::Settings &s, int listen_fd, int generation, const sigset_t &old_mask) {
+Worker_Process Spawn(const serve::Settings &s, serve::Worker_Role role, int listen_fd, int generation,
+                     const sigset_t &old_mask) {
   Worker_Process w;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return w;
@@ -187,7 +201,7 @@ Worker_Process Spawn(const serve::Settings &s, int listen_fd, int generation, co
     std::signal(SIGXFSZ, SIG_IGN);
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     std::fflush(stderr);
-    _exit(serve::Run_Worker(s, listen_fd, fds[1], generation));
+    _exit(serve::Run_Worker(s, role, listen_fd, fds[1], generation));
   }
   close(fds[1]);
   if (pid < 0) {
@@ -197,21 +211,24 @@ Worker_Process Spawn(const serve::Settings &s, int listen_fd, int generation, co
   w.pid = pid;
   w.ready_fd = fds[0];
   w.generation = generation;
+  w.role = role;
   return w;
 }
 
-// What Ready_Code gives for a worker that exited before reporting.
+// What Read_Report gives for a worker that exited before reporting.
 constexpr int32_t kExited_Before_Init = -101;
 
-// Reads the worker's Tesquin_Init result; a worker that exits first failed.
-int32_t Ready_Code(Worker_Process *w) {
-  int32_t code = kExited_Before_Init;
+// Reads the worker's report (written in one piece); a worker that exits
+// first failed.
+serve::Worker_Report Read_Report(Worker_Process *w) {
+  serve::Worker_Report report{kExited_Before_Init, static_cast<int32_t>(serve::Copy_Outcome::kNotAwaited)};
   ssize_t n;
-  do n = read(w->ready_fd, &code, sizeof code);
+  do n = read(w->ready_fd, &report, sizeof report);
   while (n < 0 && errno == EINTR);
   close(w->ready_fd);
   w->ready_fd = -1;
-  return n == sizeof code ? code : kExited_Before_Init;
+  if (n != static_cast<ssize_t>(sizeof report)) report.init = kExited_Before_Init;
+  return report;
 }
 
 // Why a worker's data did not load, for the log.
@@ -219,6 +236,38 @@ std::string Load_Failure(int32_t code) {
   if (code == serve::kNo_Trace_Directory) return "the worker cannot enter the trace directory";
   if (code == kExited_Before_Init) return "the worker exited before it reported";
   return "Tesquin_Init " + std::to_string(code);
+}
+
+// How a worker's wait for its copy ended, for the log.
+std::string Copy_Note(const serve::Worker_Report &report, const serve::Settings &s) {
+  return serve::Copy_Outcome_Text(static_cast<serve::Copy_Outcome>(report.copy), s.copy_wait_ms);
+}
+
+// Why a worker does not serve, for the log.
+std::string Not_Serving(const serve::Worker_Report &report, const serve::Settings &s) {
+  return report.init != 0 ? Load_Failure(report.init) : Copy_Note(report, s);
+}
+
+// Waits for the first worker's report while taking the master's signals: a
+// SIGTERM or SIGINT meanwhile is passed on to the worker (which then stops
+// loading or waiting for its copy) and sets *stopped; a SIGHUP is ignored,
+// there being nothing to reload yet.
+serve::Worker_Report Await_First_Report(Worker_Process *w, int signal_fd, bool *stopped) {
+  for (;;) {
+    pollfd p[2] = {{signal_fd, POLLIN, 0}, {w->ready_fd, POLLIN, 0}};
+    if (poll(p, 2, -1) < 0) {  // both descriptors stay open until the report is read: no time limit needed
+      if (errno == EINTR) continue;
+      return Read_Report(w);
+    }
+    if (p[1].revents & (POLLIN | POLLHUP | POLLERR)) return Read_Report(w);
+    if (!(p[0].revents & POLLIN)) continue;
+    signalfd_siginfo info;
+    if (read(signal_fd, &info, sizeof info) != sizeof info) continue;
+    if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
+      *stopped = true;
+      if (w->pid > 0) kill(w->pid, SIGTERM);
+    }
+  }
 }
 
 // How a worker ended, for the log.
@@ -328,11 +377,21 @@ int Command_Serve(int argc, char **argv) {
   const int signal_fd = signalfd(-1, &mask, SFD_CLOEXEC);
 
   int generation = 1;
-  Worker_Process current = Spawn(settings, listen_fd, generation, old_mask);
-  const int32_t first = current.pid > 0 ? Ready_Code(&current) : -100;
-  if (first != 0) {
+  Worker_Process current = Spawn(settings, serve::Worker_Role::kFirst, listen_fd, generation, old_mask);
+  bool stopped_early = false;
+  const serve::Worker_Report first =
+      current.pid > 0 ? Await_First_Report(&current, signal_fd, &stopped_early)
+                      : serve::Worker_Report{-100, static_cast<int32_t>(serve::Copy_Outcome::kNotAwaited)};
+  if (stopped_early) {
+    if (current.pid > 0) waitpid(current.pid, nullptr, 0);
+    if (args.Has("--pid-file")) unlink(args.Get("--pid-file").c_str());
+    cleanup();
+    Log_Event("stopped", "stopped before the first worker served");
+    return cli::kExit_Ok;
+  }
+  if (!serve::Worker_Serves(current.role, first)) {
     std::fprintf(stderr, "tesq serve: the library failed to initialise (%s); data directory: %s\n",
-                 Load_Failure(first).c_str(), std::getenv("TESQ_DATA_DIR") ? std::getenv("TESQ_DATA_DIR") : "(default)");
+                 Not_Serving(first, settings).c_str(), std::getenv("TESQ_DATA_DIR") ? std::getenv("TESQ_DATA_DIR") : "(default)");
     if (current.pid > 0) waitpid(current.pid, nullptr, 0);
     cleanup();
     return cli::kExit_Failed;
@@ -347,7 +406,7 @@ int Command_Serve(int argc, char **argv) {
   char where[160];
   std::snprintf(where, sizeof where, "listening on %s:%d, worker %ld", settings.host.c_str(), port,
                 static_cast<long>(current.pid));
-  Log_Event("ready", where);
+  Log_Event("ready", std::string(where) + "; " + Copy_Note(first, settings));
 
   using Clock = std::chrono::steady_clock;
   Worker_Process loading;                // a new worker (a reload's or a replacement), until it reports
@@ -359,7 +418,7 @@ int Command_Serve(int argc, char **argv) {
   while (!stopping || current.pid > 0 || !draining.empty() || loading.pid > 0) {
     if (!stopping && current.pid < 0 && loading.pid < 0 && Clock::now() >= respawn_at) {
       respawn_at = Clock::time_point::max();
-      loading = Spawn(settings, listen_fd, ++generation, old_mask);
+      loading = Spawn(settings, serve::Worker_Role::kReplacement, listen_fd, ++generation, old_mask);
       replacing = true;
       if (loading.pid < 0) {
         Log_Event("stopping", std::string("the replacement worker cannot be forked: ") + std::strerror(errno));
@@ -377,15 +436,15 @@ int Command_Serve(int argc, char **argv) {
       break;
     }
     if (loading.ready_fd >= 0 && (p[1].revents & (POLLIN | POLLHUP))) {
-      const int32_t code = Ready_Code(&loading);
-      if (code == 0 && !stopping) {
+      const serve::Worker_Report report = Read_Report(&loading);
+      if (serve::Worker_Serves(loading.role, report) && !stopping) {
         if (replacing) {
           Log_Event("replaced", "worker " + std::to_string(loading.pid) + " serves generation " +
-                                    std::to_string(loading.generation));
+                                    std::to_string(loading.generation) + "; " + Copy_Note(report, settings));
         } else {
           Log_Event("reloaded", "worker " + std::to_string(loading.pid) + " serves generation " +
-                                    std::to_string(loading.generation) + "; worker " + std::to_string(current.pid) +
-                                    " drains");
+                                    std::to_string(loading.generation) + "; " + Copy_Note(report, settings) +
+                                    "; worker " + std::to_string(current.pid) + " drains");
           if (current.pid > 0) {
             Stop_Worker(&current);
             draining.push_back(current.pid);
@@ -400,14 +459,15 @@ int Command_Serve(int argc, char **argv) {
         if (loading.pid > 0) Stop_Worker(&loading);
         if (loading.pid > 0) draining.push_back(loading.pid);
       } else if (replacing) {
-        Log_Event("stopping", "the replacement worker failed to start (" + Load_Failure(code) + ")");
+        Log_Event("stopping", "the replacement worker failed to start (" + Not_Serving(report, settings) + ")");
         stopping = true;
         if (loading.pid > 0) {
           Stop_Worker(&loading);
           draining.push_back(loading.pid);
         }
       } else {
-        Log_Event("reload_failed", "the new data failed to load (" + Load_Failure(code) + "); the old data goes on serving");
+        Log_Event("reload_failed", (report.init != 0 ? "the new data failed to load (" : "the new worker does not serve (") +
+                                       Not_Serving(report, settings) + "); the old worker goes on serving");
         if (loading.pid > 0) {
           Stop_Worker(&loading);
           draining.push_back(loading.pid);
@@ -426,7 +486,7 @@ int Command_Serve(int argc, char **argv) {
         Log_Event("reload_ignored", "a replacement worker is due");
       } else {
         Log_Event("reload", "loading the data in a new worker");
-        loading = Spawn(settings, listen_fd, ++generation, old_mask);
+        loading = Spawn(settings, serve::Worker_Role::kReload, listen_fd, ++generation, old_mask);
         if (loading.pid < 0) Log_Event("reload_failed", std::string("fork failed: ") + std::strerror(errno));
       }
     } else if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {

@@ -40,9 +40,11 @@
 
 #include "answers.h"
 #include "cli_options.h"
+#include "copy_wait.h"
 #include "essay_stream.h"
 #include "gb2312.h"
 #include "http_request.h"
+#include "karvel/karvel.h"
 #include "library_calls.h"
 #include "log_queue.h"
 #include "tesqsrch/tesqsrch.h"
@@ -1068,7 +1070,14 @@ thread_local std::string Worker::t_remote;
 
 }  // namespace
 
-int Run_Worker(const Settings &settings, int listen_fd, int ready_fd, int generation) {
+bool Worker_Serves(Worker_Role role, const Worker_Report &report) {
+  if (report.init != 0) return false;
+  const auto copy = static_cast<Copy_Outcome>(report.copy);
+  if (copy == Copy_Outcome::kStopped) return false;
+  return copy != Copy_Outcome::kNotReady || role != Worker_Role::kReload;
+}
+
+int Run_Worker(const Settings &settings, Worker_Role role, int listen_fd, int ready_fd, int generation) {
   // SIGTERM and SIGINT arrive on a descriptor that the accept loop polls.
   // A write to a closed socket or pipe, or past a file-size limit, fails
   // with its error (reported where it is made) instead of ending the worker.
@@ -1085,16 +1094,19 @@ int Run_Worker(const Settings &settings, int listen_fd, int ready_fd, int genera
   if (chdir(settings.trace_dir.c_str()) != 0) {
     std::fprintf(stderr, "tesq serve: cannot enter the trace directory '%s': %s\n", settings.trace_dir.c_str(),
                  std::strerror(errno));
-    const int32_t code = kNo_Trace_Directory;
-    (void)!::write(ready_fd, &code, sizeof code);
+    const Worker_Report report{kNo_Trace_Directory, static_cast<int32_t>(Copy_Outcome::kNotAwaited)};
+    (void)!::write(ready_fd, &report, sizeof report);
     return 1;
   }
-  const int32_t code = Tesquin_Init(0);
-  if (::write(ready_fd, &code, sizeof code) != sizeof code || code != 0) {
-    close(ready_fd);
-    return 1;
-  }
+  Worker_Report report{Tesquin_Init(0), static_cast<int32_t>(Copy_Outcome::kNotAwaited)};
+  if (report.init == 0)
+    report.copy = static_cast<int32_t>(Wait_For_Copy(Karvel_CopyState, settings.copy_wait_ms, signal_fd));
+  const bool reported = ::write(ready_fd, &report, sizeof report) == static_cast<ssize_t>(sizeof report);
   close(ready_fd);
+  if (!reported || !Worker_Serves(role, report)) {
+    Tesquin_UnInit();
+    return report.copy == static_cast<int32_t>(Copy_Outcome::kStopped) ? 0 : 1;
+  }
   int status;
   {
     Worker worker(settings, generation);

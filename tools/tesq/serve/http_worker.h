@@ -25,6 +25,22 @@ struct Settings {
   int trace_keep = 5;
   bool log = true;
   bool empty_handler = false;   // /v1/empty: the HTTP layer alone, for the benchmark
+  int copy_wait_ms = 60000;     // a new worker's wait for its copy of the term table; 0: none
+};
+
+// Why a worker is started: the first at start, a reload's (an old worker
+// goes on serving until this one reports), or the replacement of one that
+// died (no worker serves meanwhile).
+enum class Worker_Role { kFirst, kReload, kReplacement };
+
+// What a worker reports to its master on `ready_fd`, in one write: the
+// result of Tesquin_Init (or kNo_Trace_Directory), and how its wait for the
+// copy of the term table ended (a Copy_Outcome; meaningful when `init` is
+// 0). A worker serves after reporting init 0, except a reload's whose copy
+// was not ready in time: that one exits, and the old worker goes on.
+struct Worker_Report {
+  int32_t init;
+  int32_t copy;
 };
 
 // What a worker reports instead of Tesquin_Init's result when it cannot
@@ -32,9 +48,16 @@ struct Settings {
 constexpr int32_t kNo_Trace_Directory = -100;
 
 // Runs in the forked worker: changes to the trace directory, initialises the
-// library, writes Tesquin_Init's result (int32) to `ready_fd` and, when it
-// is 0, serves `listen_fd` until SIGTERM. Returns the exit status.
-int Run_Worker(const Settings &settings, int listen_fd, int ready_fd, int generation);
+// library, waits for the copy of the term table (Wait_For_Copy, up to
+// settings.copy_wait_ms), writes its Worker_Report to `ready_fd` and, when
+// it is to serve, serves `listen_fd` until SIGTERM. Returns the exit status.
+int Run_Worker(const Settings &settings, Worker_Role role, int listen_fd, int ready_fd, int generation);
+
+// Whether a worker that reported `report` in `role` serves: a reload's
+// worker whose copy is not ready does not, since the old worker still
+// answers from its copy; the first worker and a replacement serve anyway,
+// there being no other.
+bool Worker_Serves(Worker_Role role, const Worker_Report &report);
 
 }  // namespace serve
 
