@@ -25,6 +25,7 @@ struct Settings {
   int trace_keep = 5;
   bool log = true;
   bool empty_handler = false;   // /v1/empty: the HTTP layer alone, for the benchmark
+  bool playground = true;       // the page at / and /playground
 };
 
 // What a worker reports instead of Tesquin_Init's result when it cannot
