@@ -1,12 +1,15 @@
 // The pure parts of tesq serve: request framing and its limits, the form
 // syntax, the escaping of quoted bytes, the JSON items of a query document,
-// the essay spans and the request log's queue.
+// the essay spans, the request log's queue, route selection and the
+// embedded playground page.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,8 @@
 #include "gb2312.h"
 #include "http_request.h"
 #include "log_queue.h"
+#include "playground_page.h"
+#include "routes.h"
 
 namespace serve {
 namespace {
@@ -424,6 +429,75 @@ TEST(Log_Queue, LinesArriveWholeAndInOrderAndFailedWritesAreCounted) {
     EXPECT_EQ(log.Write_Errors(), 1u);
   }
   close(fds[1]);
+}
+
+struct Route_Row {
+  const char *name;
+  std::string path;
+  bool playground, empty_handler;
+  bool found;
+  Route route;
+};
+
+TEST(Routes, EachPathFindsItsEndpointOnlyWhenSwitchedOn) {
+  const std::vector<Route_Row> rows = {
+      {"the page at /", "/", true, false, true, Route::kPlayground},
+      {"the page at /playground", "/playground", true, false, true, Route::kPlayground},
+      {"/ with the page off", "/", false, false, false, Route::kWord},
+      {"/playground with the page off", "/playground", false, false, false, Route::kWord},
+      {"the library's endpoints with the page off", "/v1/word", false, false, true, Route::kWord},
+      {"search with the page off", "/v1/search", false, false, true, Route::kSearch},
+      {"essay with the page on", "/v1/essay", true, false, true, Route::kEssay},
+      {"batch", "/v1/batch", true, false, true, Route::kBatch},
+      {"health", "/healthz", true, false, true, Route::kHealthz},
+      {"metrics", "/metrics", true, false, true, Route::kMetrics},
+      {"the empty handler off", "/v1/empty", true, false, false, Route::kWord},
+      {"the empty handler on", "/v1/empty", false, true, true, Route::kEmpty},
+      {"a trailing slash is another path", "/playground/", true, false, false, Route::kWord},
+      {"two slashes", "//", true, false, false, Route::kWord},
+      {"an index file", "/index.html", true, false, false, Route::kWord},
+      {"the empty path", "", true, false, false, Route::kWord},
+      {"paths are matched in their case", "/Playground", true, false, false, Route::kWord},
+      {"an endpoint with a trailing slash", "/v1/word/", true, false, false, Route::kWord},
+      {"a prefix of an endpoint", "/v1/wor", true, false, false, Route::kWord},
+  };
+  for (const Route_Row &row : rows) {
+    Settings settings;
+    settings.playground = row.playground;
+    settings.empty_handler = row.empty_handler;
+    const Endpoint *e = Find_Endpoint(row.path, settings);
+    EXPECT_EQ(e != nullptr, row.found) << row.name;
+    if (e != nullptr && row.found) {
+      EXPECT_EQ(e->route, row.route) << row.name;
+      EXPECT_EQ(e->path, row.path) << row.name;
+    }
+  }
+}
+
+TEST(Routes, ThePageIsOnByDefaultAndTakesGetAlone) {
+  const Settings defaults;
+  const Endpoint *e = Find_Endpoint("/", defaults);
+  ASSERT_NE(e, nullptr);
+  EXPECT_STREQ(e->allow, "GET");
+  ASSERT_NE(Find_Endpoint("/v1/essay", defaults), nullptr);
+  EXPECT_STREQ(Find_Endpoint("/v1/essay", defaults)->allow, "GET, POST");
+}
+
+TEST(Playground_Page, IsTheSourceFileByteForByte) {
+  std::ifstream in(TESQ_PLAYGROUND_SOURCE, std::ios::binary);
+  ASSERT_TRUE(in) << TESQ_PLAYGROUND_SOURCE;
+  const std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(source.size(), 1000u);
+  EXPECT_EQ(Playground_Page().size(), source.size());
+  EXPECT_TRUE(Playground_Page() == source);
+}
+
+TEST(Playground_Page, IsOneDocumentThatNamesNoOtherHost) {
+  const std::string_view page = Playground_Page();
+  EXPECT_EQ(page.substr(0, 15), "<!DOCTYPE html>");
+  EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string_view::npos);
+  for (const char *outside : {"http://", "https://", " src=", "<link", "@import", " url(", ":url("})
+    EXPECT_EQ(page.find(outside), std::string_view::npos) << outside;
 }
 
 }  // namespace
