@@ -36,7 +36,7 @@ class Browser:
     def __init__(self, chromium, width=1100, height=900, timeout=30):
         self.profile = tempfile.mkdtemp(prefix="tesq-chromium-")
         self.log = open(os.path.join(self.profile, "chromium.log"), "wb")
-        args = [chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+        args = [chromium, "--headless=new", "--no-sandbox", "--disable-gpu",
                 "--remote-debugging-port=0", "--user-data-dir=" + self.profile,
                 "--window-size=%d,%d" % (width, height), "--hide-scrollbars", "--mute-audio",
                 "--no-first-run", "--no-default-browser-check", "--disable-extensions", "--disable-sync",
@@ -45,6 +45,10 @@ class Browser:
                 "--disable-features=Translate,OptimizationHints,MediaRouter,DialMediaRouteProvider",
                 "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1, EXCLUDE localhost, EXCLUDE [::1]", "--proxy-server=http://127.0.0.1:9",
                 "about:blank"]
+        # Shared memory for the renderers comes from /dev/shm, unless it is
+        # too small for a large page (as in some containers).
+        if shutil.disk_usage("/dev/shm").total < 512 << 20 if os.path.isdir("/dev/shm") else True:
+            args.insert(1, "--disable-dev-shm-usage")
         self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log,
                                      start_new_session=True)
         self.events = []
