@@ -1019,7 +1019,9 @@ class Worker {
       ok = Segment_Essay(gbtext, &words);
     }
     if (!ok) return Answer_Error(res, {500, "library", "segmentation failed", "", -1});
-    Answer_Json(res, {{"words", Essay_Items(in.values.at("text"), gbtext, words, in.charset)}});
+    res.status = 200;
+    res.content_type = "application/json";
+    res.body = Essay_Json(in.values.at("text"), gbtext, words, in.charset);
   }
 
   // {"words": [...]} or {"queries": [...], "format": "xml"|"json"}: one
