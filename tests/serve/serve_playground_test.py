@@ -263,6 +263,28 @@ class Playground(unittest.TestCase):
         self.assertEqual(b.evaluate(COUNTS_JS), expected_counts(answer["words"]))
         self.assertEqual(b.evaluate(MARKS_JS), expected_marks(answer["words"]))
 
+    def test_7b_a_long_paste_is_held_by_the_page_and_shown(self):
+        b = self.browser
+        text = "\n".join("%d. %s" % (i, ABSTRACT.replace("\n", "")) for i in range(1500))
+        self.assertGreater(len(text), 100000)
+        status, answer = self.essay_json(text)
+        self.assertEqual(status, 200)
+        b.evaluate("""(function (text) {
+          const box = document.getElementById('essay'), data = new DataTransfer();
+          data.setData('text/plain', text);
+          box.focus();
+          box.dispatchEvent(new ClipboardEvent('paste', {clipboardData: data, bubbles: true, cancelable: true}));
+          return true;
+        })(%s)""" % json.dumps(text))
+        b.wait_for(DONE_JS, timeout=30)
+        self.assertFalse(b.evaluate("document.getElementById('essay-held').hidden"))
+        self.assertEqual(b.evaluate("document.getElementById('essay').value"), "")
+        self.assertEqual(b.evaluate(COUNTS_JS), expected_counts(answer["words"]))
+        self.assertEqual(b.evaluate(MARKS_JS), expected_marks(answer["words"]))
+        b.evaluate("document.getElementById('essay-held-edit').click()")
+        self.assertEqual(b.evaluate("document.getElementById('essay').value"), text)
+        self.assertTrue(b.evaluate("document.getElementById('essay-held').hidden"))
+
     def test_8_a_small_body_limit_makes_the_page_cut_smaller_pieces(self):
         small = ss.Server(TESQ, DATA_DIR, "--no-trace", "--max-body", "4096")
         try:
