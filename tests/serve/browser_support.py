@@ -16,16 +16,16 @@ import tempfile
 import time
 import urllib.request
 
-import websocket
+try:
+    import websocket
+except ImportError:  # reported when a browser is started, so that find_chromium works without it
+    websocket = None
 
 CHROMIUM_NAMES = ("/usr/bin/chromium", "/usr/bin/chromium-browser")
 
 
 def find_chromium():
-    for path in CHROMIUM_NAMES:
-        if os.access(path, os.X_OK):
-            return path
-    return None
+    return next((path for path in CHROMIUM_NAMES if os.access(path, os.X_OK)), None)
 
 
 class Browser_Error(RuntimeError):
@@ -34,6 +34,8 @@ class Browser_Error(RuntimeError):
 
 class Browser:
     def __init__(self, chromium, width=1100, height=900, timeout=30):
+        if websocket is None:
+            raise Browser_Error("the DevTools client is missing: install Debian python3-websocket (scripts/setup.sh does)")
         self.profile = tempfile.mkdtemp(prefix="tesq-chromium-")
         self.log = open(os.path.join(self.profile, "chromium.log"), "wb")
         args = [chromium, "--headless=new", "--no-sandbox", "--disable-gpu",
