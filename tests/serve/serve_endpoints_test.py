@@ -139,6 +139,34 @@ class Endpoints(unittest.TestCase):
             self.assertEqual((status, headers.get("Allow"), json.loads(body)["error"]["code"]),
                              (405, allow, "method_not_allowed"))
 
+    def test_playground_page_at_root_and_playground(self):
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "tesq", "serve",
+                               "playground", "playground.html"), "rb") as f:
+            source = f.read()
+        for path in ["/", "/playground", "/?q=%E5%BC%A0%E4%B8%89"]:
+            with self.subTest(path=path):
+                status, headers, body = self.server.request("GET", path)
+                self.assertEqual((status, headers["Content-Type"], body), (200, "text/html; charset=utf-8", source))
+                policy = headers["Content-Security-Policy"]
+                self.assertIn("default-src 'none'", policy)
+                self.assertIn("connect-src 'self'", policy)
+                self.assertEqual(headers["X-Content-Type-Options"], "nosniff")
+        for method in ["POST", "HEAD", "PUT"]:
+            status, headers, _ = self.server.request(method, "/")
+            self.assertEqual((status, headers.get("Allow")), (405, "GET"))
+        self.assertEqual(self.server.request("GET", "/playground/")[0], 404)
+
+    def test_no_playground_makes_the_page_404_and_leaves_the_endpoints(self):
+        server = ss.Server(TESQ, DATA_DIR, "--no-playground", "--no-trace")
+        try:
+            for path in ["/", "/playground", "/?q=x"]:
+                status, _, body = server.request("GET", path)
+                self.assertEqual((status, json.loads(body)["error"]["code"]), (404, "not_found"))
+            self.assertEqual(server.get_json("/v1/word", word="1234-5679")[1]["label"], "ISSN")
+        finally:
+            self.assertEqual(server.stop(), 0)
+            shutil.rmtree(server.workdir, ignore_errors=True)
+
     def test_body_over_the_limit_is_413(self):
         status, _, body = self.server.request("POST", "/v1/essay", "字".encode() * 2000, {"Content-Type": "text/plain"})
         self.assertEqual((status, json.loads(body)["error"]["code"]), (413, "body_too_large"))

@@ -1,7 +1,8 @@
 // The pure parts of tesq serve: request framing and its limits, the form
 // syntax, the escaping of quoted bytes, the JSON items of a query document,
-// the essay spans, the request log's queue, and a new worker's wait for its
-// copy of the term table (against a scripted state, not Karvel).
+// the essay spans, the request log's queue, route selection, the embedded
+// playground page, and a new worker's wait for its copy of the term table
+// (against a scripted state, not Karvel).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,9 +11,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
-
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "answers.h"
@@ -22,6 +24,8 @@
 #include "http_worker.h"
 #include "karvel/karvel.h"
 #include "log_queue.h"
+#include "playground_page.h"
+#include "routes.h"
 
 namespace serve {
 namespace {
@@ -361,7 +365,7 @@ TEST(Document_Items, ADocumentThatDoesNotFitItsQueryIsRefused) {
 
 // ---------------------------------------------------------------- essay spans
 
-TEST(Essay_Items, SpansAreBytesOfTheTextAsSent) {
+TEST(Essay_Json, SpansAreBytesOfTheTextAsSent) {
   // U+30FB maps to the GB2312 middle dot, which maps back to U+00B7: the
   // spans and the text still follow what was sent.
   const std::string sent = "a\xE3\x83\xBB" "b\xE2\x80\x95";  // a・b―
@@ -369,7 +373,7 @@ TEST(Essay_Items, SpansAreBytesOfTheTextAsSent) {
   ASSERT_TRUE(gb::Utf8_To_Gb(sent, &gb));
   ASSERT_EQ(gb.size(), 6u);
   const std::vector<Essay_Word> words = {{0, 1, 42}, {1, 3, 41}, {3, 4, 42}, {4, 6, 41}};
-  const nlohmann::json items = Essay_Items(sent, gb, words, Charset::kUtf8);
+  const nlohmann::json items = nlohmann::json::parse(Essay_Json(sent, gb, words, Charset::kUtf8))["words"];
   ASSERT_EQ(items.size(), 4u);
   const size_t starts[] = {0, 1, 4, 5}, ends[] = {1, 4, 5, 8};
   for (size_t i = 0; i < 4; ++i) {
@@ -379,11 +383,57 @@ TEST(Essay_Items, SpansAreBytesOfTheTextAsSent) {
     EXPECT_EQ(items[i]["char_start"], i);
     EXPECT_EQ(items[i]["char_end"], i + 1);
     EXPECT_EQ(items[i]["text"], sent.substr(starts[i], ends[i] - starts[i]));
+    EXPECT_EQ(items[i]["tag_name"], i % 2 ? "punctuation" : "tag42");
   }
-  const nlohmann::json raw = Essay_Items(gb, gb, words, Charset::kGb2312);
+  const nlohmann::json raw = nlohmann::json::parse(Essay_Json(gb, gb, words, Charset::kGb2312))["words"];
   EXPECT_EQ(raw[1]["start"], 1);
   EXPECT_EQ(raw[1]["end"], 3);
   EXPECT_EQ(raw[3]["end"], 6);
+  EXPECT_EQ(raw[1]["text"], "\xC2\xB7");  // the GB2312 middle dot, given back as UTF-8
+}
+
+struct Json_Row {
+  const char *name;
+  std::string sent;
+  Charset charset;
+};
+
+// The answer is written by hand for speed; it must be the bytes the JSON
+// library writes for the same values (fields in name order, its escapes),
+// which is what the service answered before and what its clients compare.
+TEST(Essay_Json, IsTheJsonLibrarysOwnFormOfTheSameValues) {
+  const std::vector<Json_Row> rows = {
+      {"plain ASCII", "abc def", Charset::kUtf8},
+      {"quote and backslash", "say \"a\\b\"", Charset::kUtf8},
+      {"short escapes", "a\bb\tc\nd\fe\rf", Charset::kUtf8},
+      {"other control characters", std::string("a\x01" "b\x1f" "c\x0b" "d", 7), Charset::kUtf8},
+      {"DEL is not escaped", "a\x7f" "b", Charset::kUtf8},
+      {"Chinese", "\xE7\x8E\x8B\xE5\xB0\x8F\xE6\x98\x8E\xE5\x9C\xA8\xE5\x8C\x97\xE4\xBA\xAC", Charset::kUtf8},
+      {"GB2312 bytes sent", "\xCD\xF5\xD0\xA1\xC3\xF7\"\n", Charset::kGb2312},
+      {"a GB2312 lead byte at the end", "ab\xCD", Charset::kGb2312},
+      {"empty", "", Charset::kUtf8},
+  };
+  for (const Json_Row &row : rows) {
+    SCOPED_TRACE(row.name);
+    std::string gb = row.sent;
+    if (row.charset == Charset::kUtf8) {
+      ASSERT_TRUE(gb::Utf8_To_Gb(row.sent, &gb));
+    }
+    // Every character a word of its own, and the whole text as one word.
+    std::vector<Essay_Word> each, whole;
+    for (size_t at = 0; at < gb.size();) {
+      const size_t next = at + gb::Char_Length(gb.data() + at, gb.size() - at);
+      each.push_back({at, next, static_cast<int16_t>(each.size() % 45)});
+      at = next;
+    }
+    if (!gb.empty()) whole.push_back({0, gb.size(), 23});
+    for (const auto *words : {&each, &whole}) {
+      const std::string out = Essay_Json(row.sent, gb, *words, row.charset);
+      const nlohmann::json parsed = nlohmann::json::parse(out);
+      EXPECT_EQ(parsed.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), out);
+      EXPECT_EQ(parsed["words"].size(), words->size());
+    }
+  }
 }
 
 // ---------------------------------------------------------------- the request log
@@ -545,6 +595,75 @@ TEST(Copy_Wait, OnlyAReloadsWorkerWhoseCopyIsNotReadyStandsDown) {
   for (const Serve_Row &row : rows)
     EXPECT_EQ(Worker_Serves(row.role, row.report), row.serves)
         << "role " << static_cast<int>(row.role) << ", init " << row.report.init << ", copy " << row.report.copy;
+}
+
+struct Route_Row {
+  const char *name;
+  std::string path;
+  bool playground, empty_handler;
+  bool found;
+  Route route;
+};
+
+TEST(Routes, EachPathFindsItsEndpointOnlyWhenSwitchedOn) {
+  const std::vector<Route_Row> rows = {
+      {"the page at /", "/", true, false, true, Route::kPlayground},
+      {"the page at /playground", "/playground", true, false, true, Route::kPlayground},
+      {"/ with the page off", "/", false, false, false, Route::kWord},
+      {"/playground with the page off", "/playground", false, false, false, Route::kWord},
+      {"the library's endpoints with the page off", "/v1/word", false, false, true, Route::kWord},
+      {"search with the page off", "/v1/search", false, false, true, Route::kSearch},
+      {"essay with the page on", "/v1/essay", true, false, true, Route::kEssay},
+      {"batch", "/v1/batch", true, false, true, Route::kBatch},
+      {"health", "/healthz", true, false, true, Route::kHealthz},
+      {"metrics", "/metrics", true, false, true, Route::kMetrics},
+      {"the empty handler off", "/v1/empty", true, false, false, Route::kWord},
+      {"the empty handler on", "/v1/empty", false, true, true, Route::kEmpty},
+      {"a trailing slash is another path", "/playground/", true, false, false, Route::kWord},
+      {"two slashes", "//", true, false, false, Route::kWord},
+      {"an index file", "/index.html", true, false, false, Route::kWord},
+      {"the empty path", "", true, false, false, Route::kWord},
+      {"paths are matched in their case", "/Playground", true, false, false, Route::kWord},
+      {"an endpoint with a trailing slash", "/v1/word/", true, false, false, Route::kWord},
+      {"a prefix of an endpoint", "/v1/wor", true, false, false, Route::kWord},
+  };
+  for (const Route_Row &row : rows) {
+    Settings settings;
+    settings.playground = row.playground;
+    settings.empty_handler = row.empty_handler;
+    const Endpoint *e = Find_Endpoint(row.path, settings);
+    EXPECT_EQ(e != nullptr, row.found) << row.name;
+    if (e != nullptr && row.found) {
+      EXPECT_EQ(e->route, row.route) << row.name;
+      EXPECT_EQ(e->path, row.path) << row.name;
+    }
+  }
+}
+
+TEST(Routes, ThePageIsOnByDefaultAndTakesGetAlone) {
+  const Settings defaults;
+  const Endpoint *e = Find_Endpoint("/", defaults);
+  ASSERT_NE(e, nullptr);
+  EXPECT_STREQ(e->allow, "GET");
+  ASSERT_NE(Find_Endpoint("/v1/essay", defaults), nullptr);
+  EXPECT_STREQ(Find_Endpoint("/v1/essay", defaults)->allow, "GET, POST");
+}
+
+TEST(Playground_Page, IsTheSourceFileByteForByte) {
+  std::ifstream in(TESQ_PLAYGROUND_SOURCE, std::ios::binary);
+  ASSERT_TRUE(in) << TESQ_PLAYGROUND_SOURCE;
+  const std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(source.size(), 1000u);
+  EXPECT_EQ(Playground_Page().size(), source.size());
+  EXPECT_TRUE(Playground_Page() == source);
+}
+
+TEST(Playground_Page, IsOneDocumentThatNamesNoOtherHost) {
+  const std::string_view page = Playground_Page();
+  EXPECT_EQ(page.substr(0, 15), "<!DOCTYPE html>");
+  EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string_view::npos);
+  for (const char *outside : {"http://", "https://", " src=", "<link", "@import", " url(", ":url("})
+    EXPECT_EQ(page.find(outside), std::string_view::npos) << outside;
 }
 
 }  // namespace

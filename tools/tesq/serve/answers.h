@@ -29,12 +29,15 @@ bool Document_Items(const std::string &gbquery, const std::string &document, nlo
 // A word of an essay, its span in bytes of the GB2312 text.
 using Essay_Word = cli::Essay_Word;
 
-// The essay's words with byte spans in the text as it was sent (`sent`, the
-// UTF-8 or GB2312 bytes the GB2312 text `gbtext` was made of) and character
-// spans; the word's text is the one sent. In UTF-8 each character of
-// `gbtext` is one character of `sent`.
-nlohmann::json Essay_Items(std::string_view sent, const std::string &gbtext, const std::vector<Essay_Word> &words,
-                           Charset charset);
+// The /v1/essay answer, {"words":[...]}: the essay's words with byte spans
+// in the text as it was sent (`sent`, the UTF-8 or GB2312 bytes the GB2312
+// text `gbtext` was made of) and character spans; the word's text is the
+// one sent. In UTF-8 each character of `gbtext` is one character of `sent`.
+// Each word's fields are in name order and the text is escaped as the JSON
+// library writes it (UTF-8 kept, invalid bytes as U+FFFD), written
+// directly: a megabyte of text is a quarter of a million words.
+std::string Essay_Json(std::string_view sent, const std::string &gbtext, const std::vector<Essay_Word> &words,
+                       Charset charset);
 
 }  // namespace serve
 

@@ -44,7 +44,8 @@ const char kServe_Usage[] =
     "usage: tesq serve [OPTIONS]\n"
     "\n"
     "Answers query analysis over HTTP/1.1 (UTF-8 JSON): /v1/word, /v1/search,\n"
-    "/v1/essay, /v1/batch, /healthz and /metrics. SIGHUP reloads the term database\n"
+    "/v1/essay, /v1/batch, /healthz and /metrics, and a playground page at / that\n"
+    "calls them from a browser. SIGHUP reloads the term database\n"
     "and the dictionaries without dropping a request; SIGTERM drains the requests in\n"
     "flight and exits 0. One JSON line per request goes to standard error.\n"
     "Every new worker, the first included, serves once its copy of the term table\n"
@@ -70,6 +71,7 @@ const std::vector<cli::Option> &Serve_Options() {
         {"--pid-file", "FILE", "write the master's process id to FILE"},
         {"--copy-wait", "MS", "longest wait of a new worker for its term table copy (default 60000; 0: none)"},
         {"--empty-handler", nullptr, "also serve GET /v1/empty, which does no work (benchmark)"},
+        {"--no-playground", nullptr, "no playground page at / and /playground (they are 404)"},
     };
     const std::vector<cli::Option> &shared = cli::Service_Options();
     for (const cli::Option &s : shared)
@@ -142,6 +144,7 @@ bool Parse_Settings(const cli::Parsed_Args &args, serve::Settings *s, std::strin
   s->trace = !args.Has("--no-trace");
   s->log = !args.Has("--no-log");
   s->empty_handler = args.Has("--empty-handler");
+  s->playground = !args.Has("--no-playground");
   if (args.Has("--trace-dir")) s->trace_dir = args.Get("--trace-dir");
   struct stat st;
   if (s->trace && (stat(s->trace_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {

@@ -47,6 +47,8 @@
 #include "karvel/karvel.h"
 #include "library_calls.h"
 #include "log_queue.h"
+#include "playground_page.h"
+#include "routes.h"
 #include "tesqsrch/tesqsrch.h"
 #include "trace_rotation.h"
 
@@ -494,16 +496,14 @@ Request_Limits Limits_Of(const Settings &settings) {
 // Request log lines waiting for standard error, at most (4 KiB each at most).
 constexpr size_t kLog_Queue_Lines = 1024;
 
-class Worker;
-using Handler = void (Worker::*)(const Http_Request &, Answer &);
-
-// The endpoints: their paths, the methods they take and their handlers; the
-// one list routing, the Allow header and the metrics' label set read.
-struct Endpoint {
-  const char *path;
-  const char *allow;
-  Handler handler;
-};
+// What the page's answer adds: it may run its own inline script and styles
+// and talk to this server alone, so it fetches nothing from elsewhere.
+const char kPage_Headers[] =
+    "Content-Security-Policy: default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+    "connect-src 'self'; img-src 'self' data:; base-uri 'none'; form-action 'none'; frame-ancestors 'none'\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "Referrer-Policy: no-referrer\r\n"
+    "Cache-Control: no-cache\r\n";
 
 class Worker {
  public:
@@ -807,26 +807,27 @@ class Worker {
     }
   }
 
-  static const std::vector<Endpoint> &Endpoints() {
-    static const std::vector<Endpoint> endpoints = {
-        {"/v1/word", "GET, POST", &Worker::Word},     {"/v1/search", "GET, POST", &Worker::Search},
-        {"/v1/essay", "GET, POST", &Worker::Essay},   {"/v1/batch", "POST", &Worker::Batch},
-        {"/healthz", "GET", &Worker::Healthz},        {"/metrics", "GET", &Worker::Metrics_Text},
-        {"/v1/empty", "GET", &Worker::Empty}};
-    return endpoints;
-  }
+  using Handler = void (Worker::*)(const Http_Request &, Answer &);
 
-  const Endpoint *Find_Endpoint(const std::string &path) const {
-    for (const Endpoint &e : Endpoints())
-      if (path == e.path && (e.handler != &Worker::Empty || settings_.empty_handler)) return &e;
-    return nullptr;
+  static Handler Handler_Of(Route route) {
+    switch (route) {
+      case Route::kWord: return &Worker::Word;
+      case Route::kSearch: return &Worker::Search;
+      case Route::kEssay: return &Worker::Essay;
+      case Route::kBatch: return &Worker::Batch;
+      case Route::kHealthz: return &Worker::Healthz;
+      case Route::kMetrics: return &Worker::Metrics_Text;
+      case Route::kEmpty: return &Worker::Empty;
+      case Route::kPlayground: return &Worker::Playground;
+    }
+    return &Worker::Empty;
   }
 
   // Known paths with a method they do not take are 405 with Allow; unknown
   // paths 404; both with a JSON error.
   void Handle(const Http_Request &req, Answer &answer) {
     static const std::set<std::string> kMethods = {"GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE", "PATCH"};
-    const Endpoint *endpoint = Find_Endpoint(req.path);
+    const Endpoint *endpoint = Find_Endpoint(req.path, settings_);
     if (!kMethods.count(req.method))
       return Answer_Error(answer, {501, "not_implemented", "the method " + Printable(req.method) + " is not served", "", -1});
     if (endpoint == nullptr)
@@ -837,7 +838,7 @@ class Worker {
       return;
     }
     try {
-      (this->*endpoint->handler)(req, answer);
+      (this->*Handler_Of(endpoint->route))(req, answer);
     } catch (const std::exception &) {
       answer = Answer();
       Answer_Error(answer, {500, "internal", "the request could not be answered", "", -1});
@@ -858,7 +859,7 @@ class Worker {
   }
 
   std::string Endpoint_Of(const std::string &path) const {
-    const Endpoint *e = Find_Endpoint(path);
+    const Endpoint *e = Find_Endpoint(path, settings_);
     return e ? e->path : "other";
   }
 
@@ -904,6 +905,14 @@ class Worker {
   }
 
   void Empty(const Http_Request &, Answer &answer) { answer.body = "{}"; }
+
+  // The page reads its query from the address itself, so the query string
+  // is not looked at here.
+  void Playground(const Http_Request &, Answer &answer) {
+    answer.content_type = "text/html; charset=utf-8";
+    answer.body.assign(Playground_Page());
+    answer.extra_headers = kPage_Headers;
+  }
 
   void Word(const Http_Request &req, Answer &res) {
     Input in;
@@ -979,7 +988,9 @@ class Worker {
       ok = Segment_Essay(gbtext, &words);
     }
     if (!ok) return Answer_Error(res, {500, "library", "segmentation failed", "", -1});
-    Answer_Json(res, {{"words", Essay_Items(in.values.at("text"), gbtext, words, in.charset)}});
+    res.status = 200;
+    res.content_type = "application/json";
+    res.body = Essay_Json(in.values.at("text"), gbtext, words, in.charset);
   }
 
   // {"words": [...]} or {"queries": [...], "format": "xml"|"json"}: one

@@ -26,6 +26,7 @@ struct Settings {
   bool log = true;
   bool empty_handler = false;   // /v1/empty: the HTTP layer alone, for the benchmark
   int copy_wait_ms = 60000;     // a new worker's wait for its copy of the term table; 0: none
+  bool playground = true;       // the page at / and /playground
 };
 
 // Why a worker is started: the first at start, a reload's (an old worker
