@@ -5,8 +5,8 @@ one known term, from the first worker through three reloads, get its label
 in every answer, never {"label":null} nor another label, and no request is
 lost. A new worker takes over only once its copy answers, so no lookup of
 the clients goes to the server while the copy is read. A reload whose
-worker's copy is not read within --copy-wait fails, and the old worker goes
-on.
+worker's copy is not read within --copy-wait, or cannot be read (the
+database down), fails, and the old worker goes on answering from its copy.
 
 Run under scripts/with_postgres.sh (TESQ_TEST_PG_URI); skipped without it.
 
@@ -161,6 +161,37 @@ class Reload_Copy(unittest.TestCase):
         finally:
             self.assertEqual(server.stop(), 0)
             shutil.rmtree(server.workdir, ignore_errors=True)
+
+    def test_a_reload_while_the_database_is_down_fails_and_the_old_copy_answers(self):
+        server = ss.Server(TESQ, DATA_DIR, "--no-trace", "--no-log", extra_env={"TESQ_DB": URI}, ready_timeout=150)
+        try:
+            self.assertEqual(server.get_json("/v1/word", word=TERM)[1]["label"], LABEL)
+            pg_ctl("stop -m fast")
+            try:
+                server.signal(signal.SIGHUP)
+                self.assertTrue(server.wait_log('"event":"reload_failed"', timeout=60), server.log_text())
+                self.assertIn("its copy of the term table could not be read", server.log_text())
+                self.assertNotIn('"event":"reloaded"', server.log_text())
+                # The old worker answers from its copy, the server down.
+                for _ in range(20):
+                    self.assertEqual(server.get_json("/v1/word", word=TERM)[1]["label"], LABEL)
+                self.assertEqual(server.get_json("/healthz")[1]["generation"], 1)
+            finally:
+                pg_ctl("start")
+        finally:
+            self.assertEqual(server.stop(), 0)
+            shutil.rmtree(server.workdir, ignore_errors=True)
+
+
+def pg_ctl(action):
+    """Stops or starts the test's own server (scripts/with_postgres.sh)."""
+    command = "%s -o '%s' %s > /dev/null 2>&1" % (os.environ["TESQ_TEST_PG_CTL"], os.environ["TESQ_TEST_PG_OPTIONS"],
+                                                 action)
+    for _ in range(40):
+        if subprocess.call(command, shell=True) == 0:
+            return
+        time.sleep(0.25)
+    raise AssertionError("failed: " + command)
 
 
 if __name__ == "__main__":

@@ -585,7 +585,7 @@ TEST(Copy_Wait, OnlyAReloadsWorkerWhoseCopyIsNotReadyStandsDown) {
     const bool reload = role == Worker_Role::kReload;
     rows.push_back({role, r(0, Copy_Outcome::kReady), true});
     rows.push_back({role, r(0, Copy_Outcome::kOff), true});
-    rows.push_back({role, r(0, Copy_Outcome::kFailed), true});
+    rows.push_back({role, r(0, Copy_Outcome::kFailed), !reload});
     rows.push_back({role, r(0, Copy_Outcome::kNotAwaited), true});
     rows.push_back({role, r(0, Copy_Outcome::kNotReady), !reload});
     rows.push_back({role, r(0, Copy_Outcome::kStopped), false});

@@ -1085,7 +1085,12 @@ bool Worker_Serves(Worker_Role role, const Worker_Report &report) {
   if (report.init != 0) return false;
   const auto copy = static_cast<Copy_Outcome>(report.copy);
   if (copy == Copy_Outcome::kStopped) return false;
-  return copy != Copy_Outcome::kNotReady || role != Worker_Role::kReload;
+  // A reload's worker without a copy would answer from the table alone
+  // while the old worker still answers from its own: with the database
+  // down or stalled, that is no label for every known term. So it stands
+  // down, and a later reload tries again.
+  const bool without_copy = copy == Copy_Outcome::kNotReady || copy == Copy_Outcome::kFailed;
+  return !(without_copy && role == Worker_Role::kReload);
 }
 
 int Run_Worker(const Settings &settings, Worker_Role role, int listen_fd, int ready_fd, int generation) {
