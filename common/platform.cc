@@ -76,15 +76,18 @@ Append_Result Append_To_Regular_File(const char *path, const char *data, size_t 
     return Append_Result::kFailed;
   }
   Append_Result result = Append_Result::kWritten;
-  BY_HANDLE_FILE_INFORMATION info;
+  // The attributes alone: GetFileInformationByHandle also asks for the
+  // volume's serial number, which Wine answers through its mount manager,
+  // another process, on every record of the trace.
+  FILE_BASIC_INFO info;
   if (GetFileType(file) != FILE_TYPE_DISK) {
     result = Append_Result::kNot_Regular;
-  } else if (!GetFileInformationByHandle(file, &info)) {
+  } else if (!GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info)) {
     *error = Errno_From_Last_Error();
     result = Append_Result::kFailed;
-  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  } else if ((info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     result = Append_Result::kSymbolic_Link;
-  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+  } else if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     result = Append_Result::kNot_Regular;
   } else {
     while (size > 0) {

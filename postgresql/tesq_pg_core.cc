@@ -107,9 +107,9 @@ int32_t g_started = 1;  // 1: not tried yet; else Tesquin_Init's result
 // The kinds the words of classified walks were given, by GB2312 word; 0 is a
 // word with no category, which keeps the kind of its tag. Every token of a
 // document is looked up here, so it is an open-addressed table of fixed
-// size whose slots hold the word's hash and its place in one buffer of
-// bytes: a word met again costs a hash, one slot and one comparison. Only
-// one thread runs in a backend.
+// size whose slots hold the word's hash and the word itself when it is short,
+// else its place in one buffer of bytes: a word met again costs a hash, one
+// slot and one comparison. Only one thread runs in a backend.
 class Kept_Kinds_Table {
  public:
   // The kept kind of a word, or false.
