@@ -366,11 +366,23 @@ int Essay_Reader::Classified_Kind(const Token &token) noexcept {
   }
 }
 
-void Rotate_Trace(uint64_t max_bytes, int keep) noexcept {
+bool Rotate_Trace(uint64_t max_bytes, int keep, std::string *failure) noexcept {
   try {
-    cli::Trace_Rotation(max_bytes, keep).Check();
+    // One rotation per backend, remade when the settings change, so that a
+    // failure is told once and not at every query.
+    static cli::Trace_Rotation *rotation = nullptr;
+    static uint64_t rotation_max = 0;
+    static int rotation_keep = 0;
+    if (rotation == nullptr || rotation_max != max_bytes || rotation_keep != keep) {
+      delete rotation;
+      rotation = new cli::Trace_Rotation(max_bytes, keep);
+      rotation_max = max_bytes;
+      rotation_keep = keep;
+    }
+    *failure = rotation->Check();
+    return failure->empty();
   } catch (...) {
-    // The trace is left to grow until the next search rotates it.
+    return true;  // the trace is left to grow until the next search rotates it
   }
 }
 

@@ -113,8 +113,10 @@ size_t Kept_Kinds() noexcept;
 
 // Renames the library's trace (as.txt in the current directory, the
 // server's data directory) aside once it holds max_bytes or more, keeping
-// `keep` old files: Tesquin_Search appends to it without a bound.
-void Rotate_Trace(uint64_t max_bytes, int keep) noexcept;
+// `keep` old files: Tesquin_Search appends to it without a bound. False
+// with *failure saying why when a rotation failed; a failure that goes on is
+// told once, until a rotation succeeds again.
+bool Rotate_Trace(uint64_t max_bytes, int keep, std::string *failure) noexcept;
 
 // The name of a segmenter tag, as tesq essay prints it, into out (size bytes,
 // NUL included, cut short if need be).

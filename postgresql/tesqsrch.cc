@@ -202,7 +202,9 @@ Datum tesq_analyze(PG_FUNCTION_ARGS) {
   if (result == -1) Raise_Fault(*fault);
   if (result == 2) Raise_Library("the query could not be analysed");
   if (result != 0) Raise_Library("the query's analysis could not be read");
-  tesqpg::Rotate_Trace(static_cast<uint64_t>(g_trace_max_bytes), g_trace_keep);
+  std::string *rotation_failure = Owned_By_Context<std::string>(CurrentMemoryContext);
+  if (!tesqpg::Rotate_Trace(static_cast<uint64_t>(g_trace_max_bytes), g_trace_keep, rotation_failure))
+    ereport(WARNING, (errmsg("tesqsrch: %s", rotation_failure->c_str())));
   InitMaterializedSRF(fcinfo, 0);
   ReturnSetInfo *rsinfo = reinterpret_cast<ReturnSetInfo *>(fcinfo->resultinfo);
   for (const tesqpg::Item &item : *items) {

@@ -31,5 +31,16 @@ SELECT pg_stat_file('as.txt', true) IS NULL AS rotated,
        (pg_stat_file('as.txt.1')).size > 0 AS newest_kept,
        (pg_stat_file('as.txt.2')).size > 0 AS older_kept,
        pg_stat_file('as.txt.3', true) IS NULL AS oldest_dropped;
+-- A rotation that fails is told once as a warning, and tried again at each
+-- search: a directory as.txt.1 takes no rename.
+SET tesqsrch.trace_keep = 1;
+COPY (SELECT 1) TO PROGRAM 'rm -f as.txt.1 && mkdir -p as.txt.1/blocked';
+SELECT count(*) FROM tesq_analyze('鲁迅 小说');
+SELECT count(*) FROM tesq_analyze('鲁迅 小说');
+SELECT (pg_stat_file('as.txt')).size > 0 AS trace_grows;
+COPY (SELECT 1) TO PROGRAM 'rm -r as.txt.1';
+SELECT count(*) FROM tesq_analyze('鲁迅 小说');
+SELECT pg_stat_file('as.txt', true) IS NULL AS rotated,
+       NOT (pg_stat_file('as.txt.1')).isdir AS newest_kept;
 RESET tesqsrch.trace_max_bytes;
 RESET tesqsrch.trace_keep;

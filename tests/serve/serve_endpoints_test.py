@@ -261,6 +261,33 @@ class Limits(unittest.TestCase):
             self.assertEqual(server.stop(), 0)
             shutil.rmtree(workdir, ignore_errors=True)
 
+    def test_a_rotation_that_fails_is_logged_once_and_the_trace_is_rotated_once_it_can_be(self):
+        # A directory as.txt.1 (not empty) takes no rename, even by root.
+        workdir = tempfile.mkdtemp(prefix="tesq-serve-test-")
+        blocker = os.path.join(workdir, "as.txt.1")
+        os.mkdir(blocker)
+        open(os.path.join(blocker, "kept"), "w").close()
+        server = ss.Server(TESQ, DATA_DIR, "--trace-max-bytes", "100", "--trace-keep", "1", workdir=workdir)
+        try:
+            for i in range(10):
+                self.assertEqual(server.get("/v1/search", q="计算机科学 %d" % i)[0], 200)
+            self.assertTrue(server.wait_log('"event":"trace_rotation_failed"'))
+            self.assertEqual(server.get("/healthz")[0], 200)  # the log is written up to here
+            time.sleep(0.3)
+            failed = [l for l in server.log_text().splitlines() if '"trace_rotation_failed"' in l]
+            self.assertEqual(len(failed), 1, failed)
+            self.assertIn("as.txt cannot be renamed to as.txt.1", failed[0])
+            self.assertGreater(os.path.getsize(os.path.join(workdir, "as.txt")), 100)
+            shutil.rmtree(blocker)
+            self.assertEqual(server.get("/v1/search", q="计算机科学")[0], 200)
+            # That search's words went to as.txt, then the check after it
+            # renamed the whole trace aside.
+            self.assertTrue(os.path.isfile(blocker))
+            self.assertFalse(os.path.exists(os.path.join(workdir, "as.txt")))
+        finally:
+            self.assertEqual(server.stop(), 0)
+            shutil.rmtree(workdir, ignore_errors=True)
+
 
 class Lifecycle(unittest.TestCase):
     def test_reload_with_good_and_broken_data_drops_no_request(self):

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 namespace cli {
 
@@ -19,12 +20,19 @@ class Trace_Rotation {
  public:
   Trace_Rotation(uint64_t max_bytes, int keep) : max_bytes_(max_bytes), keep_(keep) {}
   // Rotates when as.txt in the current directory is at or over the limit.
-  void Check();
+  // Returns what failed, if anything, once: a failed rotation is tried
+  // again at every later check while the trace goes on growing, and is told
+  // again only after one has succeeded, so that a host logs it without a
+  // line per request.
+  std::string Check();
 
  private:
+  // What failed, or empty.
+  std::string Rotate();
   uint64_t max_bytes_;
   int keep_;
   std::mutex mutex_;
+  bool failing_ = false;
 };
 
 }  // namespace cli

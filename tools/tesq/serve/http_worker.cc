@@ -875,6 +875,11 @@ class Worker {
               "\n");
   }
 
+  void Rotate_Trace() {
+    const std::string failure = rotation_.Check();
+    if (!failure.empty()) Log_Event("trace_rotation_failed", failure);
+  }
+
   void Log(const Http_Request &req, const Answer &answer) {
     const double seconds = std::chrono::duration<double>(Clock::now() - t_request_start).count();
     metrics_.Observe(Endpoint_Of(req.path), answer.status, seconds);
@@ -961,7 +966,7 @@ class Worker {
       Gate_Pass pass(gate_);
       result = Search_Document(gbquery, &document);
     }
-    if (settings_.trace) rotation_.Check();
+    if (settings_.trace) Rotate_Trace();
     if (result != 0)
       return Answer_Error(res, {500, "library", "a word could not be classified (result " + std::to_string(result) + ")", "", -1});
     if (format == "json") {
@@ -1048,7 +1053,7 @@ class Worker {
           results.push_back({{"query", To_Utf8(gbtext)}, {"xml", To_Utf8(document)}});
       }
     }
-    if (queries && settings_.trace) rotation_.Check();
+    if (queries && settings_.trace) Rotate_Trace();
     Answer_Json(res, {{"results", results}});
   }
 
