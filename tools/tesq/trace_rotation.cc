@@ -14,7 +14,10 @@ namespace cli {
 
 namespace {
 
-std::string Failure(int error, const std::string &what) { return what + ": " + std::strerror(error); }
+// What failed and why. The callers read errno before they make any string,
+// which may allocate and so change it.
+std::string Failure(int error, const char *what) { return std::string(what) + ": " + std::strerror(error); }
+std::string Failure(const char *what) { return Failure(errno, what); }
 
 }  // namespace
 
@@ -32,14 +35,14 @@ std::string Trace_Rotation::Rotate() {
   // Never through a symbolic link: it would create or lock a file
   // elsewhere.
   const int fd = open("as.txt.lock", O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return Failure(errno, "the trace's lock file as.txt.lock cannot be opened");
+  if (fd < 0) return Failure("the trace's lock file as.txt.lock cannot be opened");
   std::string failure;
   struct stat st;
   if (flock(fd, LOCK_EX) != 0) {
-    failure = Failure(errno, "the trace's lock file as.txt.lock cannot be locked");
+    failure = Failure("the trace's lock file as.txt.lock cannot be locked");
   } else if (stat("as.txt", &st) == 0 && static_cast<uint64_t>(st.st_size) >= max_bytes_) {
     if (keep_ <= 0) {
-      if (unlink("as.txt") != 0 && errno != ENOENT) failure = Failure(errno, "the trace as.txt cannot be removed");
+      if (unlink("as.txt") != 0 && errno != ENOENT) failure = Failure("the trace as.txt cannot be removed");
     } else {
       // A missing older file leaves a gap, not a failure; one that cannot
       // be moved is told, and as.txt is still renamed, so that the trace
@@ -48,10 +51,10 @@ std::string Trace_Rotation::Rotate() {
         const std::string from = "as.txt." + std::to_string(i), to = "as.txt." + std::to_string(i + 1);
         const int error = rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
         if (error != 0 && error != ENOENT && failure.empty())
-          failure = Failure(error, "the trace " + from + " cannot be renamed to " + to);
+          failure = Failure(error, ("the trace " + from + " cannot be renamed to " + to).c_str());
       }
       if (rename("as.txt", "as.txt.1") != 0 && errno != ENOENT)
-        failure = Failure(errno, "the trace as.txt cannot be renamed to as.txt.1");
+        failure = Failure("the trace as.txt cannot be renamed to as.txt.1");
     }
   }
   close(fd);
