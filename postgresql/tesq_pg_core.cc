@@ -104,6 +104,12 @@ bool To_Utf8(const std::string &gb, std::string *out) { return gb::Gb_To_Utf8(gb
 
 int32_t g_started = 1;  // 1: not tried yet; else Tesquin_Init's result
 
+uint32_t Word_Hash(const char *word, size_t size) {
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<unsigned char>(word[i])) * 16777619u;
+  return hash;
+}
+
 // The kinds the words of classified walks were given, by GB2312 word; 0 is a
 // word with no category, which keeps the kind of its tag. Every token of a
 // document is looked up here, so it is an open-addressed table of fixed
@@ -112,9 +118,16 @@ int32_t g_started = 1;  // 1: not tried yet; else Tesquin_Init's result
 // slot and one comparison. Only one thread runs in a backend.
 class Kept_Kinds_Table {
  public:
-  // The kept kind of a word, or false.
-  bool Find(const char *word, size_t size, uint32_t hash, int *kind) const {
+  // The kept kind of a word (of 1 to kMost_Kept_Bytes bytes), or false.
+  bool Find(const char *word, size_t size, int *kind) const {
+    const int at = Char_At(word, size);
+    if (at >= 0) {
+      if (char_kinds_[at] == 0) return false;
+      *kind = char_kinds_[at] - 1;
+      return true;
+    }
     if (slots_.empty()) return false;
+    const uint32_t hash = Word_Hash(word, size);
     for (size_t i = hash & kMask;; i = (i + 1) & kMask) {
       const Slot &slot = slots_[i];
       if (slot.era != era_) return false;
@@ -126,12 +139,20 @@ class Kept_Kinds_Table {
   }
   // Keeps a word not kept yet (of 1 to kMost_Kept_Bytes bytes); a full table
   // starts afresh.
-  void Keep(const char *word, size_t size, uint32_t hash, int kind) {
+  void Keep(const char *word, size_t size, int kind) {
+    if (count_ >= kMost_Kept_Words) Clear();
+    const int at = Char_At(word, size);
+    if (at >= 0) {
+      char_kinds_[at] = static_cast<int8_t>(kind + 1);
+      ++count_;
+      ++chars_kept_;
+      return;
+    }
     if (slots_.empty()) {
       slots_.resize(kSlots);
       bytes_.reserve(kMost_Kept_Words * 8);
     }
-    if (count_ >= kMost_Kept_Words) Clear();
+    const uint32_t hash = Word_Hash(word, size);
     size_t i = hash & kMask;
     while (slots_[i].era == era_) i = (i + 1) & kMask;
     Slot &slot = slots_[i];
@@ -153,6 +174,8 @@ class Kept_Kinds_Table {
   // comes round again are they wiped.
   void Clear() {
     if (count_ == 0) return;
+    if (chars_kept_ != 0) std::memset(char_kinds_, 0, sizeof char_kinds_);
+    chars_kept_ = 0;
     if (++era_ == 0) {
       std::fill(slots_.begin(), slots_.end(), Slot{});
       era_ = 1;
@@ -163,6 +186,18 @@ class Kept_Kinds_Table {
   size_t Count() const { return count_; }
 
  private:
+  // A word of one character (a byte below 0x80, or a GB2312 pair) is the
+  // commonest token: its kind sits in a small array, at its code, which
+  // stays in the cache where the slots of the table cannot. -1 for a longer
+  // word.
+  static int Char_At(const char *word, size_t size) {
+    const unsigned char first = static_cast<unsigned char>(word[0]);
+    if (size == 1) return first < 0x80 ? first : -1;
+    if (size != 2) return -1;
+    const unsigned char second = static_cast<unsigned char>(word[1]);
+    if (first < 0xA1 || first > 0xFE || second < 0xA1 || second > 0xFE) return -1;
+    return 0x80 + (first - 0xA1) * 94 + (second - 0xA1);
+  }
   // A word of up to 8 bytes (most words: a Han word of four characters)
   // is held in its slot, so that finding it reads no other memory.
   struct Slot {
@@ -185,19 +220,14 @@ class Kept_Kinds_Table {
   }
   std::vector<Slot> slots_;
   std::string bytes_;
-  size_t count_ = 0;
+  int8_t char_kinds_[0x80 + 94 * 94] = {};  // a character's kind + 1; 0 when not kept
+  size_t count_ = 0, chars_kept_ = 0;
   uint16_t era_ = 1;
 };
 
 Kept_Kinds_Table &Kept() {
   static Kept_Kinds_Table *kept = new Kept_Kinds_Table();
   return *kept;
-}
-
-uint32_t Word_Hash(const char *word, size_t size) {
-  uint32_t hash = 2166136261u;  // FNV-1a
-  for (size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<unsigned char>(word[i])) * 16777619u;
-  return hash;
 }
 
 // The kind a classified word's category gives it, or 0 for none.
@@ -210,11 +240,10 @@ int Kind_Of_Word(const std::string &gbword) {
 int Kept_Kind_Of_Word(const char *gb, size_t size) {
   if (size == 0 || size > kMost_Kept_Bytes) return Kind_Of_Word(std::string(gb, size));
   Kept_Kinds_Table &kept = Kept();
-  const uint32_t hash = Word_Hash(gb, size);
   int kind = 0;
-  if (kept.Find(gb, size, hash, &kind)) return kind;
+  if (kept.Find(gb, size, &kind)) return kind;
   kind = Kind_Of_Word(std::string(gb, size));
-  kept.Keep(gb, size, hash, kind);
+  kept.Keep(gb, size, kind);
   return kind;
 }
 
@@ -282,17 +311,86 @@ int Analyze(const char *text, size_t size, std::vector<Item> *items, Text_Fault 
   }
 }
 
-Essay_Reader::Essay_Reader(const char *text, size_t size, size_t piece_bytes)
+// What a reader reads into: the piece in GB2312, the library's words of it
+// and the tokens they give. Each is bounded by a piece.
+struct Reader_Buffers {
+  std::string piece;
+  std::vector<cli::Essay_Word> words;
+  std::vector<Token> tokens;
+};
+
+namespace {
+
+// The buffers of the last reader, for the next one (a backend runs one
+// thread). A reader made while another reads gets buffers of its own.
+Reader_Buffers *g_spare_buffers = nullptr;
+
+const std::vector<Token> &No_Tokens() {
+  static const std::vector<Token> none;
+  return none;
+}
+
+// The UTF-8 length of a character whose GB2312 form was found (a valid
+// sequence), from its first byte.
+size_t Utf8_Length(unsigned char first) {
+  if (first < 0x80) return 1;
+  if ((first & 0xE0) == 0xC0) return 2;
+  return (first & 0xF0) == 0xE0 ? 3 : 4;
+}
+
+// Follows a GB2312 piece and the UTF-8 text it came from together, from a
+// character where both begin: Seek gives, for a byte of the piece, the
+// UTF-8 byte and the character at which its character begins. Bytes are
+// sought in the order of the piece.
+struct Piece_Cursor {
+  const std::string &gb;
+  const char *utf8;
+  size_t gb_at, utf8_at, chars_at;
+  void Seek(size_t gb_byte) {
+    while (gb_at < gb_byte) {
+      const size_t gb_length = static_cast<unsigned char>(gb[gb_at]) < 0x80 ? 1 : 2;
+      if (gb_at + gb_length > gb_byte) break;  // inside a character: where it begins
+      gb_at += gb_length;
+      utf8_at += Utf8_Length(static_cast<unsigned char>(utf8[utf8_at]));
+      ++chars_at;
+    }
+  }
+};
+
+}  // namespace
+
+Essay_Reader::Essay_Reader(const char *text, size_t size, size_t piece_bytes) noexcept
     : text_(text), size_(size), piece_bytes_(piece_bytes < 2 ? 2 : piece_bytes) {}
 
-int Essay_Reader::Next(std::vector<Token> *out) noexcept {
+Essay_Reader::~Essay_Reader() {
+  if (buffers_ != nullptr && g_spare_buffers == nullptr) {
+    g_spare_buffers = buffers_;
+  } else {
+    delete buffers_;
+  }
+}
+
+const std::vector<Token> &Essay_Reader::Tokens() const {
+  return buffers_ != nullptr ? buffers_->tokens : No_Tokens();
+}
+
+int Essay_Reader::Next() noexcept {
   try {
-    out->clear();
+    if (buffers_ == nullptr) {
+      if (g_spare_buffers != nullptr) {
+        buffers_ = g_spare_buffers;
+        g_spare_buffers = nullptr;
+      } else {
+        buffers_ = new Reader_Buffers();
+      }
+    }
+    std::vector<Token> &out = buffers_->tokens;
+    out.clear();
     if (pos_ >= size_) return 1;
-    std::string &gb = piece_, scratch;
+    std::string &gb = buffers_->piece;
     gb.clear();
     size_t length = 1;
-    if (!Gb_Form(text_, size_, pos_, &scratch, &length)) {
+    if (!Gb_Form(text_, size_, pos_, &gb, &length)) {
       // A run of characters without a GB2312 form: one token, so that no
       // text is lost and indexing goes on.
       const size_t start = pos_, char_start = chars_;
@@ -300,49 +398,47 @@ int Essay_Reader::Next(std::vector<Token> *out) noexcept {
       // token's length in 16 bits.
       constexpr size_t kMost_Chars = 1024;
       while (pos_ < size_ && chars_ - char_start < kMost_Chars) {
-        scratch.clear();
-        if (Gb_Form(text_, size_, pos_, &scratch, &length)) break;
+        gb.clear();
+        if (Gb_Form(text_, size_, pos_, &gb, &length)) break;
         pos_ += length;
         ++chars_;
       }
-      out->push_back({start, pos_, char_start, chars_, kNo_Gb2312_Tag, kNo_Gb2312, 0, 0});
+      gb.clear();
+      out.push_back({start, pos_, char_start, chars_, kNo_Gb2312_Tag, kNo_Gb2312, 0, 0});
       return 0;
     }
-    // The UTF-8 byte and the character at which each GB2312 byte's character
-    // begins, and one entry past the end.
-    std::vector<size_t> &bytes = piece_bytes_at_, &chars = piece_chars_at_;
-    bytes.clear();
-    chars.clear();
-    size_t pos = pos_, count = chars_;
+    gb.clear();
+    size_t pos = pos_;
     while (pos < size_ && gb.size() < piece_bytes_) {
+      if (static_cast<unsigned char>(text_[pos]) < 0x80) {
+        gb.push_back(text_[pos++]);
+        continue;
+      }
       const size_t before = gb.size();
       if (!Gb_Form(text_, size_, pos, &gb, &length)) {
         gb.resize(before);
         break;
       }
-      for (size_t i = before; i < gb.size(); ++i) {
-        bytes.push_back(pos);
-        chars.push_back(count);
-      }
       pos += length;
-      ++count;
     }
-    bytes.push_back(pos);
-    chars.push_back(count);
-    size_t cut = gb.size();
     if (gb.size() >= piece_bytes_ && pos < size_) {
-      const std::vector<size_t> ends = cli::Split_Pieces(gb, piece_bytes_);
-      if (!ends.empty() && ends[0] > 0 && ends[0] < gb.size()) cut = ends[0];
-      gb.resize(cut);
+      const size_t cut = cli::Next_Piece_End(gb.data(), gb.size(), piece_bytes_);
+      if (cut > 0 && cut < gb.size()) gb.resize(cut);
     }
-    std::vector<cli::Essay_Word> words;
+    std::vector<cli::Essay_Word> &words = buffers_->words;
     cli::Piece_Segmentation how;
     if (!cli::Segment_Piece(gb, &words, &how)) return -1;
-    for (const cli::Essay_Word &w : words)
-      out->push_back({bytes[w.start], bytes[w.end], chars[w.start], chars[w.end], w.tag, Kind_Of_Tag(w.tag), w.start,
-                      w.end});
-    pos_ = bytes[cut];
-    chars_ = chars[cut];
+    Piece_Cursor cursor{gb, text_, 0, pos_, chars_};
+    for (const cli::Essay_Word &w : words) {
+      cursor.Seek(w.start);
+      const size_t byte_start = cursor.utf8_at, char_start = cursor.chars_at;
+      cursor.Seek(w.end);
+      out.push_back({byte_start, cursor.utf8_at, char_start, cursor.chars_at, w.tag, Kind_Of_Tag(w.tag), w.start,
+                     w.end});
+    }
+    cursor.Seek(gb.size());
+    pos_ = cursor.utf8_at;
+    chars_ = cursor.chars_at;
     return 0;
   } catch (const std::bad_alloc &) {
     return -2;
@@ -355,11 +451,11 @@ void Forget_Kinds() noexcept { Kept().Clear(); }
 size_t Kept_Kinds() noexcept { return Kept().Count(); }
 
 int Essay_Reader::Classified_Kind(const Token &token) noexcept {
-  if (token.kind == kBlank || token.kind == kNo_Gb2312 || token.gb_end <= token.gb_start ||
-      token.gb_end > piece_.size())
+  if (token.kind == kBlank || token.kind == kNo_Gb2312 || buffers_ == nullptr || token.gb_end <= token.gb_start ||
+      token.gb_end > buffers_->piece.size())
     return token.kind;
   try {
-    const int kind = Kept_Kind_Of_Word(piece_.data() + token.gb_start, token.gb_end - token.gb_start);
+    const int kind = Kept_Kind_Of_Word(buffers_->piece.data() + token.gb_start, token.gb_end - token.gb_start);
     return kind != 0 ? kind : token.kind;
   } catch (...) {
     return -2;

@@ -73,15 +73,25 @@ struct Token {
 // bits.
 constexpr size_t kPiece_Bytes = 32 * 1024;
 
+struct Reader_Buffers;
+
 // Walks a UTF-8 text piece by piece, so that the caller can take its
 // interrupts between pieces and memory stays bounded by a piece. The text
-// must outlive the reader.
+// must outlive the reader. A backend walks every row of a table with a new
+// reader, so the buffers of the last reader are kept for the next one: a
+// row costs no allocation once the first rows have been read.
 class Essay_Reader {
  public:
-  Essay_Reader(const char *text, size_t size, size_t piece_bytes = kPiece_Bytes);
-  // The next piece's tokens into *out: 0 done a piece, 1 the text is at its
-  // end (out empty), -1 the library failed on the piece, -2 out of memory.
-  int Next(std::vector<Token> *out) noexcept;
+  Essay_Reader(const char *text, size_t size, size_t piece_bytes = kPiece_Bytes) noexcept;
+  ~Essay_Reader();
+  Essay_Reader(const Essay_Reader &) = delete;
+  Essay_Reader &operator=(const Essay_Reader &) = delete;
+  // Reads the next piece: 0 done (its tokens are Tokens()), 1 the text is at
+  // its end (no tokens), -1 the library failed on the piece, -2 out of
+  // memory.
+  int Next() noexcept;
+  // The tokens of the last piece read, in the order of the text.
+  const std::vector<Token> &Tokens() const;
   // The kind of a token of the last piece once classified, so that standard
   // numbers, funds and known terms get their kinds: a lookup in the term
   // database for a word not met before, so the caller can take its
@@ -92,10 +102,7 @@ class Essay_Reader {
  private:
   const char *text_;
   size_t size_, pos_ = 0, chars_ = 0, piece_bytes_;
-  std::string piece_;  // the last piece in GB2312
-  // For each byte of piece_, the UTF-8 byte and the character where its
-  // character begins; kept between pieces.
-  std::vector<size_t> piece_bytes_at_, piece_chars_at_;
+  Reader_Buffers *buffers_ = nullptr;  // taken at the first piece
 };
 
 // A walk that classifies its words keeps each word's kind, so that a word met

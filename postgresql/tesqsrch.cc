@@ -112,11 +112,10 @@ T *Owned_By_Context(MemoryContext context) {
   return object;
 }
 
-// The state of one walk over a text: the reader and the tokens of its
-// current piece; `classify` gives each word the kind its category gives it.
+// The state of one walk over a text: the reader and the next of its current
+// piece's tokens; `classify` gives each word the kind its category gives it.
 struct Walk {
   tesqpg::Essay_Reader *reader = nullptr;
-  std::vector<tesqpg::Token> tokens;
   size_t next = 0;
   bool classify = false;
   ~Walk() { delete reader; }
@@ -133,15 +132,15 @@ void Start_Walk(Walk *walk, const char *text, size_t size, bool classify) {
 // when words are classified (a lookup in the term database each), between
 // words.
 bool Next_Token(Walk *walk, tesqpg::Token *token) {
-  while (walk->next >= walk->tokens.size()) {
+  while (walk->next >= walk->reader->Tokens().size()) {
     CHECK_FOR_INTERRUPTS();
     walk->next = 0;
-    const int result = walk->reader->Next(&walk->tokens);
+    const int result = walk->reader->Next();
     if (result == 1) return false;
     if (result == -2) ereport(ERROR, (errcode(ERRCODE_OUT_OF_MEMORY), errmsg("out of memory")));
     if (result != 0) Raise_Library("the segmentation of the text failed");
   }
-  *token = walk->tokens[walk->next++];
+  *token = walk->reader->Tokens()[walk->next++];
   if (walk->classify) {
     CHECK_FOR_INTERRUPTS();
     token->kind = walk->reader->Classified_Kind(*token);
@@ -265,9 +264,11 @@ Datum tesq_prs_token(PG_FUNCTION_ARGS) {
 }
 
 Datum tesq_prs_end(PG_FUNCTION_ARGS) {
-  // The walk is freed with its memory context; its pieces go now.
+  // The walk is freed with its memory context; its reader goes now, so that
+  // the next text's reader takes over its buffers.
   Walk *walk = reinterpret_cast<Walk *>(PG_GETARG_POINTER(0));
-  std::vector<tesqpg::Token>().swap(walk->tokens);
+  delete walk->reader;
+  walk->reader = nullptr;
   PG_RETURN_VOID();
 }
 

@@ -8,10 +8,11 @@ SET tesqsrch.db = :'terms_uri';
 SET tesqsrch.term_copy = off;
 CREATE TABLE "420_DIC" ("词" text NOT NULL PRIMARY KEY, "附加信息" text NOT NULL);
 
-SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学') WHERE alias <> 'blank';
-INSERT INTO "420_DIC" VALUES ('qqterm', '主题词'), ('文献学', '学科');
+-- Single characters are kept apart from longer words, and forgotten alike.
+SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学 鼐 z') WHERE alias <> 'blank';
+INSERT INTO "420_DIC" VALUES ('qqterm', '主题词'), ('文献学', '学科'), ('鼐', '主题词'), ('z', '主题词');
 -- The next transaction sees the new terms, in the parser and in tesq_label.
-SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学') WHERE alias <> 'blank';
+SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学 鼐 z') WHERE alias <> 'blank';
 SELECT tesq_label('qqterm'), tesq_label('文献学');
 -- A known term is one lexeme of the query, whatever quotes and backslashes
 -- it holds.
@@ -22,11 +23,11 @@ DELETE FROM "420_DIC" WHERE "词" = E'Qq\\x''y';
 -- Within one transaction a word keeps its kind, however often it is met.
 BEGIN;
 SELECT alias, count(*) FROM ts_debug('tesq', repeat('qqterm 文献学 ', 1000)) WHERE alias <> 'blank' GROUP BY alias ORDER BY alias;
-DELETE FROM "420_DIC" WHERE "词" = 'qqterm';
-SELECT alias, token FROM ts_debug('tesq', 'qqterm') WHERE alias <> 'blank';
+DELETE FROM "420_DIC" WHERE "词" IN ('qqterm', '鼐', 'z');
+SELECT alias, token FROM ts_debug('tesq', 'qqterm 鼐 z') WHERE alias <> 'blank';
 COMMIT;
 -- Once committed, the removal is seen by the next transaction.
-SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学') WHERE alias <> 'blank';
+SELECT alias, token FROM ts_debug('tesq', 'qqterm 文献学 鼐 z') WHERE alias <> 'blank';
 SELECT tesq_label('qqterm');
 
 -- With the copy (a new backend, the default), a change of the table is seen

@@ -4,11 +4,13 @@
 // queries that cannot be given to the library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "gb2312.h"
 #include "tesq_pg_core.h"
 
 namespace {
@@ -28,12 +30,12 @@ int32_t Pg_Core_Test::start_ = 1;
 // cover the text with no gap or overlap, in bytes and in characters.
 std::vector<tesqpg::Token> Walk(const std::string &text, size_t piece, bool classify, std::string *words) {
   tesqpg::Essay_Reader reader(text.data(), text.size(), piece);
-  std::vector<tesqpg::Token> all, tokens;
+  std::vector<tesqpg::Token> all;
   size_t byte = 0, chars = 0;
-  for (int result; (result = reader.Next(&tokens)) != 1;) {
+  for (int result; (result = reader.Next()) != 1;) {
     EXPECT_EQ(result, 0);
     if (result != 0) break;
-    for (tesqpg::Token t : tokens) {
+    for (tesqpg::Token t : reader.Tokens()) {
       EXPECT_EQ(t.byte_start, byte);
       EXPECT_EQ(t.char_start, chars);
       EXPECT_LT(t.byte_start, t.byte_end);
@@ -102,9 +104,8 @@ TEST_F(Pg_Core_Test, KeptKindsAreBoundedAndForgotten) {
   text += std::string(tesqpg::kMost_Kept_Bytes + 1, 'x');
   size_t most = 0, latin = 0;
   tesqpg::Essay_Reader reader(text.data(), text.size());
-  std::vector<tesqpg::Token> tokens;
-  while (reader.Next(&tokens) == 0)
-    for (const tesqpg::Token &t : tokens) {
+  while (reader.Next() == 0)
+    for (const tesqpg::Token &t : reader.Tokens()) {
       latin += reader.Classified_Kind(t) == tesqpg::kLatin;
       if (tesqpg::Kept_Kinds() > most) most = tesqpg::Kept_Kinds();
     }
@@ -117,9 +118,61 @@ TEST_F(Pg_Core_Test, KeptKindsAreBoundedAndForgotten) {
 
 TEST_F(Pg_Core_Test, AWordMetAgainIsKeptOnce) {
   std::string text;
-  for (int i = 0; i < 100; ++i) text += "鲁迅 abc ";
-  Walk(text, tesqpg::kPiece_Bytes, true, nullptr);
-  EXPECT_EQ(tesqpg::Kept_Kinds(), 2u);
+  for (int i = 0; i < 100; ++i) text += "鲁迅 abc 的 7 ";
+  std::string words;
+  Walk(text, tesqpg::kPiece_Bytes, true, &words);
+  EXPECT_EQ(tesqpg::Kept_Kinds(), 4u);  // single characters count as words
+  const std::string first_words = "鲁迅/person abc/latin 的/word 7/numeral ";
+  EXPECT_EQ(words.substr(0, first_words.size()), first_words);
+  tesqpg::Forget_Kinds();
+  EXPECT_EQ(tesqpg::Kept_Kinds(), 0u);
+  // Forgotten single characters are looked up again, with the same kinds.
+  std::string again;
+  Walk(text, tesqpg::kPiece_Bytes, true, &again);
+  EXPECT_EQ(again, words);
+}
+
+// Single characters count towards the bound like longer words: a store
+// full of them starts afresh too.
+TEST_F(Pg_Core_Test, KeptCharactersCountTowardsTheBound) {
+  std::string text;
+  for (unsigned first = 0xB0; first <= 0xF7; ++first)
+    for (unsigned second = 0xA1; second <= 0xFE; ++second) {
+      const char gb[3] = {static_cast<char>(first), static_cast<char>(second), 0};
+      std::string utf8;
+      if (gb::Gb_To_Utf8(gb, &utf8)) text += utf8 + " ";
+    }
+  const size_t distinct = tesqpg::kMost_Kept_Words + 10;
+  for (size_t i = 0; i < distinct; ++i) text += "w" + std::to_string(i) + " ";
+  size_t most = 0;
+  tesqpg::Essay_Reader reader(text.data(), text.size());
+  while (reader.Next() == 0)
+    for (const tesqpg::Token &t : reader.Tokens()) {
+      reader.Classified_Kind(t);
+      most = std::max(most, tesqpg::Kept_Kinds());
+    }
+  EXPECT_EQ(most, tesqpg::kMost_Kept_Words);
+}
+
+// Readers hand their buffers on: a reader after a longer text gives only its
+// own tokens, and two readers at once do not share theirs.
+TEST_F(Pg_Core_Test, ReadersDoNotShareWhatTheyRead) {
+  std::string long_words, short_words;
+  Walk(std::string(3000, 'x') + " 鲁迅写了《狂人日记》", 512, true, &long_words);
+  Walk("计算机科学", tesqpg::kPiece_Bytes, true, &short_words);
+  EXPECT_EQ(short_words, "计算机科学/term ");
+  const std::string first = "鲁迅 9787111123453", second = "abc 计算机科学";
+  tesqpg::Essay_Reader one(first.data(), first.size()), two(second.data(), second.size());
+  ASSERT_EQ(one.Next(), 0);
+  ASSERT_EQ(two.Next(), 0);
+  ASSERT_FALSE(one.Tokens().empty());
+  ASSERT_FALSE(two.Tokens().empty());
+  EXPECT_EQ(first.substr(0, one.Tokens()[0].byte_end), "鲁迅");
+  EXPECT_EQ(second.substr(0, two.Tokens()[0].byte_end), "abc");
+  EXPECT_EQ(one.Classified_Kind(one.Tokens()[0]), tesqpg::kPerson);
+  EXPECT_EQ(two.Classified_Kind(two.Tokens()[0]), tesqpg::kLatin);
+  EXPECT_EQ(one.Next(), 1);
+  EXPECT_TRUE(one.Tokens().empty());
 }
 
 TEST_F(Pg_Core_Test, TagNamesAreCutToTheirBuffer) {
