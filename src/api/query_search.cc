@@ -34,15 +34,16 @@
 #include "core/label.h"
 #include "core/sized_write.h"
 #include "platform.h"
+#include "query_document.h"
 
 namespace {
 
-const char kHead[] = "<?xml version=\"1.0\" encoding=\"gb2312\" standalone=\"yes\" ?>\n<IR>\n<Sentence>";
-const char kSentenceEnd[] = "</Sentence>\n<Items>\n";
-const char kWordOpen[] = "\t<Word p=\"";
-const char kLabelClose[] = "\">";
-const char kWordClose[] = "</Word>\n";
-const char kTail[] = "</Items>\n</IR>";
+using tesq::query_document::kHead;
+using tesq::query_document::kLabel_Close;
+using tesq::query_document::kSentence_End;
+using tesq::query_document::kTail;
+using tesq::query_document::kWord_Close;
+using tesq::query_document::kWord_Open;
 const char kTraceFile[] = "as.txt";
 
 // The label buffer's capacity as both front ends pass it.
@@ -93,7 +94,7 @@ int32_t Query_Search(const char *query, char *output, uint32_t *size) {
   document.reserve(2048 + 2 * query_length);
   document += kHead;
   document.append(query, query_length);
-  document += kSentenceEnd;
+  document += kSentence_End;
 
   char label[kLabelCapacity + 1];
   std::string word;
@@ -114,20 +115,20 @@ int32_t Query_Search(const char *query, char *output, uint32_t *size) {
     if (result == kClassifyLabelTooSmall || result == kClassifySegmentFailed) return 2;
     const std::string_view category = result == kClassifyNoCategory ? kLabel_Full_Text.text : label;
 
-    document += kWordOpen;
+    document += kWord_Open;
     document += category;
-    document += kLabelClose;
+    document += kLabel_Close;
     if (prefix_length == 0 || prefix_length >= word.size()) {
       document += word;
-      document += kWordClose;
+      document += kWord_Close;
     } else {
       document.append(word, 0, prefix_length);
-      document += kWordClose;
-      document += kWordOpen;
+      document += kWord_Close;
+      document += kWord_Open;
       document += kLabel_Full_Text.text;
-      document += kLabelClose;
+      document += kLabel_Close;
       document.append(word, prefix_length, std::string::npos);
-      document += kWordClose;
+      document += kWord_Close;
     }
   }
   document += kTail;

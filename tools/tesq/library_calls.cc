@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "query_document.h"
 #include "tesqsrch/tesqsrch.h"
 
 namespace cli {
@@ -13,17 +14,18 @@ namespace {
 // pieces, the query twice, and per word (at most one more than the spaces)
 // the element pieces, a split word's second element and the longest label.
 size_t Document_Bound(const std::string &query) {
-  constexpr size_t kFixed = 108, kPerWord = 20 + 24 + 255;
+  using namespace tesq::query_document;
+  // A split word's second element is labelled 全文 (four bytes).
+  constexpr size_t kFixed = kFrame_Bytes + 1, kPerWord = kWord_Markup_Bytes + (kWord_Markup_Bytes + 4) + 255;
   return kFixed + 2 * query.size() + (query.size() + 1) * kPerWord;
 }
 
-// The document's fixed parts, as the library writes them.
-const char kHead[] = "<?xml version=\"1.0\" encoding=\"gb2312\" standalone=\"yes\" ?>\n<IR>\n<Sentence>";
-const char kSentence_End[] = "</Sentence>\n<Items>\n";
-const char kWord_Open[] = "\t<Word p=\"";
-const char kLabel_Close[] = "\">";
-const char kWord_Close[] = "</Word>\n";
-const char kTail[] = "</Items>\n</IR>";
+using tesq::query_document::kHead;
+using tesq::query_document::kLabel_Close;
+using tesq::query_document::kSentence_End;
+using tesq::query_document::kTail;
+using tesq::query_document::kWord_Close;
+using tesq::query_document::kWord_Open;
 
 bool Take(const std::string &document, size_t *at, std::string_view expected) {
   if (document.compare(*at, expected.size(), expected) != 0) return false;
