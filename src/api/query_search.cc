@@ -38,12 +38,7 @@
 
 namespace {
 
-using tesq::query_document::kHead;
-using tesq::query_document::kLabel_Close;
-using tesq::query_document::kSentence_End;
-using tesq::query_document::kTail;
-using tesq::query_document::kWord_Close;
-using tesq::query_document::kWord_Open;
+using namespace tesq::query_document;
 const char kTraceFile[] = "as.txt";
 
 // The label buffer's capacity as both front ends pass it.

@@ -10,22 +10,16 @@
 namespace cli {
 namespace {
 
+using namespace tesq::query_document;
+
 // An upper bound of the XML document's size for a GB2312 query: the fixed
 // pieces, the query twice, and per word (at most one more than the spaces)
 // the element pieces, a split word's second element and the longest label.
 size_t Document_Bound(const std::string &query) {
-  using namespace tesq::query_document;
   // A split word's second element is labelled 全文 (four bytes).
   constexpr size_t kFixed = kFrame_Bytes + 1, kPerWord = kWord_Markup_Bytes + (kWord_Markup_Bytes + 4) + 255;
   return kFixed + 2 * query.size() + (query.size() + 1) * kPerWord;
 }
-
-using tesq::query_document::kHead;
-using tesq::query_document::kLabel_Close;
-using tesq::query_document::kSentence_End;
-using tesq::query_document::kTail;
-using tesq::query_document::kWord_Close;
-using tesq::query_document::kWord_Open;
 
 bool Take(const std::string &document, size_t *at, std::string_view expected) {
   if (document.compare(*at, expected.size(), expected) != 0) return false;
