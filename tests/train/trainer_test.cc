@@ -617,24 +617,35 @@ TEST(Trainer, ASurnameThatStartsManyOrdinaryWordsWeighsLess) {
 namespace {
 
 TEST(Trainer, ACharacterTheListsPutOnlyFirstInGivenNamesClosesFewNames) {
-  // 诗 ends as many entries as 华, but the lists know it only as the first
-  // character of a given name (诗涵); 明 they know in both places.
+  // 诗 and 文 end as many entries as 华, but the lists know them only as the
+  // first character of a given name (诗涵, 文静); 明 they know in both
+  // places. A real person of the word senses ends in 文, none in 诗.
   const auto lexicon = Lexicon({{"王丽诗", "50", "nr"}, {"李明诗", "50", "nr"}, {"王丽华", "50", "nr"},
-                                {"李明华", "50", "nr"}, {"王明明", "50", "nr"}, {"诗", "900", "n"},
-                                {"华", "900", "n"},     {"明", "900", "a"},     {"王", "100", "n"}});
+                                {"李明华", "50", "nr"}, {"王丽文", "50", "nr"}, {"李明文", "50", "nr"},
+                                {"王明明", "50", "nr"}, {"诗", "900", "n"},     {"华", "900", "n"},
+                                {"文", "900", "n"},     {"明", "900", "a"},     {"王", "100", "n"}});
   tesq_tools::Name_Lists lists = Lists();
   lists.given.insert(Gb("诗"));
-  lists.given_first = {Gb("诗"), Gb("明")};
+  lists.given.insert(Gb("文"));
+  lists.given_first = {Gb("诗"), Gb("文"), Gb("明")};
   lists.given_second = {Gb("华"), Gb("明")};
+  lists.senses[Gb("张仲文")] = tesq_tools::kSense_Person;
   tesq_tools::Train_Parameters p;
-  p.given2_opening_only = 1;
+  p.given2_opening_only = p.given2_opening_unattested = 1;
   const auto flat = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
   p.given2_opening_only = 0.45;
+  p.given2_opening_unattested = 0.3;
   const auto placed = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
-  ASSERT_GT(Value(flat.name_dic, "诗", "sw"), 0.0);
-  EXPECT_NEAR(Value(placed.name_dic, "诗", "sw"), 0.45 * Value(flat.name_dic, "诗", "sw"), 1e-4);
-  for (const char *same : {"华", "明"})
-    EXPECT_EQ(Value(placed.name_dic, same, "sw"), Value(flat.name_dic, same, "sw")) << same;
+  struct Row {
+    const char *character;
+    double factor;
+  } rows[] = {{"诗", 0.3}, {"文", 0.45}, {"华", 1}, {"明", 1}};
+  for (const Row &row : rows) {
+    ASSERT_GT(Value(flat.name_dic, row.character, "sw"), 0.0) << row.character;
+    EXPECT_NEAR(Value(placed.name_dic, row.character, "sw"), row.factor * Value(flat.name_dic, row.character, "sw"),
+                1e-4)
+        << row.character;
+  }
   EXPECT_EQ(Value(placed.name_dic, "诗", "ss"), Value(flat.name_dic, "诗", "ss")) << "it still opens names";
   lists.given_first.clear();  // lists without places: nothing is scaled
   EXPECT_EQ(Value(tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists).name_dic, "诗", "sw"),

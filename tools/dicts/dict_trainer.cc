@@ -276,6 +276,7 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"given1_rare", &p->given1_rare, nullptr},
                           {"given2_rare", &p->given2_rare, nullptr},
                           {"given2_opening_only", &p->given2_opening_only, nullptr},
+                          {"given2_opening_unattested", &p->given2_opening_unattested, nullptr},
                           {"known_name_min_frequency", &p->known_name_min_frequency, nullptr},
                           {"compound_surname_listed", &p->compound_surname_listed, nullptr},
                           {"place_end_weight", &p->place_end_weight, nullptr},
@@ -578,6 +579,14 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     double &floor = known_given[Char_At(e.word, 1)];
     floor = std::max(floor, std::min(1.0, p.known_person_margin * kPerson_Given1_Threshold / x));
   }
+  // The characters that close the three-character names of real people the
+  // word senses know: a character the lists put first in given names only,
+  // and that closes no such name either, is taken to close names hardly
+  // ever (诗: after a name it is mostly the word "poem", as in "NAME's
+  // poems").
+  std::unordered_set<std::string> closing_real;
+  for (const auto &sense : lists.senses)
+    if ((sense.second & kSense_Person) != 0 && sense.first.size() == 6) closing_real.insert(Char_At(sense.first, 2));
   for (const std::string &c : chars) {
     const Char_Uses &u = uses[c];
     std::string info;
@@ -613,8 +622,10 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       // and those that close them: one that opens them but never closes
       // one (诗 of 诗涵) ends few names, whatever the entries ending in it
       // (poems and genres the lexicon tags as persons) make of it.
-      const double closes =
-          lists.given_first.count(c) > 0 && lists.given_second.count(c) == 0 ? p.given2_opening_only : 1.0;
+      const bool opens_only = lists.given_first.count(c) > 0 && lists.given_second.count(c) == 0;
+      const double closes = !opens_only                   ? 1.0
+                            : closing_real.count(c) > 0 ? p.given2_opening_only
+                                                         : p.given2_opening_unattested;
       const double sw_closing = sw * closes;
       const auto known = known_given.find(c);
       dm = std::max({dm, p.given1_from_ss * ss, p.given1_rare * rare, known == known_given.end() ? 0.0 : known->second});

@@ -132,6 +132,7 @@ struct Train_Parameters {
   double given2_rare = 0.5;
   double compound_surname_listed = 0.5;  // with name lists: fx of a two-character surname of the lists at least this
   double given2_opening_only = 0.45;  // with name lists: sw of a character the lists put first in given names only
+  double given2_opening_unattested = 0.3;  // ... and that closes no three-character real person of the word senses
   double known_person_min_surname = 0.1;  // a real person of the word senses whose surname has at least this x
   double known_person_margin = 1.2;       // ... gets dm of its given name at least this times 0.05 / x
   double whole_name_split_min = 0.2;   // with name lists: a two-character person entry kept whole is split
