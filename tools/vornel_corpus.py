@@ -65,8 +65,10 @@ def render(args):
 
 
 def sentences(corpus_path):
+    # A character without a GB2312 form cannot reach the segmenter: it ends
+    # a Han run for both segmenters, as white space does.
     with open(corpus_path, encoding='utf-8') as f:
-        text = f.read()
+        text = gb_only(f.read())
     for s in SENTENCE_END.split(text):
         runs = HAN_RUN.findall(s)
         if runs:
