@@ -109,7 +109,7 @@ struct Train_Parameters {
   // the person entries with the character in the role against this weight
   // times its frequency as a word of its own.
   double surname_alone = 0.1;   // x
-  double given1_alone = 3.0;    // dm
+  double given1_alone = 4.0;    // dm
   double given2_alone = 0.01;   // ss, sw: a factor on the share above
   int surname_common = 100;         // with name lists: x of a surname past the first this many of the
   double surname_rare_factor = 0.45;  // list (the commonest come first) is scaled by this factor
