@@ -407,13 +407,9 @@ int Essay_Reader::Next() noexcept {
       out.push_back({start, pos_, char_start, chars_, kNo_Gb2312_Tag, kNo_Gb2312, 0, 0});
       return 0;
     }
-    gb.clear();
-    size_t pos = pos_;
+    // The piece goes on from its first character, already converted.
+    size_t pos = pos_ + length;
     while (pos < size_ && gb.size() < piece_bytes_) {
-      if (static_cast<unsigned char>(text_[pos]) < 0x80) {
-        gb.push_back(text_[pos++]);
-        continue;
-      }
       const size_t before = gb.size();
       if (!Gb_Form(text_, size_, pos, &gb, &length)) {
         gb.resize(before);
