@@ -339,7 +339,7 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
                                 {"新建", "900", "ns"},   {"北京", "900", "ns"},   {"黄石县", "9", "ns"},
                                 {"荆州", "90", "ns"},    {"京", "90", "ns"},      {"高兴", "900", "a"},
                                 {"太多", "3", "ns"},     {"罗马", "900", "ns"},   {"许可证", "900", "nr"},
-                                {"许可", "900", "v"}});
+                                {"许可", "900", "v"},    {"昭", "90", "nrt"},     {"圳", "90", "nt"}});
   Dict_Entries foreign;  // 太 and 多 occur in transliterations, 罗 and 马 mostly there
   for (const auto &m : {std::make_pair("太", "t:0.09;"), std::make_pair("多", "t:0.16;"), std::make_pair("罗", "t:0.86;"),
                         std::make_pair("马", "t:0.26;")})
@@ -360,6 +360,8 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
       {"黄石县", "ns"},  // a place suffix
       {"荆州", "ns"},    // ..州
       {"京", "n"},       // one character
+      {"昭", "n"},       // a transliteration syllable alone
+      {"圳", "n"},       // an organisation's fragment alone
       {"高兴", "a"},     // untouched
       {"太多", "n"},     // characters of transliterations, but not well above chance
       {"罗马", "ns"},    // a transliterated place
@@ -700,22 +702,51 @@ TEST(Trainer, AKnownNameIsKeptWholeThoughItsCharactersTransliterate) {
       << "without name lists every fragment goes";
 }
 
-TEST(Trainer, APlaceOfThreeCharactersTaggedAsAPersonTrainsNoGivenName) {
-  // The lexicon tags 张明郡 nr; it ends in a word for a division (郡), so it
-  // names a place and 郡 closes no name, while 华 of 张明华 does.
-  const std::vector<std::vector<std::string>> names = {
-      {"张明华", "50", "nr"}, {"郡", "900", "n"}, {"华", "900", "n"}, {"明", "900", "a"}};
-  auto with_place = names;
-  with_place.push_back({"张明郡", "50", "nr"});
-  auto with_other = names;
-  with_other.push_back({"张明丽", "50", "nr"});
+TEST(Trainer, APlaceAndACharacterTaggedAsAPersonTrainsNoGivenName) {
+  // The lexicon tags places nr: 张明郡 ends in a word for a division, 张郡北
+  // holds one in the middle (a place and a character). Neither trains its
+  // given-name characters, while 张明丽 does.
+  // The characters are common words, so that no floor of a rare character
+  // hides what the entries train.
+  const std::vector<std::vector<std::string>> names = {{"张明华", "50", "nr"}, {"郡", "9000", "n"}, {"华", "9000", "n"},
+                                                       {"明", "9000", "a"},    {"北", "9000", "f"}, {"丽", "9000", "n"}};
+  struct Case {
+    const char *entry, *character, *key;
+    bool trains;
+  };
+  const std::vector<Case> cases = {
+      {"张明郡", "明", "ss", false},
+      {"张郡北", "北", "sw", false},
+      {"张明丽", "丽", "sw", true},
+  };
   const tesq_tools::Name_Lists lists = Lists();
   const tesq_tools::Train_Parameters p;
   const auto without = tesq_tools::Train_Dictionaries(Lexicon(names), Table_Splitter({}), p, lists);
-  const auto placed = tesq_tools::Train_Dictionaries(Lexicon(with_place), Table_Splitter({}), p, lists);
-  const auto other = tesq_tools::Train_Dictionaries(Lexicon(with_other), Table_Splitter({}), p, lists);
-  EXPECT_EQ(Value(placed.name_dic, "郡", "sw"), Value(without.name_dic, "郡", "sw"));
-  EXPECT_GT(Value(other.name_dic, "丽", "sw"), Value(without.name_dic, "丽", "sw")) << "a name's closing character gains";
+  for (const Case &c : cases) {
+    auto rows = names;
+    rows.push_back({c.entry, "500", "nr"});
+    const auto with = tesq_tools::Train_Dictionaries(Lexicon(rows), Table_Splitter({}), p, lists);
+    if (c.trains)
+      EXPECT_GT(Value(with.name_dic, c.character, c.key), Value(without.name_dic, c.character, c.key)) << c.entry;
+    else
+      EXPECT_EQ(Value(with.name_dic, c.character, c.key), Value(without.name_dic, c.character, c.key)) << c.entry;
+  }
+}
+
+TEST(Trainer, AWordForADivisionIsNoGivenName) {
+  // After a surname 郡 and 州 name a place (赵郡, 魏州), however many person
+  // entries hold them as given names; 丽 in the same roles is one.
+  const auto lexicon = Lexicon({{"张郡", "50", "nr"}, {"王郡华", "50", "nr"}, {"李明郡", "50", "nr"},
+                                {"张州", "50", "nr"}, {"王州华", "50", "nr"}, {"张丽", "50", "nr"},
+                                {"王丽华", "50", "nr"}, {"李明丽", "50", "nr"}, {"郡", "90", "n"},
+                                {"州", "90", "n"},    {"丽", "90", "n"},     {"华", "90", "n"},
+                                {"明", "90", "a"}});
+  const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), {}, Lists());
+  for (const char *key : {"dm", "ss", "sw"}) {
+    EXPECT_EQ(Value(d.name_dic, "郡", key), -1) << key;
+    EXPECT_EQ(Value(d.name_dic, "州", key), -1) << key;
+    EXPECT_GT(Value(d.name_dic, "丽", key), 0) << key;
+  }
 }
 
 }  // namespace

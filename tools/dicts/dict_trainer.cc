@@ -98,10 +98,14 @@ bool Ends_In_Place_Word(const std::string &w) {
 }
 
 // Words for an administrative division, of any period (郡, 州, 县).
-bool Ends_In_Division_Word(const std::string &w) {
+const std::string &Division_Words() {
   static const std::string words = Gb("省市县区镇乡村州郡");
-  return Last_Char_In(w, words);
+  return words;
 }
+
+bool Is_Division_Word(const std::string &c) { return c.size() == 2 && All_Chars_Of(c, Division_Words()); }
+
+bool Ends_In_Division_Word(const std::string &w) { return Last_Char_In(w, Division_Words()); }
 
 bool Names_A_Place(const std::string &w) {
   static const std::string words = Gb((std::string(kPlace_Words) + kPlace_Words_Of_Persons).c_str());
@@ -374,6 +378,21 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
       out.push_back(e);
       continue;
     }
+    // One character is no name of any kind: a transliteration syllable (昭,
+    // 琳) or an organisation's fragment (圳) would stand in prose as a
+    // person or an organisation of its own.
+    if (!lists.Empty() && chars == 1 && (Is_Person_Tag(e.tag) || e.tag == "ns" || e.tag == "nt")) e.tag = "n";
+    // A short entry tagged as a transliteration but not made of
+    // transliteration characters is a Chinese word: one of two characters
+    // (崇文, 宪宗, 二人) is read as the person entries are, one of three that
+    // holds an ordinary word is none (家里人, 济南人).
+    if (settled == Settled::kNot && !lists.Empty() && e.tag == "nrt" && (chars == 2 || chars == 3) &&
+        !All_Marks(marks, e.word)) {
+      if (chars == 2)
+        e.tag = "nr";
+      else if (ordinary_pairs.count(e.word.substr(0, 4)) > 0 || ordinary_pairs.count(e.word.substr(2, 4)) > 0)
+        e.tag = "n";
+    }
     if (settled == Settled::kNot && !lists.Empty() && e.tag != "nrt") {
       // Tags that mean what they say: a name tag only on a name of that
       // kind. A person name of two characters is left to the recognisers
@@ -473,6 +492,9 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     // one that ends in a word for an administrative division names a place
     // and trains no person weight.
     if (!lists.Empty() && chars == 3 && Ends_In_Division_Word(e.word)) continue;
+    // Nor does one with such a word in the middle (宋州北, 益州牧: a place
+    // and a character, from classical novels): 州 would open given names.
+    if (!lists.Empty() && chars == 3 && Ends_In_Division_Word(e.word.substr(0, 4))) continue;
     persons.push_back(&e);
     uses[Char_At(e.word, 0)].starts += 1;
   }
@@ -629,9 +651,13 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       const double sw_closing = sw * closes;
       const auto known = known_given.find(c);
       dm = std::max({dm, p.given1_from_ss * ss, p.given1_rare * rare, known == known_given.end() ? 0.0 : known->second});
-      if (dm > 0) info += Number("dm", dm);
-      if (ss > 0) info += Number("ss", ss);
-      if (sw_closing > 0) info += Number("sw", sw_closing);
+      // A word for an administrative division after a surname names a
+      // place (赵郡, 魏州), never a given name.
+      if (!Is_Division_Word(c)) {
+        if (dm > 0) info += Number("dm", dm);
+        if (ss > 0) info += Number("ss", ss);
+        if (sw_closing > 0) info += Number("sw", sw_closing);
+      }
     }
     if (!info.empty()) d.name_dic.emplace_back(c, info);
   }
