@@ -339,7 +339,9 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
                                 {"新建", "900", "ns"},   {"北京", "900", "ns"},   {"黄石县", "9", "ns"},
                                 {"荆州", "90", "ns"},    {"京", "90", "ns"},      {"高兴", "900", "a"},
                                 {"太多", "3", "ns"},     {"罗马", "900", "ns"},   {"许可证", "900", "nr"},
-                                {"许可", "900", "v"},    {"昭", "90", "nrt"},     {"圳", "90", "nt"}});
+                                {"许可", "900", "v"},    {"昭", "90", "nrt"},     {"圳", "90", "nt"},
+                                {"二人", "900", "nrt"},  {"李丽", "9", "nrt"},    {"家里人", "90", "nrt"},
+                                {"家里", "900", "n"},    {"罗太马", "2000", "nrt"}});
   Dict_Entries foreign;  // 太 and 多 occur in transliterations, 罗 and 马 mostly there
   for (const auto &m : {std::make_pair("太", "t:0.09;"), std::make_pair("多", "t:0.16;"), std::make_pair("罗", "t:0.86;"),
                         std::make_pair("马", "t:0.26;")})
@@ -362,6 +364,12 @@ TEST(Trainer, NameTagsOfTheSegmenterMeanWhatTheySay) {
       {"京", "n"},       // one character
       {"昭", "n"},       // a transliteration syllable alone
       {"圳", "n"},       // an organisation's fragment alone
+      // Tagged as transliterations: made of their characters, a name stays
+      // one; made of others, a Chinese word.
+      {"罗太马", "nrt"},
+      {"二人", "n"},
+      {"李丽", "nr apart"},  // surname + given name
+      {"家里人", "n"},       // it holds an ordinary word
       {"高兴", "a"},     // untouched
       {"太多", "n"},     // characters of transliterations, but not well above chance
       {"罗马", "ns"},    // a transliterated place
