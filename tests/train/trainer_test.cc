@@ -413,21 +413,51 @@ TEST(Trainer, PersonWeightsAreTokenSharesOfCharactersStandingAlone) {
   EXPECT_EQ(Value(d.name_dic, "和", "x"), -1) << "和 is no surname of the lists";
 }
 
+TEST(Trainer, ACommonCharacterClosesGivenNamesMoreReadilyThanItOpensThem) {
+  // 和 opens as many names as it closes and stands alone far more often.
+  // Standing alone counts less against closing a name (张志和) than against
+  // opening one: after a surname and a given character, the reading as a
+  // conjunction is already weighed by the one-character given name.
+  const auto lexicon = Lexicon({{"张志和", "40", "nr"}, {"李元和", "40", "nr"}, {"张和志", "40", "nr"},
+                                {"李和元", "40", "nr"}, {"和", "90000", "c"},   {"志", "900", "n"},
+                                {"元", "900", "n"}});
+  tesq_tools::Train_Parameters p;
+  const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, Lists());
+  EXPECT_GT(Value(d.name_dic, "和", "sw"), 2 * Value(d.name_dic, "和", "ss"));
+  p.given2_closing_alone = p.given2_alone;
+  const auto alike = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, Lists());
+  EXPECT_NEAR(Value(alike.name_dic, "和", "sw"), Value(alike.name_dic, "和", "ss"), 1e-4);
+}
+
 TEST(Trainer, SurnamesPastTheCommonestOfTheListWeighLess) {
-  // 王 and 公 open names and stand alone equally often; the list puts 王
-  // first and 公 far down.
+  // 王, 公 and 韦 open names and stand alone equally often; the list puts 王
+  // first, 公 and 韦 far down. 公 also starts ordinary words, 韦 starts names
+  // only.
   const auto lexicon = Lexicon({{"王丽", "50", "nr"}, {"王明", "50", "nr"}, {"王伟", "50", "nr"},
                                 {"公丽", "50", "nr"}, {"公明", "50", "nr"}, {"公伟", "50", "nr"},
-                                {"王", "100", "n"},   {"公", "100", "n"}});
+                                {"韦丽", "50", "nr"}, {"韦明", "50", "nr"}, {"韦伟", "50", "nr"},
+                                {"公司", "900", "n"}, {"公园", "900", "n"}, {"公开", "900", "v"},
+                                {"王", "100", "n"},   {"公", "100", "n"},   {"韦", "100", "n"}});
   tesq_tools::Name_Lists lists = Lists();
   lists.surnames.insert(Gb("公"));
-  lists.surname_rank = {{Gb("王"), 0}, {Gb("李"), 1}, {Gb("公"), 200}};
+  lists.surnames.insert(Gb("韦"));
+  lists.surname_rank = {{Gb("王"), 0}, {Gb("李"), 1}, {Gb("公"), 200}, {Gb("韦"), 201}};
   tesq_tools::Train_Parameters p;
   p.surname_common = 100;
   p.surname_rare_factor = 0.5;
+  p.surname_rare_name_share = 0.9;
+  struct Case {
+    const char *surname;
+    double factor;  // of 王's x
+  };
+  const std::vector<Case> cases = {
+      {"公", 0.5},  // rare, and half the entries it starts are ordinary words
+      {"韦", 1.0},  // rare, but every entry it starts is a name
+  };
   const auto d = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);
   EXPECT_GT(Value(d.name_dic, "王", "x"), 0.0);
-  EXPECT_NEAR(Value(d.name_dic, "公", "x"), 0.5 * Value(d.name_dic, "王", "x"), 1e-4);
+  for (const Case &c : cases)
+    EXPECT_NEAR(Value(d.name_dic, c.surname, "x"), c.factor * Value(d.name_dic, "王", "x"), 1e-4) << c.surname;
   // Lists given without an order weigh every surname alike.
   lists.surname_rank.clear();
   const auto unordered = tesq_tools::Train_Dictionaries(lexicon, Table_Splitter({}), p, lists);

@@ -268,9 +268,11 @@ bool Set_Train_Parameter(Train_Parameters *p, const std::string &assignment) {
                           {"surname_alone", &p->surname_alone, nullptr},
                           {"given1_alone", &p->given1_alone, nullptr},
                           {"given2_alone", &p->given2_alone, nullptr},
+                          {"given2_closing_alone", &p->given2_closing_alone, nullptr},
                           {"alone_prior", &p->alone_prior, nullptr},
                           {"surname_common", nullptr, &p->surname_common},
                           {"surname_rare_factor", &p->surname_rare_factor, nullptr},
+                          {"surname_rare_name_share", &p->surname_rare_name_share, nullptr},
                           {"place_mark_min_share", &p->place_mark_min_share, nullptr},
                           {"whole_name_split_min", &p->whole_name_split_min, nullptr},
                           {"whole_name_tag_min", &p->whole_name_tag_min, nullptr},
@@ -587,7 +589,10 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     // A surname that also starts many ordinary words (石, 方, 公) opens
     // fewer names than its standing alone suggests.
     const double starts = std::pow(Share(u.starts, u.first, p.surname_other, p.surname_prior), p.surname_type_power);
-    return token_share(c, t.surname, p.surname_alone, p.alone_prior) * Rarity_Factor(lists, p, c) * starts;
+    // A rare surname whose entries are nearly all names (韦, 褚, 裴) is no
+    // less a surname for being rare today.
+    const double rare = u.starts >= p.surname_rare_name_share * (u.starts + u.first) ? 1.0 : Rarity_Factor(lists, p, c);
+    return token_share(c, t.surname, p.surname_alone, p.alone_prior) * rare * starts;
   };
   // What the lexicon knows stays known: a real person of two characters
   // (word senses) is recognised as surname + given name, so its given
@@ -637,7 +642,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
       const double sw = std::max(u.sw > 0 ? Share(u.sw, u.any + p.suffix_weight * u.last +
                                                             p.place_end_weight * u.place_last,
                                                   p.given2_other, p.given2_prior) *
-                                                token_share(c, t.sw, p.given2_alone, 1.0)
+                                                token_share(c, t.sw, p.given2_closing_alone, 1.0)
                                           : 0.0,
                                  p.given2_rare * rare);
       // The lists know the characters that open two-character given names

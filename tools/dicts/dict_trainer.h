@@ -110,9 +110,13 @@ struct Train_Parameters {
   // times its frequency as a word of its own.
   double surname_alone = 0.1;   // x
   double given1_alone = 4.0;    // dm
-  double given2_alone = 0.01;   // ss, sw: a factor on the share above
+  double given2_alone = 0.01;   // ss: a factor on the share above
+  double given2_closing_alone = 0.001;  // sw: the same (classical given names close on common
+                                        // characters: 李咸用, 张志和)
   int surname_common = 100;         // with name lists: x of a surname past the first this many of the
-  double surname_rare_factor = 0.45;  // list (the commonest come first) is scaled by this factor
+  double surname_rare_factor = 0.45;  // list (the commonest come first) is scaled by this factor,
+  double surname_rare_name_share = 0.9;  // unless at least this share of the entries it starts are person
+                                         // names (韦, 褚, 裴)
   double surname_type_power = 0;  // with name lists: x is also multiplied by its share of starting person
                                   // entries among the entries it starts, to this power
   double alone_prior = 30.0;    // added to the denominator of the token shares of x and dm (a frequency)
