@@ -75,6 +75,15 @@ def peak_kb(pid):
     return 0
 
 
+def signal_pending(pid, signo):
+    """Whether `signo` waits to be taken by process `pid` (sent to the process)."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("ShdPnd:"):
+                return (int(line.split()[1], 16) >> (signo - 1)) & 1 == 1
+    return False
+
+
 def cpu_ticks(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
@@ -320,7 +329,11 @@ class Resources(unittest.TestCase):
                 s.sendall(ISBN)
                 held.append(s)
             server.signal(signal.SIGTERM)
-            time.sleep(0.3)  # the master has passed SIGTERM on
+            # The master passes SIGTERM on; the stopped worker holds it.
+            deadline = time.monotonic() + 20
+            while not signal_pending(worker, signal.SIGTERM):
+                self.assertLess(time.monotonic(), deadline, "the master never passed SIGTERM on")
+                time.sleep(0.01)
             os.kill(worker, signal.SIGCONT)
             for s in held:
                 got = ss.answers(ss.read_all(s))
