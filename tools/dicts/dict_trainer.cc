@@ -142,9 +142,13 @@ std::unordered_set<std::string> Marks(const Dict_Entries &foreign, double min_sh
 // A surname past the commonest of the list opens fewer names than its
 // entries in the lexicon suggest: the lexicon's names come from many
 // sources, and a rare surname (公, 双, 山) mostly starts ordinary words
-// that the lexicon happens to lack.
-double Rarity_Factor(const Name_Lists &lists, const Train_Parameters &p, const std::string &surname) {
+// that the lexicon happens to lack. One whose entries are nearly all names
+// (韦, 褚, 裴: `person_starts` of the lexicon's `all_starts`) is no less a
+// surname for being rare today.
+double Rarity_Factor(const Name_Lists &lists, const Train_Parameters &p, const std::string &surname,
+                     double person_starts, double all_starts) {
   if (p.surname_common <= 0 || lists.surname_rank.empty()) return 1.0;  // lists without an order
+  if (person_starts >= p.surname_rare_name_share * all_starts) return 1.0;
   const auto rank = lists.surname_rank.find(surname);
   return rank != lists.surname_rank.end() && rank->second < p.surname_common ? 1.0 : p.surname_rare_factor;
 }
@@ -419,7 +423,7 @@ std::vector<Lexicon_Entry> Segmenter_Entries(const std::vector<Lexicon_Entry> &l
                                               ordinary_pairs.count(e.word.substr(2, 4)) == 0) ||
                                              lists.surnames.count(e.word.substr(0, 4)) > 0);
         if (chars <= 2 || (chars == 3 && !clean && !old_name)) e.tag = "n";
-      } else if (e.tag == "ns" && (chars < 2 || !Is_Place_Name(lists, place_marks, e.word))) {
+      } else if (e.tag == "ns" && !Is_Place_Name(lists, place_marks, e.word)) {
         e.tag = Is_Direction_Word(e.word) ? "f" : "n";
       }
     }
@@ -496,7 +500,7 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     if (!lists.Empty() && chars == 3 && Ends_In_Division_Word(e.word)) continue;
     // Nor does one with such a word in the middle (宋州北, 益州牧: a place
     // and a character, from classical novels): 州 would open given names.
-    if (!lists.Empty() && chars == 3 && Ends_In_Division_Word(e.word.substr(0, 4))) continue;
+    if (!lists.Empty() && chars == 3 && Is_Division_Word(Char_At(e.word, 1))) continue;
     persons.push_back(&e);
     uses[Char_At(e.word, 0)].starts += 1;
   }
@@ -589,10 +593,8 @@ Trained_Dictionaries Train_Dictionaries(const std::vector<Lexicon_Entry> &lexico
     // A surname that also starts many ordinary words (石, 方, 公) opens
     // fewer names than its standing alone suggests.
     const double starts = std::pow(Share(u.starts, u.first, p.surname_other, p.surname_prior), p.surname_type_power);
-    // A rare surname whose entries are nearly all names (韦, 褚, 裴) is no
-    // less a surname for being rare today.
-    const double rare = u.starts >= p.surname_rare_name_share * (u.starts + u.first) ? 1.0 : Rarity_Factor(lists, p, c);
-    return token_share(c, t.surname, p.surname_alone, p.alone_prior) * rare * starts;
+    return token_share(c, t.surname, p.surname_alone, p.alone_prior) *
+           Rarity_Factor(lists, p, c, u.starts, u.starts + u.first) * starts;
   };
   // What the lexicon knows stays known: a real person of two characters
   // (word senses) is recognised as surname + given name, so its given

@@ -167,7 +167,7 @@ Dict_Entries Train_Foreign(const std::vector<Lexicon_Entry> &lexicon, const Trai
 // names are read by their words.
 //
 // With name lists (friso-dict's), the name tags are made to mean what they
-// say: a one-character person or place entry (王, 丽, 京) is tagged n; a
+// say: a one-character entry of any name tag (王, 丽, 京, 昭, 圳) is tagged n; a
 // two-character person entry that the lists read as surname + given name,
 // of at most `name_split_max_frequency`, is left out, so that the name
 // reaches the person recogniser as surname + given-name words; other
